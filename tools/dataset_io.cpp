@@ -1,0 +1,259 @@
+// Dataset reading, writing and checking for the companion programs.
+#include "dataset_io.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qtools {
+
+void append_le(const std::vector<int32_t>& words, std::string& out) {
+  out.reserve(out.size() + words.size() * 4);
+  for (int32_t w : words) {
+    // Byte order is spelled out so that the file is the same on any host.
+    const uint32_t u = static_cast<uint32_t>(w);
+    out.push_back(static_cast<char>(u & 0xff));
+    out.push_back(static_cast<char>((u >> 8) & 0xff));
+    out.push_back(static_cast<char>((u >> 16) & 0xff));
+    out.push_back(static_cast<char>((u >> 24) & 0xff));
+  }
+}
+
+bool read_binary(const std::string& path, std::vector<int32_t>& words, std::string& err) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    err = path + ": cannot open: " + std::strerror(errno);
+    return false;
+  }
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    err = path + ": read error";
+    return false;
+  }
+  if (bytes.size() % 4 != 0) {
+    err = path + ": size " + std::to_string(bytes.size()) +
+          " bytes is not a whole number of 32-bit words";
+    return false;
+  }
+  words.clear();
+  words.reserve(bytes.size() / 4);
+  for (size_t i = 0; i < bytes.size(); i += 4) {
+    const uint32_t u = static_cast<uint32_t>(static_cast<unsigned char>(bytes[i])) |
+                       static_cast<uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8 |
+                       static_cast<uint32_t>(static_cast<unsigned char>(bytes[i + 2])) << 16 |
+                       static_cast<uint32_t>(static_cast<unsigned char>(bytes[i + 3])) << 24;
+    words.push_back(static_cast<int32_t>(u));
+  }
+  return true;
+}
+
+bool check_words(const std::vector<int32_t>& words, std::string& err) {
+  bool seq_start = true;  // next word starts a sequence
+  for (size_t i = 0; i < words.size(); ++i) {
+    const int32_t w = words[i];
+    if (w < kEndSequence) {
+      err = "word " + std::to_string(i) + ": invalid value " + std::to_string(w);
+      return false;
+    }
+    if (w == kEndSequence) {
+      if (!seq_start && words[i - 1] != kEndItemset) {
+        err = "word " + std::to_string(i) + ": -2 must follow -1 or stand alone";
+        return false;
+      }
+      seq_start = true;
+    } else {
+      seq_start = false;
+    }
+  }
+  if (!seq_start) {
+    err = "the last sequence does not end with -2";
+    return false;
+  }
+  return true;
+}
+
+bool write_file_atomic(const std::string& path, const std::string& bytes, std::string& err) {
+  std::string tmpl = path + ".tmpXXXXXX";
+  std::vector<char> name(tmpl.begin(), tmpl.end());
+  name.push_back('\0');
+  const int fd = mkstemp(name.data());
+  if (fd < 0) {
+    err = path + ": cannot create: " + std::strerror(errno);
+    return false;
+  }
+  const char* p = bytes.data();
+  size_t left = bytes.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      err = path + ": write error: " + std::strerror(errno);
+      ::close(fd);
+      ::unlink(name.data());
+      return false;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  // mkstemp creates the file 0600; give it the usual permissions.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::fchmod(fd, 0666 & ~mask);
+  if (::close(fd) != 0) {
+    err = path + ": write error: " + std::strerror(errno);
+    ::unlink(name.data());
+    return false;
+  }
+  if (std::rename(name.data(), path.c_str()) != 0) {
+    err = path + ": cannot create: " + std::strerror(errno);
+    ::unlink(name.data());
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+}  // namespace
+
+bool parse_text_line(const std::string& line, std::vector<int32_t>& words, std::string& err) {
+  std::vector<int32_t> lw;
+  size_t i = 0;
+  while (i < line.size() && is_blank(line[i])) ++i;
+  if (i == line.size() || line[i] == '#') return true;
+  while (i < line.size()) {
+    const size_t start = i;
+    while (i < line.size() && !is_blank(line[i])) ++i;
+    const std::string tok = line.substr(start, i - start);
+    // strtol alone would accept "+3", " 3" or "3x"; insist on [-]digits.
+    size_t d = (tok[0] == '-') ? 1 : 0;
+    bool digits = d < tok.size();
+    for (size_t k = d; k < tok.size(); ++k) {
+      if (tok[k] < '0' || tok[k] > '9') digits = false;
+    }
+    if (!digits) {
+      err = "'" + tok + "' is not an integer";
+      return false;
+    }
+    errno = 0;
+    const long long v = std::strtoll(tok.c_str(), nullptr, 10);
+    if (errno == ERANGE || v > INT32_MAX || v < INT32_MIN) {
+      err = "'" + tok + "' is out of range";
+      return false;
+    }
+    if (v < kEndSequence) {
+      err = "invalid value " + tok + " (values are item codes >= 0, -1 or -2)";
+      return false;
+    }
+    lw.push_back(static_cast<int32_t>(v));
+    while (i < line.size() && is_blank(line[i])) ++i;
+  }
+  for (size_t k = 0; k + 1 < lw.size(); ++k) {
+    if (lw[k] == kEndSequence) {
+      err = "-2 before the end of the line";
+      return false;
+    }
+  }
+  if (lw.back() != kEndSequence) {
+    err = "the line does not end with -2";
+    return false;
+  }
+  if (lw.size() > 1 && lw[lw.size() - 2] != kEndItemset) {
+    err = "-2 must follow -1 or stand alone";
+    return false;
+  }
+  words.insert(words.end(), lw.begin(), lw.end());
+  return true;
+}
+
+bool parse_text(std::istream& in, const std::string& name, std::vector<int32_t>& words,
+                std::string& err) {
+  std::string line;
+  long lineno = 0;
+  while (std::getline(in, line)) {
+    ++lineno;
+    std::string why;
+    if (!parse_text_line(line, words, why)) {
+      err = name + ":" + std::to_string(lineno) + ": " + why;
+      return false;
+    }
+  }
+  if (in.bad()) {
+    err = name + ": read error";
+    return false;
+  }
+  return true;
+}
+
+void write_text(const std::vector<int32_t>& words, std::ostream& out) {
+  std::string line;
+  for (int32_t w : words) {
+    if (!line.empty()) line.push_back(' ');
+    line += std::to_string(w);
+    if (w == kEndSequence) {
+      line.push_back('\n');
+      out << line;
+      line.clear();
+    }
+  }
+}
+
+int run_totext(const std::string& bin_path, std::ostream& out, std::ostream& err) {
+  std::vector<int32_t> words;
+  std::string why;
+  if (!read_binary(bin_path, words, why)) {
+    err << "quivrel-convert: " << why << "\n";
+    return 1;
+  }
+  if (!check_words(words, why)) {
+    err << "quivrel-convert: " << bin_path << ": " << why << "\n";
+    return 1;
+  }
+  write_text(words, out);
+  out.flush();
+  if (!out) {
+    err << "quivrel-convert: write error on standard output\n";
+    return 1;
+  }
+  return 0;
+}
+
+int run_tobin(const std::string& txt_path, const std::string& bin_path, std::istream& stdin_stream,
+              std::ostream& err) {
+  std::vector<int32_t> words;
+  std::string why;
+  bool ok;
+  if (txt_path == "-") {
+    ok = parse_text(stdin_stream, "-", words, why);
+  } else {
+    std::ifstream in(txt_path);
+    if (!in) {
+      err << "quivrel-convert: " << txt_path << ": cannot open: " << std::strerror(errno) << "\n";
+      return 1;
+    }
+    ok = parse_text(in, txt_path, words, why);
+  }
+  if (!ok) {
+    // "FILE:LINE: reason", the form editors and compilers use.
+    err << why << "\n";
+    return 1;
+  }
+  std::string bytes;
+  append_le(words, bytes);
+  if (!write_file_atomic(bin_path, bytes, why)) {
+    err << "quivrel-convert: " << why << "\n";
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace qtools

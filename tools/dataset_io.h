@@ -1,0 +1,58 @@
+// Reading, writing and checking quivrel's sequence datasets, shared by the
+// companion programs.
+//
+// Binary form: a headerless stream of 32-bit little-endian signed ints.
+// Item codes are >= 0, -1 ends an itemset, -2 ends a sequence; a sequence is
+// its itemsets, each followed by -1, then -2 (a lone -2 is an empty sequence).
+#ifndef QUIVREL_TOOLS_DATASET_IO_H
+#define QUIVREL_TOOLS_DATASET_IO_H
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace qtools {
+
+constexpr int32_t kEndItemset = -1;
+constexpr int32_t kEndSequence = -2;
+
+// Appends the little-endian bytes of each word to `out`.
+void append_le(const std::vector<int32_t>& words, std::string& out);
+
+// Reads a whole binary dataset file into `words`.  On failure returns false
+// and sets `err` to a message that names the file.
+bool read_binary(const std::string& path, std::vector<int32_t>& words, std::string& err);
+
+// Checks that `words` is a well-formed dataset: values >= -2, every sequence
+// ends with -2 that follows a -1 or stands alone, nothing after the last -2.
+// On failure returns false and sets `err` (naming the word index, 0-based).
+bool check_words(const std::vector<int32_t>& words, std::string& err);
+
+// Writes `bytes` to `path` through a temporary file in the same directory that
+// is renamed into place, so that a failed write never leaves a partial file.
+bool write_file_atomic(const std::string& path, const std::string& bytes, std::string& err);
+
+// Parses one text line of a dataset ("1 2 -1 3 -1 -2") and appends its words.
+// Blank lines and lines whose first non-blank character is '#' add nothing.
+// On a malformed line returns false and sets `err` to the reason (without the
+// file and line prefix, which the caller adds).
+bool parse_text_line(const std::string& line, std::vector<int32_t>& words, std::string& err);
+
+// Parses a whole text dataset.  `name` prefixes error messages ("NAME:LINE: ...").
+bool parse_text(std::istream& in, const std::string& name, std::vector<int32_t>& words,
+                std::string& err);
+
+// Writes the text form: one line per sequence, words separated by single
+// spaces, each line ending with -2.  `words` must be well formed.
+void write_text(const std::vector<int32_t>& words, std::ostream& out);
+
+// The two conversions as whole commands: they print errors to `err` and
+// return the process exit status.
+int run_totext(const std::string& bin_path, std::ostream& out, std::ostream& err);
+int run_tobin(const std::string& txt_path, const std::string& bin_path, std::istream& stdin_stream,
+              std::ostream& err);
+
+}  // namespace qtools
+
+#endif
