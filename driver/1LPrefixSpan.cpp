@@ -1,0 +1,301 @@
+// The run driver of quivrel.
+#include "driver/1LPrefixSpan.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cassert>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "support/Global.h"
+#include "tree/ClosedSeqTree.h"
+
+FILE* gpStatusFile = nullptr;
+FILE* gpResultFile = nullptr;
+int n_proj_db = 0;
+
+static const char kResultFileName[] = "ClosedMaxset.txt";
+static const double kBytesPerMB = 1048576.0;
+
+// ---------------------------------------------------------------------------
+// Depth-first growth
+// ---------------------------------------------------------------------------
+
+// A record is grown further only when enough sequences still have something
+// after the pattern for an extension to reach the threshold.
+static bool IsExpandable(const PROJ_DB* r) {
+    return (double)r->m_nSupport >= gSUP;
+}
+
+static void FreeRecordArray(PROJ_DB* records, int count) {
+    n_total_mem -= count * (int)sizeof(PROJ_DB);
+    free(records);
+}
+
+// The children of one projected pattern, handled in array order.  The growth
+// keeps one frame per level of the current path on an explicit stack, so the
+// depth of a pattern is limited by memory, not by the call stack.
+struct GrowthFrame {
+    PROJ_DB* records;
+    int count;
+    int next;
+};
+
+// Inserts an expandable record and, when the tree asks for it, projects it
+// one item further.  Leaf children give their buffers back at once; the
+// children's frame is pushed for the caller's loop.  Every successful
+// insertion is matched by exactly one step of currentLevel back up: here
+// when nothing is projected, or when the pushed frame is finished.
+static void GrowRecord(PROJ_DB* db, std::vector<GrowthFrame>& stack) {
+    if (addSequence(db, &currentLevel, reverseTable) == 0) {
+        // An equivalent subtree already serves this pattern.
+        clean_projcted_db(db);
+        return;
+    }
+    int count = 0;
+    PROJ_DB* children = make_projdb_from_projected_db(db, &count);
+    if (count <= 0) {
+        currentLevel = currentLevel->Parent;
+        return;
+    }
+    for (int i = 0; i < count; i++) {
+        if (IsExpandable(&children[i]))
+            n_proj_db++;
+        else
+            release_projdb_buffers(&children[i]);  // inserted later, in order
+    }
+    stack.push_back(GrowthFrame{children, count, 0});
+}
+
+void PrefixSpan(PROJ_DB* db) {
+    std::vector<GrowthFrame> stack;
+    GrowRecord(db, stack);
+    while (!stack.empty()) {
+        GrowthFrame& frame = stack.back();
+        if (frame.next < frame.count) {
+            PROJ_DB* rec = &frame.records[frame.next++];
+            if (IsExpandable(rec)) {
+                GrowRecord(rec, stack);  // may push: `frame` is not used after
+            } else if (addSequence(rec, &currentLevel, reverseTable) != 0) {
+                currentLevel = currentLevel->Parent;
+            }
+        } else {
+            FreeRecordArray(frame.records, frame.count);
+            stack.pop_back();
+            currentLevel = currentLevel->Parent;  // back from the pattern of this frame
+        }
+    }
+}
+
+void MineFirstLevel(PROJ_DB* records, int count) {
+    if (count <= 0 || records == nullptr) return;
+    // All first-level leaves enter the tree before any pattern is mined.
+    for (int i = 0; i < count; i++) {
+        if (IsExpandable(&records[i])) {
+            n_proj_db++;
+        } else {
+            if (addSequence(&records[i], &currentLevel, reverseTable) != 0)
+                currentLevel = currentLevel->Parent;
+            release_projdb_buffers(&records[i]);
+        }
+    }
+    for (int i = 0; i < count; i++) {
+        if (IsExpandable(&records[i])) PrefixSpan(&records[i]);
+    }
+    FreeRecordArray(records, count);
+}
+
+// ---------------------------------------------------------------------------
+// Set-up and tear-down
+// ---------------------------------------------------------------------------
+
+void InitApp(const char* path, double support, int itemcount) {
+    CreateTimers(3);
+    gN_ITEMS = itemcount < INT_MAX ? itemcount + 1 : INT_MAX;
+    gpErrFile = file_open("error.tmp", "w");
+    long long size = InitProjDB(path, itemcount);
+    gpStatusFile = gpResultFile = stdout;
+
+    root = new TreeNode(-1, false, 0, nullptr);
+    root->ItemsetNumber = 0;
+    root->Parent = nullptr;
+    currentLevel = root;
+    reverseTable = new EquivTable();
+    closed_maxFreq.assign(256, 0);
+
+    fprintf(gpStatusFile, "quivrel: A sequential pattern mining algorithm (pseudo projection).\n");
+    fprintf(gpStatusFile, "Data set (%.3f MB): %s\n", (double)size / kBytesPerMB, path);
+    fprintf(gpStatusFile, "# of items: %d\n", itemcount);
+    fprintf(gpStatusFile, "Support threshold: %.3f%%\n", support * 100);
+    fprintf(gpStatusFile, "-----------------------\n");
+}
+
+void CloseApp() {
+    DeleteTimers();
+    if (gnArrLargeCount != nullptr) {
+        free(gnArrLargeCount);
+        gnArrLargeCount = nullptr;
+    }
+    if (buf_idx != nullptr) {
+        free(buf_idx);
+        buf_idx = nullptr;
+    }
+    CloseProjDB();
+    if (gpErrFile != nullptr) {
+        fclose(gpErrFile);
+        gpErrFile = nullptr;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Command line
+// ---------------------------------------------------------------------------
+
+// Writes one line to the error log "error.tmp" (opened afresh) and to
+// standard output, and ends the run with -1.  Used before the run starts.
+[[noreturn]] static void RejectCommandLine(const char* logLine, const char* stdoutLine) {
+    gpErrFile = file_open("error.tmp", "w");
+    fputs(logLine, gpErrFile);
+    fclose(gpErrFile);
+    gpErrFile = nullptr;
+    fputs(stdoutLine, stdout);
+    FatalExit(-1);
+}
+
+// A threshold of 0 or below (or not a number) would make every item code
+// frequent at every level and the growth unbounded, so it is refused.
+static void CheckArguments(const char* supportText, double support, const char* itemcountText,
+                           long itemcount) {
+    char line[512];
+    if (!(support > 0)) {
+        snprintf(line, sizeof line, "Invalid support '%s': must be a number above 0.\n", supportText);
+        RejectCommandLine(line, line);
+    }
+    if (itemcount < 0 || itemcount > INT_MAX) {
+        snprintf(line, sizeof line,
+                 "Invalid itemcount '%s': must be a whole number from 0 to %d.\n", itemcountText,
+                 INT_MAX);
+        RejectCommandLine(line, line);
+    }
+}
+
+// Writes the result file under a temporary name and renames it over
+// "ClosedMaxset.txt" only once it is complete, so that a failed run never
+// leaves a truncated result in place of an earlier one.
+static void WriteResultFile(double totalSeconds) {
+    char tmpName[] = "ClosedMaxset.txt.XXXXXX";
+    int fd = mkstemp(tmpName);
+    FILE* file = fd >= 0 ? fdopen(fd, "w") : nullptr;
+    if (file == nullptr) {
+        if (fd >= 0) {
+            close(fd);
+            unlink(tmpName);
+        }
+        fprintf(gpErrFile, "Fail to open file %s with mode %s\n", kResultFileName, "w");
+        FatalExit(-1);
+    }
+    // mkstemp creates the file for the owner only; give it the permissions
+    // that a plain fopen would.
+    mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+
+    fprintf(file, "CLOSED\n");
+    char prefix[] = "(";
+    std::vector<TreeNode*>& top = *root->Children;
+    for (size_t i = 0; i < top.size(); i++) {
+        if (top[i]->Parent == root) top[i]->Print(prefix, file);
+    }
+    fprintf(file, "%.3f seconds (\nTotal running time)\n\n", totalSeconds);
+    fprintf(file, "Total # of TreeNode: %d\n", zzz);
+    for (size_t i = 0; i < closed_maxFreq.size(); i++) {
+        if (closed_maxFreq[i] != 0) fprintf(file, "Closed/Max %d : %d\n", (int)i, closed_maxFreq[i]);
+    }
+    fprintf(file, "\nTotal of %d large items.\n", gnArrLargeCount[0]);
+    fprintf(file, "# of projected datasets: %d\n", n_proj_db);
+    fprintf(file, "Maximum memory usage: %.6fMB\n", n_max_mem / kBytesPerMB);
+    fprintf(file, "%.3f seconds (Total running time after sort, and output.)\n",
+            (double)GetTimeDiff(0));
+
+    bool failed = fflush(file) != 0 || ferror(file) || fsync(fd) != 0;
+    int err = errno;
+    if (fclose(file) != 0 && !failed) {
+        failed = true;
+        err = errno;
+    }
+    if (!failed && rename(tmpName, kResultFileName) != 0) {
+        failed = true;
+        err = errno;
+    }
+    if (failed) {
+        unlink(tmpName);
+        fprintf(gpErrFile, "Fail to write file %s: %s\n", kResultFileName, strerror(err));
+        FatalExit(-1);
+    }
+}
+
+static void PrintStatistics(double totalSeconds) {
+    fprintf(gpResultFile, "%.3f seconds (Total running time)\n", totalSeconds);
+    // Per-length counts up to the first length without a pattern; their sum
+    // goes into element 0.
+    for (int d = 1; d < gMAX_PAT_LEN && gnArrLargeCount[d] > 0; d++) {
+        fprintf(gpResultFile, "Large %d : %d\n", d, gnArrLargeCount[d]);
+        gnArrLargeCount[0] += gnArrLargeCount[d];
+    }
+    fprintf(gpResultFile, "Total of %d large items.\n", gnArrLargeCount[0]);
+    fprintf(gpResultFile, "# of projected datasets: %d\n", n_proj_db);
+    fprintf(gpResultFile, "Maximum memory usage: %.3fMB\n", n_max_mem / kBytesPerMB);
+}
+
+static int RunQuivrel(int argc, char** argv) {
+    if (argc != 4) {
+        RejectCommandLine("Usage: quivrel <filename> <support> <itemcount>\n",
+                          "Usage: quivrel  <filename> <support> <itemcount>\n");
+    }
+    long itemcountArg = strtol(argv[3], nullptr, 10);
+    double support = strtod(argv[2], nullptr);
+    CheckArguments(argv[2], support, argv[3], itemcountArg);
+    int itemcount = (int)itemcountArg;
+
+    InitApp(argv[1], support, itemcount);
+    ReadClock(&pTimer[0]);
+
+    support = strtod(argv[2], nullptr);
+    int count = 0;
+    PROJ_DB* first = make_projdb_from_org_dataset(support, &count);
+    MineFirstLevel(first, count);
+    assert(n_total_mem == 0 && "every projection buffer is released after mining");
+    assert(currentLevel == root);
+
+    double totalSeconds = (double)GetTimeDiff(0);
+    PrintStatistics(totalSeconds);
+
+    std::vector<TreeNode*>& top = *root->Children;
+    for (size_t i = 0, n = top.size(); i < n; i++) closed_maxPruning(top[i], root);
+
+    WriteResultFile(totalSeconds);
+    fprintf(gpResultFile, "%.3f seconds (Total running time after sort, and output.)\n",
+            (double)GetTimeDiff(0));
+
+    // Standard output may be a file or a pipe: a failed write is a failed run.
+    if (fflush(stdout) != 0 || ferror(stdout)) {
+        fprintf(gpErrFile, "Fail to write standard output: %s\n", strerror(errno));
+        FatalExit(-1);
+    }
+    CloseApp();
+    return 0;
+}
+
+int QuivrelMain(int argc, char** argv) {
+    try {
+        return RunQuivrel(argc, argv);
+    } catch (const RunAbort& abort) {
+        fflush(stdout);
+        return abort.status;
+    }
+}

@@ -1,0 +1,5 @@
+#include "driver/1LPrefixSpan.h"
+
+int main(int argc, char** argv) {
+    return QuivrelMain(argc, argv);
+}

@@ -1,0 +1,1 @@
+python3 "$CASE_DIR/../../rawbin.py" data.bin --repeat 100000 -2
