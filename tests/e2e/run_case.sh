@@ -20,8 +20,8 @@
 # With QUIVREL_UPDATE=1 the expected files are rewritten from the run.
 set -u
 case_dir=$(cd "$1" && pwd)
-quivrel=$2
-export QUIVREL_CONVERT=$3
+quivrel=$(realpath "$2")
+export QUIVREL_CONVERT=$(realpath "$3")
 export CASE_DIR=$case_dir
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/quivrel-e2e.XXXXXX")

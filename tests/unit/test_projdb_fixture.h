@@ -1,0 +1,124 @@
+// Fixture of the projection-module tests: a scratch directory with the error
+// log, timers, and the module's run-wide state reset around every test.
+#ifndef QUIVREL_TEST_PROJDB_FIXTURE_H
+#define QUIVREL_TEST_PROJDB_FIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "projdb/ProjDB.h"
+#include "support/Global.h"
+#include "test_util.h"
+
+class ProjDBTest : public ::testing::Test {
+protected:
+    std::string dir;
+    std::string errPath;
+    bool ownTimers = false;
+
+    void SetUp() override {
+        dir = quivrel_test::MakeTempDir("quivrel-projdb");
+        ASSERT_FALSE(dir.empty());
+        errPath = dir + "/error.tmp";
+        gpErrFile = fopen(errPath.c_str(), "w");
+        ASSERT_NE(gpErrFile, nullptr);
+        if (pTimer == nullptr) {
+            CreateTimers(3);
+            ownTimers = true;
+        }
+        ResetModule();
+    }
+
+    void TearDown() override {
+        ResetModule();
+        if (gpErrFile != nullptr) fclose(gpErrFile);
+        gpErrFile = nullptr;
+        if (ownTimers) DeleteTimers();
+        quivrel_test::RemoveDir(dir);
+    }
+
+    // Back to the state of a fresh run.
+    static void ResetModule() {
+        CloseProjDB();
+        free(gnArrLargeCount);
+        gnArrLargeCount = nullptr;
+        free(buf_idx);
+        buf_idx = nullptr;
+        gnBufIdxSize = 0;
+        n_total_mem = 0;
+        n_max_mem = 0;
+        gMAX_PAT_LEN = 30;
+        gnCustCount = 0;
+        gSUP = 0.0;
+        gN_ITEMS = 0;
+        gDatasetShape = DatasetShape{-1, 0, 0};
+    }
+
+    std::string WriteData(const std::vector<int>& words, const std::string& name = "data.bin") {
+        std::string path = dir + "/" + name;
+        quivrel_test::WriteDataset(path, words);
+        return path;
+    }
+
+    // Writes and loads a dataset; returns InitProjDB's result.
+    long long Load(const std::vector<int>& words, int itemcount = 100) {
+        return InitProjDB(WriteData(words).c_str(), itemcount);
+    }
+
+    std::string ErrorLog() {
+        fflush(gpErrFile);
+        return quivrel_test::ReadFile(errPath);
+    }
+
+    // First-level projection with its progress lines kept off the test log.
+    PROJ_DB* FirstLevel(double support, int* count, std::string* out = nullptr) {
+        ::testing::internal::CaptureStdout();
+        PROJ_DB* records = make_projdb_from_org_dataset(support, count);
+        std::string text = ::testing::internal::GetCapturedStdout();
+        if (out != nullptr) *out = text;
+        return records;
+    }
+
+    // Word offset of a position from the start of the data.
+    static long long Offset(const int* p) { return (long long)(p - GetStartOfMap(pDatasetMemMap)); }
+
+    static std::vector<long long> Positions(const PROJ_SEQ& entry) {
+        std::vector<long long> out;
+        if (entry.m_nProjCount == 1) {
+            out.push_back(Offset(entry.m_pSeq));
+        } else {
+            for (int j = 0; j < entry.m_nProjCount; ++j) out.push_back(Offset(entry.m_ppSeq[j]));
+        }
+        return out;
+    }
+
+    static std::vector<int> PatternWords(const PROJ_DB& db) {
+        if (db.m_nPatLen == 1) return {db.m_nPatItem};
+        return std::vector<int>(db.m_pnPat, db.m_pnPat + db.m_nPatLen);
+    }
+
+    // Releases an array of records (buffers and the array itself).
+    static void ReleaseArray(PROJ_DB* records, int count) {
+        for (int i = 0; i < count; ++i) release_projdb_buffers(&records[i]);
+        n_total_mem -= count * (int)sizeof(PROJ_DB);
+        free(records);
+    }
+};
+
+// Runs `body`, which must end the run; returns the RunAbort status (1000
+// when it did not abort).
+template <typename F>
+int AbortStatus(F body) {
+    try {
+        body();
+    } catch (const RunAbort& abort) {
+        return abort.status;
+    }
+    return 1000;
+}
+
+#endif
