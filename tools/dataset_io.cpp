@@ -79,44 +79,68 @@ bool check_words(const std::vector<int32_t>& words, std::string& err) {
   return true;
 }
 
-bool write_file_atomic(const std::string& path, const std::string& bytes, std::string& err) {
-  std::string tmpl = path + ".tmpXXXXXX";
+bool TempFile::open(const std::string& target, std::string& err) {
+  discard();
+  target_ = target;
+  std::string tmpl = target + ".tmpXXXXXX";
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back('\0');
-  const int fd = mkstemp(name.data());
-  if (fd < 0) {
-    err = path + ": cannot create: " + std::strerror(errno);
+  fd_ = ::mkstemp(name.data());
+  if (fd_ < 0) {
+    err = target + ": cannot create: " + std::strerror(errno);
     return false;
   }
-  const char* p = bytes.data();
-  size_t left = bytes.size();
-  while (left > 0) {
-    const ssize_t n = ::write(fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      err = path + ": write error: " + std::strerror(errno);
-      ::close(fd);
-      ::unlink(name.data());
-      return false;
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  // mkstemp creates the file 0600; give it the usual permissions.
+  name_ = name.data();
+  // mkstemp creates the file 0600; give it the permissions of a new file.
   const mode_t mask = ::umask(0);
   ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
-  if (::close(fd) != 0) {
-    err = path + ": write error: " + std::strerror(errno);
-    ::unlink(name.data());
-    return false;
-  }
-  if (std::rename(name.data(), path.c_str()) != 0) {
-    err = path + ": cannot create: " + std::strerror(errno);
-    ::unlink(name.data());
-    return false;
+  if (::fchmod(fd_, 0666 & ~mask) != 0) {
+    // Not fatal: the file is still usable by its owner.
   }
   return true;
+}
+
+bool TempFile::write(const char* data, size_t size, std::string& err) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd_, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      err = target_ + ": write error: " + std::strerror(errno);
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool TempFile::commit(std::string& err) {
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0) {
+    err = target_ + ": write error: " + std::strerror(errno);
+    discard();
+    return false;
+  }
+  if (std::rename(name_.c_str(), target_.c_str()) != 0) {
+    err = target_ + ": cannot create: " + std::strerror(errno);
+    discard();
+    return false;
+  }
+  name_.clear();
+  return true;
+}
+
+void TempFile::discard() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (!name_.empty()) ::unlink(name_.c_str());
+  name_.clear();
+}
+
+bool write_file_atomic(const std::string& path, const std::string& bytes, std::string& err) {
+  TempFile file;
+  return file.open(path, err) && file.write(bytes.data(), bytes.size(), err) && file.commit(err);
 }
 
 namespace {

@@ -29,6 +29,28 @@ bool read_binary(const std::string& path, std::vector<int32_t>& words, std::stri
 // On failure returns false and sets `err` (naming the word index, 0-based).
 bool check_words(const std::vector<int32_t>& words, std::string& err);
 
+// A file written under a temporary name in the directory of its target and
+// renamed to the target by commit(), so that readers never see a partial
+// file and a failed run leaves nothing behind.  Not committed, the temporary
+// file is removed by the destructor.
+class TempFile {
+ public:
+  TempFile() = default;
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+  ~TempFile() { discard(); }
+
+  bool open(const std::string& target, std::string& err);
+  bool write(const char* data, size_t size, std::string& err);
+  bool commit(std::string& err);
+  void discard();
+
+ private:
+  std::string target_;
+  std::string name_;
+  int fd_ = -1;
+};
+
 // Writes `bytes` to `path` through a temporary file in the same directory that
 // is renamed into place, so that a failed write never leaves a partial file.
 bool write_file_atomic(const std::string& path, const std::string& bytes, std::string& err);
