@@ -1,0 +1,177 @@
+// First-level projection from the dataset.
+#include <string>
+#include <vector>
+
+#include "test_projdb_fixture.h"
+
+namespace {
+
+using Offsets = std::vector<long long>;
+
+class ProjDBFirstTest : public ProjDBTest {};
+
+const std::vector<int> kTwoSequences = {1, -1, 2, -1, -2, 1, -1, -2};
+
+TEST_F(ProjDBFirstTest, BuildsOneRecordPerFrequentItem) {
+    Load(kTwoSequences);
+    int count = -1;
+    std::string out;
+    PROJ_DB* records = FirstLevel(0.5, &count, &out);
+
+    EXPECT_EQ(gnCustCount, 2);
+    EXPECT_DOUBLE_EQ(gSUP, 1.0);
+    EXPECT_EQ(gMAX_PAT_LEN, 32);
+    ASSERT_EQ(count, 2);
+    ASSERT_NE(records, nullptr);
+
+    // Item 1: one entry (sequence 1, the -1 after the 1); in sequence 2 the
+    // 1 is the last item and only counts towards the support.
+    const PROJ_DB& one = records[0];
+    EXPECT_EQ(one.m_nPatLen, 1);
+    EXPECT_EQ(one.m_nPatItem, 1);
+    EXPECT_EQ(one.m_nLastItem, 1);
+    EXPECT_FALSE(one.m_bIsIntra);
+    EXPECT_EQ(one.maxSupport, 2);
+    EXPECT_EQ(one.m_nSupport, 1);
+    EXPECT_EQ(one.NumOfItems, 8);
+    ASSERT_NE(one.m_pProjSeq, nullptr);
+    EXPECT_EQ(Positions(one.m_pProjSeq[0]), Offsets({1}));
+
+    // Item 2 is the last item of its only sequence.
+    const PROJ_DB& two = records[1];
+    EXPECT_EQ(two.m_nPatItem, 2);
+    EXPECT_EQ(two.maxSupport, 1);
+    EXPECT_EQ(two.m_nSupport, 0);
+    EXPECT_EQ(two.m_pProjSeq, nullptr);
+    EXPECT_EQ(two.NumOfItems, 0);
+
+    EXPECT_EQ(gnArrLargeCount[1], 2);
+    for (int i = 2; i < gMAX_PAT_LEN; ++i) EXPECT_EQ(gnArrLargeCount[i], 0) << i;
+    // Largest bound of one sequence: 2 x 2 occurrences + 2 itemsets.
+    EXPECT_EQ(gnBufIdxSize, 6);
+
+    int expected = 2 * (int)sizeof(PROJ_DB) + (int)sizeof(PROJ_SEQ);
+    EXPECT_EQ(n_total_mem, expected);
+    EXPECT_EQ(n_max_mem, expected);
+
+    EXPECT_EQ(out.rfind("\tCounting 1-Item sets ... \n\tCreating projection DBs ...  (", 0), 0u)
+        << out;
+    EXPECT_EQ(out.substr(out.size() - 6), " sec)\n");
+
+    ReleaseArray(records, count);
+    EXPECT_EQ(n_total_mem, 0);
+}
+
+TEST_F(ProjDBFirstTest, ThresholdIsNotRounded) {
+    Load(kTwoSequences);
+    int count = -1;
+    PROJ_DB* records = FirstLevel(0.75, &count);
+    EXPECT_DOUBLE_EQ(gSUP, 1.5);
+    ASSERT_EQ(count, 1);
+    EXPECT_EQ(records[0].m_nPatItem, 1);
+    EXPECT_EQ(gnArrLargeCount[1], 1);
+    ReleaseArray(records, count);
+    EXPECT_EQ(n_total_mem, 0);
+}
+
+TEST_F(ProjDBFirstTest, NoFrequentItemGivesNullAndOnlyTheCountingLine) {
+    Load({1, -1, -2, 2, -1, -2});
+    int count = -1;
+    std::string out;
+    EXPECT_EQ(FirstLevel(1.0, &count, &out), nullptr);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(out, "\tCounting 1-Item sets ... \n");
+    EXPECT_EQ(n_total_mem, 0);
+    EXPECT_EQ(n_max_mem, 0);
+    ASSERT_NE(gnArrLargeCount, nullptr);
+    EXPECT_EQ(gnArrLargeCount[1], 0);
+}
+
+TEST_F(ProjDBFirstTest, EmptySequenceCountsButSupportsNothing) {
+    Load({-2, 4, -1, 5, -1, -2});
+    int count = -1;
+    PROJ_DB* records = FirstLevel(0.5, &count);
+    EXPECT_EQ(gnCustCount, 2);
+    ASSERT_EQ(count, 2);
+    EXPECT_EQ(records[0].maxSupport, 1);
+    EXPECT_EQ(records[0].m_nLastSeq, 2);  // stamped by sequence number 2
+    EXPECT_EQ(Positions(records[0].m_pProjSeq[0]), Offsets({2}));
+    ReleaseArray(records, count);
+}
+
+TEST_F(ProjDBFirstTest, RepeatedItemGetsOneEntryWithFurtherPositions) {
+    // 7 at the start; later an itemset 7, 7, 9: the walk does not merge the
+    // run, so the words after the first 7 of the run (a 7) and after the
+    // second (the 9) are both positions.  The 7 that ends (3 7) and the last
+    // item 7 add nothing.
+    std::vector<int> words = {7, -1, 7, 7, 9, -1, 3, 7, -1, 7, -1, -2};
+    Load(words);
+    int count = -1;
+    PROJ_DB* records = FirstLevel(1.0, &count);
+    ASSERT_EQ(count, 3);  // items 3, 7, 9
+    const PROJ_DB& seven = records[1];
+    EXPECT_EQ(seven.m_nPatItem, 7);
+    EXPECT_EQ(seven.maxSupport, 1);
+    ASSERT_EQ(seven.m_nSupport, 1);
+    EXPECT_EQ(Positions(seven.m_pProjSeq[0]), Offsets({1, 3, 4}));
+    EXPECT_EQ(seven.NumOfItems, 12);
+    // 3 is followed by 7 inside its itemset; 9 ends its itemset.
+    EXPECT_EQ(Positions(records[0].m_pProjSeq[0]), Offsets({7}));
+    EXPECT_EQ(Positions(records[2].m_pProjSeq[0]), Offsets({5}));
+
+    int expected = 3 * (int)sizeof(PROJ_DB) + 3 * (int)sizeof(PROJ_SEQ) + 3 * (int)sizeof(int*);
+    EXPECT_EQ(n_total_mem, expected);
+    ReleaseArray(records, count);
+    EXPECT_EQ(n_total_mem, 0);
+}
+
+TEST_F(ProjDBFirstTest, RunOfEqualCodesMatchesAtItsLastWord) {
+    // Itemset 5, 5, 7: the match of 5 is the second word.
+    Load({5, 5, 7, -1, 8, -1, -2});
+    int count = -1;
+    PROJ_DB* records = FirstLevel(1.0, &count);
+    ASSERT_EQ(count, 3);
+    EXPECT_EQ(Positions(records[0].m_pProjSeq[0]), Offsets({2}));
+    EXPECT_EQ(records[0].NumOfItems, 6);
+    ReleaseArray(records, count);
+}
+
+TEST_F(ProjDBFirstTest, CounterArrayCoversTheLongestSequence) {
+    // 31 distinct items in separate itemsets: 31 occurrences -> 33 counters.
+    std::vector<int> words;
+    for (int i = 0; i < 31; ++i) {
+        words.push_back(i);
+        words.push_back(-1);
+    }
+    words.push_back(-2);
+    // A run of 40 equal codes is a single occurrence.
+    for (int i = 0; i < 40; ++i) words.push_back(5);
+    words.push_back(-1);
+    words.push_back(-2);
+    Load(words);
+    int count = -1;
+    PROJ_DB* records = FirstLevel(1.0, &count);
+    EXPECT_EQ(gMAX_PAT_LEN, 33);
+    EXPECT_EQ(count, 1);  // only 5 is in both sequences
+    ReleaseArray(records, count);
+}
+
+TEST_F(ProjDBFirstTest, PositionScratchGrowsForRepeatedCodes) {
+    // 7 (7 x8 8): sized at 2 x 3 occurrences + 2 itemsets = 8 slots, while the
+    // record of 7 collects 9 positions.
+    std::vector<int> words = {7, -1};
+    for (int i = 0; i < 8; ++i) words.push_back(7);
+    words.insert(words.end(), {8, -1, -2});
+    Load(words);
+    int count = -1;
+    PROJ_DB* records = FirstLevel(1.0, &count);
+    ASSERT_EQ(count, 2);
+    const PROJ_DB& seven = records[0];
+    ASSERT_EQ(seven.m_nSupport, 1);
+    EXPECT_EQ(Positions(seven.m_pProjSeq[0]), Offsets({1, 3, 4, 5, 6, 7, 8, 9, 10}));
+    EXPECT_GE(gnBufIdxSize, 9);
+    ReleaseArray(records, count);
+    EXPECT_EQ(n_total_mem, 0);
+}
+
+}  // namespace

@@ -1,0 +1,132 @@
+// Set-up of the projection module: which dataset files are rejected (with
+// which message), and what a good file leaves behind.
+#include <string>
+#include <vector>
+
+#include "test_projdb_fixture.h"
+
+namespace {
+
+class ProjDBInitTest : public ProjDBTest {
+protected:
+    // Loads `words` expecting a rejection; returns the error log, which is
+    // emptied first, and leaves the module reset.
+    std::string Reject(const std::vector<int>& words, int itemcount) {
+        EXPECT_NE(freopen(errPath.c_str(), "w", gpErrFile), nullptr);
+        std::string path = WriteData(words);
+        EXPECT_EQ(AbortStatus([&] { InitProjDB(path.c_str(), itemcount); }), 1);
+        std::string log = ErrorLog();
+        ResetModule();
+        return log;
+    }
+    std::string Path() const { return dir + "/data.bin"; }
+};
+
+TEST_F(ProjDBInitTest, RejectsSizeNotAWholeNumberOfWords) {
+    std::string path = Path();
+    // Two whole words (a well-formed sequence end) and one stray byte.
+    quivrel_test::WriteBytes(path, std::string("\xff\xff\xff\xff\xfe\xff\xff\xff\x07", 9));
+    EXPECT_THROW(InitProjDB(path.c_str(), 10), RunAbort);
+    EXPECT_EQ(ErrorLog(),
+              "Malformed dataset '" + path + "': size of 9 bytes is not a multiple of 4.\n");
+}
+
+TEST_F(ProjDBInitTest, RejectsEachKindOfMalformedWord) {
+    EXPECT_EQ(Reject({1, -1, -2, 5, -1, -2}, 4),
+              "Malformed dataset '" + Path() +
+                  "': item code 5 at word 3 is above the item count 4.\n");
+    EXPECT_EQ(Reject({1, -3, -1, -2}, 4),
+              "Malformed dataset '" + Path() +
+                  "': invalid value -3 at word 1 (only item codes, -1 and -2 may occur).\n");
+    EXPECT_EQ(Reject({1, -1, -2, 1, 2, -2}, 4),
+              "Malformed dataset '" + Path() +
+                  "': sequence end -2 at word 5 does not follow an itemset end -1.\n");
+    EXPECT_EQ(Reject({1, -1, -2, 2, -1}, 4),
+              "Malformed dataset '" + Path() +
+                  "': the data does not end with -2 (the last sequence is not terminated).\n");
+}
+
+TEST_F(ProjDBInitTest, ReportsOnlyTheFirstFaultInFileOrder) {
+    // An invalid value comes before an item above the count, and the data is
+    // also unterminated: only the first fault is reported.
+    EXPECT_EQ(Reject({1, -1, -2, 2, -9, 99, -1}, 4),
+              "Malformed dataset '" + Path() +
+                  "': invalid value -9 at word 4 (only item codes, -1 and -2 may occur).\n");
+    // A bad size is reported before any word is looked at.
+    EXPECT_NE(freopen(errPath.c_str(), "w", gpErrFile), nullptr);
+    std::string path = Path();
+    quivrel_test::WriteBytes(path, std::string("\x63\x00\x00\x00\xf0", 5));
+    EXPECT_EQ(AbortStatus([&] { InitProjDB(path.c_str(), 4); }), 1);
+    EXPECT_EQ(ErrorLog(),
+              "Malformed dataset '" + path + "': size of 5 bytes is not a multiple of 4.\n");
+}
+
+TEST_F(ProjDBInitTest, WritesToStandardOutputWithoutErrorLog) {
+    std::string path = WriteData({3, -2});
+    fclose(gpErrFile);
+    gpErrFile = nullptr;
+    ::testing::internal::CaptureStdout();
+    int status = AbortStatus([&] { InitProjDB(path.c_str(), 4); });
+    std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(out, "Malformed dataset '" + path +
+                       "': sequence end -2 at word 1 does not follow an itemset end -1.\n");
+}
+
+TEST_F(ProjDBInitTest, AcceptsEmptySequencesAndEmptyItemsets) {
+    // An empty sequence at the start and after another one, empty itemsets,
+    // an item equal to the item count, and repeated codes.
+    std::vector<int> words = {-2, 3, -1, -1, -2, -2, -1, -2, 2, 2, 3, -1, 1, -1, -2};
+    EXPECT_EQ(Load(words, 3), (long long)words.size() * 4);
+    EXPECT_EQ(ErrorLog(), "");
+    EXPECT_EQ(gDatasetShape.maxItem, 3);
+    EXPECT_EQ(gDatasetShape.sequences, 5);
+    EXPECT_EQ(gDatasetShape.maxSeqItemWords, 4);
+    // The tables have one row per code up to the largest one present, not
+    // up to the item count given.
+    EXPECT_EQ(gN_ITEMS, 4);
+    EXPECT_NE(inter, nullptr);
+    EXPECT_NE(intra, nullptr);
+    EXPECT_NE(inter_freq_idx, nullptr);
+    EXPECT_NE(intra_freq_idx, nullptr);
+    EXPECT_NE(pDatasetMemMap, nullptr);
+
+    CloseProjDB();
+    EXPECT_EQ(inter, nullptr);
+    EXPECT_EQ(intra, nullptr);
+    EXPECT_EQ(inter_freq_idx, nullptr);
+    EXPECT_EQ(intra_freq_idx, nullptr);
+    EXPECT_EQ(pDatasetMemMap, nullptr);
+}
+
+TEST_F(ProjDBInitTest, SizesTablesByLargestCodePresent) {
+    Load({2, -1, -2}, 1000000);
+    EXPECT_EQ(gN_ITEMS, 3);
+}
+
+TEST_F(ProjDBInitTest, DataWithoutItemsHasNoTablesAndNoRecords) {
+    Load({-2, -2}, 5);
+    EXPECT_EQ(gN_ITEMS, 0);
+    EXPECT_EQ(inter, nullptr);
+    EXPECT_EQ(intra_freq_idx, nullptr);
+    int count = -1;
+    std::string out;
+    EXPECT_EQ(FirstLevel(0.5, &count, &out), nullptr);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(gnCustCount, 2);
+    EXPECT_EQ(buf_idx, nullptr);
+    EXPECT_EQ(out, "\tCounting 1-Item sets ... \n");
+}
+
+TEST_F(ProjDBInitTest, ChecksOnlyTheWholeSequencesInsideTheWindow) {
+    // Window of 6 words: 1 -1 -2 | 2 -7 -1 (cut) -2.  The data ends after the
+    // first -2, so the bad value beyond it is never read, while the whole
+    // file's size is still reported.
+    std::string path = WriteData({1, -1, -2, 2, -7, -1, -2});
+    EXPECT_EQ(InitProjDBWithLimit(path.c_str(), 9, 24), 28);
+    EXPECT_EQ(ErrorLog(), "");
+    EXPECT_EQ(gDatasetShape.sequences, 1);
+    EXPECT_EQ(gN_ITEMS, 2);
+}
+
+}  // namespace

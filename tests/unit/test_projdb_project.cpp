@@ -1,0 +1,387 @@
+// Projection of a projected database by one item, the release of record
+// buffers with the byte accounting, and whole mining runs checked against a
+// brute-force enumeration of the frequent patterns.
+#include <algorithm>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "test_projdb_fixture.h"
+
+namespace {
+
+using Offsets = std::vector<long long>;
+using Words = std::vector<int>;
+
+class ProjDBProjectTest : public ProjDBTest {
+protected:
+    // Every record made during a mining run: pattern words -> support, and
+    // the number of records by number of items.
+    std::map<Words, int> made;
+    std::vector<int> byItems = std::vector<int>(256, 0);
+
+    void Note(const PROJ_DB& db) {
+        Words words = PatternWords(db);
+        EXPECT_TRUE(made.emplace(words, db.maxSupport).second) << "pattern made twice";
+        int items = (int)std::count_if(words.begin(), words.end(), [](int w) { return w != -1; });
+        if (items >= (int)byItems.size()) byItems.resize(items + 1, 0);
+        byItems[items]++;
+    }
+
+    // Projects a record and its descendants depth first, releasing every
+    // record and array as soon as it is done, as the driver does.
+    void MineRecord(PROJ_DB* db) {
+        int n = -1;
+        PROJ_DB* children = make_projdb_from_projected_db(db, &n);
+        EXPECT_EQ(db->m_pProjSeq, nullptr);
+        for (int i = 0; i < n; ++i) Note(children[i]);
+        for (int i = 0; i < n; ++i) {
+            if (children[i].m_nSupport >= gSUP) {
+                MineRecord(&children[i]);
+            } else {
+                release_projdb_buffers(&children[i]);
+            }
+        }
+        n_total_mem -= n * (int)sizeof(PROJ_DB);
+        free(children);
+    }
+
+    void MineAll(double support) {
+        int count = -1;
+        PROJ_DB* records = FirstLevel(support, &count);
+        for (int i = 0; i < count; ++i) Note(records[i]);
+        for (int i = 0; i < count; ++i) {
+            if (records[i].m_nSupport >= gSUP) {
+                MineRecord(&records[i]);
+            } else {
+                release_projdb_buffers(&records[i]);
+            }
+        }
+        n_total_mem -= count * (int)sizeof(PROJ_DB);
+        free(records);
+    }
+};
+
+// ---- the worked examples ----
+
+// (1 2)(3), (1)(2 3), (1 2 3)
+const Words kThreeSequences = {1, 2, -1, 3, -1, -2, 1, -1, 2, 3, -1, -2, 1, 2, 3, -1, -2};
+
+TEST_F(ProjDBProjectTest, ProjectsBothKindsOfExtension) {
+    Load(kThreeSequences);
+    int count = -1;
+    PROJ_DB* records = FirstLevel(0.6, &count);
+    EXPECT_DOUBLE_EQ(gSUP, 1.8);
+    ASSERT_EQ(count, 3);
+    PROJ_DB* one = &records[0];
+    EXPECT_EQ(one->maxSupport, 3);
+    ASSERT_EQ(one->m_nSupport, 3);
+    EXPECT_EQ(Positions(one->m_pProjSeq[0]), Offsets({1}));
+    EXPECT_EQ(Positions(one->m_pProjSeq[1]), Offsets({7}));
+    EXPECT_EQ(Positions(one->m_pProjSeq[2]), Offsets({13}));
+    EXPECT_EQ(one->NumOfItems, 17 + 11 + 5);
+
+    // Before: 3 records, entries 3 for (1), 3 for (2), none for (3).
+    int before = 3 * (int)sizeof(PROJ_DB) + 6 * (int)sizeof(PROJ_SEQ);
+    ASSERT_EQ(n_total_mem, before);
+
+    int n = -1;
+    PROJ_DB* children = make_projdb_from_projected_db(one, &n);
+    ASSERT_EQ(n, 2);
+
+    const PROJ_DB& inItemset = children[0];  // (1 2)
+    EXPECT_EQ(PatternWords(inItemset), Words({1, 2}));
+    EXPECT_TRUE(inItemset.m_bIsIntra);
+    EXPECT_EQ(inItemset.m_nLastItem, 2);
+    EXPECT_EQ(inItemset.maxSupport, 2);
+    ASSERT_EQ(inItemset.m_nSupport, 2);
+    EXPECT_EQ(Positions(inItemset.m_pProjSeq[0]), Offsets({2}));
+    EXPECT_EQ(Positions(inItemset.m_pProjSeq[1]), Offsets({14}));
+    EXPECT_EQ(inItemset.NumOfItems, 20);
+    EXPECT_EQ(inItemset.m_nLastSeq, 3);
+
+    const PROJ_DB& newItemset = children[1];  // (1)(3)
+    EXPECT_EQ(PatternWords(newItemset), Words({1, -1, 3}));
+    EXPECT_FALSE(newItemset.m_bIsIntra);
+    EXPECT_EQ(newItemset.m_nLastItem, 3);
+    EXPECT_EQ(newItemset.maxSupport, 2);
+    EXPECT_EQ(newItemset.m_nSupport, 0);
+    EXPECT_EQ(newItemset.NumOfItems, 0);
+    EXPECT_EQ(newItemset.m_nLastSeq, -1);
+    ASSERT_NE(newItemset.m_pProjSeq, nullptr);  // two empty slots
+    EXPECT_EQ(newItemset.m_pProjSeq[1].m_nProjCount, 0);
+
+    EXPECT_EQ(gnArrLargeCount[2], 2);
+
+    // The parent keeps its scalar fields; the peak covers parent and
+    // children together.
+    EXPECT_EQ(one->m_pProjSeq, nullptr);
+    EXPECT_EQ(one->maxSupport, 3);
+    EXPECT_EQ(one->m_nSupport, 3);
+    EXPECT_EQ(one->NumOfItems, 33);
+    EXPECT_EQ(one->m_nLastItem, 1);
+    int peak = before + 2 * (int)sizeof(PROJ_DB) + ((1 + 1) * 2 + 1) * (int)sizeof(int) +
+               4 * (int)sizeof(PROJ_SEQ);
+    EXPECT_EQ(n_max_mem, peak);
+    EXPECT_EQ(n_total_mem, peak - 3 * (int)sizeof(PROJ_SEQ));
+
+    // Releasing everything balances the count.
+    ReleaseArray(children, n);
+    for (int i = 1; i < count; ++i) release_projdb_buffers(&records[i]);
+    n_total_mem -= count * (int)sizeof(PROJ_DB);
+    free(records);
+    EXPECT_EQ(n_total_mem, 0);
+    EXPECT_EQ(n_max_mem, peak);
+}
+
+TEST_F(ProjDBProjectTest, LaterPositionsGiveInItemsetExtensions) {
+    // (1 2)(1 2 3)
+    Load({1, 2, -1, 1, 2, 3, -1, -2});
+    int count = -1;
+    PROJ_DB* records = FirstLevel(1.0, &count);
+    ASSERT_EQ(count, 3);
+    PROJ_DB* one = &records[0];
+    ASSERT_EQ(one->m_nSupport, 1);
+    EXPECT_EQ(Positions(one->m_pProjSeq[0]), Offsets({1, 4}));
+
+    int n = -1;
+    PROJ_DB* children = make_projdb_from_projected_db(one, &n);
+    ASSERT_EQ(n, 5);
+    // In item order, an item's in-itemset child before its new-itemset one.
+    EXPECT_EQ(PatternWords(children[0]), Words({1, -1, 1}));
+    EXPECT_EQ(PatternWords(children[1]), Words({1, 2}));
+    EXPECT_EQ(PatternWords(children[2]), Words({1, -1, 2}));
+    EXPECT_EQ(PatternWords(children[3]), Words({1, 3}));
+    EXPECT_EQ(PatternWords(children[4]), Words({1, -1, 3}));
+    const bool intra[5] = {false, true, false, true, false};
+    const int support[5] = {1, 1, 1, 0, 0};
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(children[i].m_bIsIntra, intra[i]) << i;
+        EXPECT_EQ(children[i].maxSupport, 1) << i;
+        EXPECT_EQ(children[i].m_nSupport, support[i]) << i;
+    }
+    EXPECT_EQ(Positions(children[0].m_pProjSeq[0]), Offsets({4}));
+    // (1 2): after the first 2, and through the parent's second position
+    // after the second 2.
+    EXPECT_EQ(Positions(children[1].m_pProjSeq[0]), Offsets({2, 5}));
+    EXPECT_EQ(children[1].NumOfItems, 7);
+    EXPECT_EQ(Positions(children[2].m_pProjSeq[0]), Offsets({5}));
+    EXPECT_EQ(gnArrLargeCount[2], 5);
+
+    // Projecting (1 2) finds (1 2 3) through its second position.
+    PROJ_DB* oneTwo = &children[1];
+    int m = -1;
+    PROJ_DB* grand = make_projdb_from_projected_db(oneTwo, &m);
+    ASSERT_EQ(m, 4);
+    EXPECT_EQ(PatternWords(grand[0]), Words({1, 2, -1, 1}));
+    EXPECT_EQ(PatternWords(grand[1]), Words({1, 2, -1, 2}));
+    EXPECT_EQ(PatternWords(grand[2]), Words({1, 2, 3}));
+    EXPECT_EQ(PatternWords(grand[3]), Words({1, 2, -1, 3}));
+    EXPECT_TRUE(grand[2].m_bIsIntra);
+    EXPECT_EQ(grand[2].maxSupport, 1);
+    EXPECT_EQ(grand[2].m_nSupport, 0);
+    EXPECT_EQ(gnArrLargeCount[3], 4);
+
+    // (1) and (1 2) were released by their projections.
+    ReleaseArray(grand, m);
+    for (int i = 0; i < n; ++i) {
+        if (i != 1) release_projdb_buffers(&children[i]);
+    }
+    n_total_mem -= n * (int)sizeof(PROJ_DB);
+    free(children);
+    for (int i = 1; i < count; ++i) release_projdb_buffers(&records[i]);
+    n_total_mem -= count * (int)sizeof(PROJ_DB);
+    free(records);
+    EXPECT_EQ(n_total_mem, 0);
+}
+
+TEST_F(ProjDBProjectTest, ParentWithoutFrequentExtensionIsStillReleased) {
+    // (1)(2), (1)(3): at support 1.0 neither extension reaches 2.
+    Load({1, -1, 2, -1, -2, 1, -1, 3, -1, -2});
+    int count = -1;
+    PROJ_DB* records = FirstLevel(1.0, &count);
+    ASSERT_EQ(count, 1);
+    int before = n_total_mem;
+    int n = -1;
+    EXPECT_EQ(make_projdb_from_projected_db(&records[0], &n), nullptr);
+    EXPECT_EQ(n, 0);
+    EXPECT_EQ(records[0].m_pProjSeq, nullptr);
+    EXPECT_EQ(records[0].maxSupport, 2);
+    EXPECT_EQ(n_total_mem, before - 2 * (int)sizeof(PROJ_SEQ));
+    EXPECT_EQ(n_max_mem, before);
+    n_total_mem -= (int)sizeof(PROJ_DB);
+    free(records);
+    EXPECT_EQ(n_total_mem, 0);
+}
+
+TEST_F(ProjDBProjectTest, ReleaseWithoutPeakSampleLeavesThePeak) {
+    Load(kThreeSequences);
+    int count = -1;
+    PROJ_DB* records = FirstLevel(0.6, &count);
+    int peak = n_max_mem;
+    n_total_mem += 1000;  // pretend something else is held right now
+    release_projdb_buffers(&records[0]);
+    EXPECT_EQ(n_max_mem, peak);
+    clean_projcted_db(&records[1]);
+    EXPECT_EQ(n_max_mem, peak + 1000 - 3 * (int)sizeof(PROJ_SEQ));
+    EXPECT_EQ(records[1].m_pProjSeq, nullptr);
+    EXPECT_EQ(records[1].maxSupport, 3);
+    n_total_mem -= 1000;
+    release_projdb_buffers(&records[2]);
+    n_total_mem -= count * (int)sizeof(PROJ_DB);
+    free(records);
+    EXPECT_EQ(n_total_mem, 0);
+}
+
+// ---- growth of the run-wide arrays under repeated codes ----
+
+TEST_F(ProjDBProjectTest, PositionScratchGrowsThroughAWholeRun) {
+    Words words = {7, -1};
+    for (int i = 0; i < 8; ++i) words.push_back(7);
+    words.insert(words.end(), {8, -1, -2});
+    Load(words);
+    MineAll(1.0);
+    EXPECT_EQ(n_total_mem, 0);
+    EXPECT_GE(gnBufIdxSize, 9);
+    EXPECT_EQ(made.at(Words({7})), 1);
+    EXPECT_EQ(made.at(Words({7, -1, 7, 8})), 1);
+}
+
+TEST_F(ProjDBProjectTest, PatternCountersGrowWithLongPatterns) {
+    // 7 (7 x60 8): the data's occurrence counts size 32 counters (indices 0
+    // to 31), yet patterns of 32 items are made.
+    Words words = {7, -1};
+    for (int i = 0; i < 60; ++i) words.push_back(7);
+    words.insert(words.end(), {8, -1, -2});
+    Load(words);
+    MineAll(1.0);
+    EXPECT_EQ(n_total_mem, 0);
+
+    int longest = (int)byItems.size() - 1;
+    while (longest > 0 && byItems[longest] == 0) --longest;
+    ASSERT_GE(longest, 32);
+    ASSERT_GE(gMAX_PAT_LEN, longest + 2);
+    for (int items = 1; items <= longest; ++items) {
+        EXPECT_EQ(gnArrLargeCount[items], byItems[items]) << items;
+        EXPECT_GT(gnArrLargeCount[items], 0) << items;
+    }
+    for (int items = longest + 1; items < gMAX_PAT_LEN; ++items) {
+        EXPECT_EQ(gnArrLargeCount[items], 0) << items;
+    }
+}
+
+TEST_F(ProjDBProjectTest, CountLargePatternKeepsAZeroAfterTheLastCounter) {
+    gnArrLargeCount = (int*)calloc(32, sizeof(int));
+    gMAX_PAT_LEN = 32;
+    gnArrLargeCount[5] = 7;
+    CountLargePattern(30);
+    ASSERT_GE(gMAX_PAT_LEN, 32);
+    EXPECT_EQ(gnArrLargeCount[30], 1);
+    CountLargePattern(31);
+    ASSERT_GE(gMAX_PAT_LEN, 33);
+    EXPECT_EQ(gnArrLargeCount[31], 1);
+    EXPECT_EQ(gnArrLargeCount[32], 0);
+    CountLargePattern(100);
+    ASSERT_GE(gMAX_PAT_LEN, 102);
+    EXPECT_EQ(gnArrLargeCount[5], 7);
+    EXPECT_EQ(gnArrLargeCount[100], 1);
+    for (int i = 32; i < gMAX_PAT_LEN; ++i) {
+        if (i != 100) {
+            EXPECT_EQ(gnArrLargeCount[i], 0) << i;
+        }
+    }
+}
+
+// ---- whole runs against brute force ----
+
+using Itemset = std::vector<int>;  // ascending, no repeats
+using Sequence = std::vector<Itemset>;
+
+// Greedy earliest matching decides containment of itemset sequences.
+bool Contains(const Sequence& seq, const Sequence& pattern) {
+    size_t k = 0;
+    for (size_t i = 0; i < seq.size() && k < pattern.size(); ++i) {
+        if (std::includes(seq[i].begin(), seq[i].end(), pattern[k].begin(), pattern[k].end())) {
+            ++k;
+        }
+    }
+    return k == pattern.size();
+}
+
+Words ToWords(const Sequence& pattern) {
+    Words words;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        if (i > 0) words.push_back(-1);
+        words.insert(words.end(), pattern[i].begin(), pattern[i].end());
+    }
+    return words;
+}
+
+// Every frequent pattern grown from a frequent `pattern` (the empty pattern
+// at the start) by one item at a time, both ways.
+void Enumerate(const std::vector<Sequence>& db, const Sequence& pattern, double minSup,
+               int nItems, std::map<Words, int>* out) {
+    for (int item = 0; item < nItems; ++item) {
+        for (int way = 0; way < 2; ++way) {
+            Sequence grown = pattern;
+            if (way == 0) {
+                if (grown.empty() || grown.back().back() >= item) continue;
+                grown.back().push_back(item);
+            } else {
+                grown.push_back({item});
+            }
+            int support = 0;
+            for (const Sequence& s : db) support += Contains(s, grown) ? 1 : 0;
+            if (support >= minSup) {
+                (*out)[ToWords(grown)] = support;
+                Enumerate(db, grown, minSup, nItems, out);
+            }
+        }
+    }
+}
+
+TEST_F(ProjDBProjectTest, RunsMakeExactlyTheFrequentPatterns) {
+    std::mt19937 rng(20240611);
+    const double supports[] = {0.2, 0.34, 0.5, 0.75};
+    const int kItems = 5;
+    for (int round = 0; round < 150; ++round) {
+        std::vector<Sequence> db;
+        Words words;
+        int nSeq = 1 + (int)(rng() % 7);
+        for (int s = 0; s < nSeq; ++s) {
+            Sequence seq;
+            int nSets = (int)(rng() % 5);  // 0: an empty sequence
+            for (int k = 0; k < nSets; ++k) {
+                Itemset set;
+                for (int item = 0; item < kItems; ++item) {
+                    if (rng() % 3 == 0) set.push_back(item);
+                }
+                seq.push_back(set);  // may be empty
+                words.insert(words.end(), set.begin(), set.end());
+                words.push_back(-1);
+            }
+            words.push_back(-2);
+            db.push_back(seq);
+        }
+        double support = supports[rng() % 4];
+
+        ResetModule();
+        made.clear();
+        std::fill(byItems.begin(), byItems.end(), 0);
+        Load(words, kItems);
+        MineAll(support);
+
+        std::map<Words, int> expected;
+        Enumerate(db, {}, gSUP, kItems, &expected);
+        SCOPED_TRACE("round " + std::to_string(round));
+        EXPECT_EQ(made, expected);
+        EXPECT_EQ(n_total_mem, 0);
+        for (int items = 1; items < (int)byItems.size() && items < gMAX_PAT_LEN; ++items) {
+            EXPECT_EQ(gnArrLargeCount[items], byItems[items]) << items;
+        }
+        if (HasFailure()) break;
+    }
+}
+
+}  // namespace
