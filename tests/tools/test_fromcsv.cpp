@@ -1,0 +1,165 @@
+// quivrel-convert fromcsv: order values, CSV reading and event grouping.
+#include <gtest/gtest.h>
+
+#include "event_log.h"
+#include "tools_test_util.h"
+
+using namespace tooltest;
+
+namespace {
+
+int64_t epoch(const std::string& text) {
+  int64_t s = -1;
+  int32_t ns = -1;
+  EXPECT_TRUE(qtools::parse_iso8601(text, s, ns)) << text;
+  return s;
+}
+
+bool iso_ok(const std::string& text) {
+  int64_t s;
+  int32_t ns;
+  return qtools::parse_iso8601(text, s, ns);
+}
+
+int order_cmp(const std::string& a, const std::string& b) {
+  qtools::OrderValue va, vb;
+  EXPECT_TRUE(qtools::parse_order_value(a, va)) << a;
+  EXPECT_TRUE(qtools::parse_order_value(b, vb)) << b;
+  return qtools::compare_order(va, vb);
+}
+
+}  // namespace
+
+TEST(ToolsOrderValue, IsoTimesReduceToOneInstant) {
+  EXPECT_EQ(epoch("1970-01-01T00:00:00Z"), 0);
+  EXPECT_EQ(epoch("2000-03-01"), 951868800);
+  EXPECT_EQ(epoch("2024-02-29T12:30:15"), 1709209815);
+  EXPECT_EQ(epoch("1969-12-31T23:59:59Z"), -1);
+  // The same instant written in different ways compares equal...
+  EXPECT_EQ(order_cmp("2024-01-01T10:00:00Z", "2024-01-01 11:00:00+01:00"), 0);
+  EXPECT_EQ(order_cmp("2024-01-01T10:00:00Z", "2024-01-01T05:30-0430"), 0);
+  EXPECT_EQ(order_cmp("2024-01-01T10:00:00.5Z", "2024-01-01T10:00:00,500000000Z"), 0);
+  EXPECT_EQ(order_cmp("2024-01-01T10:00Z", "2024-01-01T10:00:00.000Z"), 0);
+  // ...and fractions and dates order correctly.
+  EXPECT_LT(order_cmp("2024-01-01T10:00:00.1Z", "2024-01-01T10:00:00.12Z"), 0);
+  EXPECT_GT(order_cmp("2024-01-02", "2024-01-01T23:59:59.999Z"), 0);
+  for (const char* bad : {"2024-02-30", "2023-02-29", "2024-13-01", "2024-1-01", "2024-01-01T24:00:00",
+                          "2024-01-01T10:60", "2024-01-01T10:00:00.Z", "2024-01-01T10:00:00Zjunk",
+                          "2024-01-01T10", "2024-01-01T10:00+25:00", "24-01-01"}) {
+    EXPECT_FALSE(iso_ok(bad)) << bad;
+  }
+}
+
+TEST(ToolsOrderValue, NumbersArePlainDecimals) {
+  EXPECT_EQ(order_cmp("2", "10"), -1);  // numeric, not text order
+  EXPECT_EQ(order_cmp(" 1e3 ", "1000"), 0);
+  EXPECT_EQ(order_cmp("-3.5", "-3"), -1);
+  qtools::OrderValue v;
+  for (const char* bad : {"", "  ", "0x10", "inf", "nan", "1e999", "12abc", "1,5"}) {
+    EXPECT_FALSE(qtools::parse_order_value(bad, v)) << bad;
+  }
+}
+
+TEST(ToolsFromCsv, QuotedFieldsEqualTimesDuplicatesAndUnsortedRows) {
+  const std::string dir = scratch_dir();
+  write_file(dir + "/ev.csv",
+             "session,ts,page\n"
+             "b,2024-05-01T10:00:03Z,\"Add to cart, fast\"\n"
+             "a,2024-05-01T09:00:00Z,home\n"
+             "b,2024-05-01T10:00:01Z,home\n"
+             "a,2024-05-01T09:00:07Z,\"search\n"
+             "results\"\n"
+             "a,2024-05-01T09:00:07Z,product\n"
+             "a,2024-05-01T09:00:07Z,\"search\n"
+             "results\"\n"
+             "b,2024-05-01T10:00:03Z,checkout\n"
+             "a,2024-05-01T09:00:02Z,\"quote \"\"x\"\"\"\n"
+             "b,2024-05-01T10:00:01.000Z,product\n");
+  Outcome r = convert(dir, "fromcsv ev.csv ev.bin --seq session --order ts --item page");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "5\n") << "the largest item code";
+  EXPECT_EQ(r.err, "");
+  // Sequences in order of first appearance (b, then a); itemsets by time;
+  // equal times form one itemset, ascending, without the duplicate event.
+  EXPECT_EQ(convert(dir, "totext ev.bin").out, "1 3 -1 0 4 -1 -2\n1 -1 5 -1 2 3 -1 -2\n");
+  EXPECT_EQ(read_file(dir + "/ev.items"),
+            "0\tAdd to cart, fast\n1\thome\n2\tsearch\\nresults\n3\tproduct\n4\tcheckout\n"
+            "5\tquote \"x\"\n");
+}
+
+TEST(ToolsFromCsv, PositionsDelimitersAndNumericOrder) {
+  const std::string dir = scratch_dir();
+  write_file(dir + "/semi.csv", "1;10;b\n1;5;a\n2;1;a\n1;10;a\n");
+  Outcome r = convert(dir, "fromcsv semi.csv semi.bin --no-header --seq 1 --order 2 --item 3 --delimiter ';'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "1\n");
+  EXPECT_EQ(convert(dir, "totext semi.bin").out, "1 -1 0 1 -1 -2\n1 -1 -2\n");
+
+  // Tab-separated, blanks inside a field kept; a header column by position;
+  // --items chooses the dictionary path.
+  write_file(dir + "/tab.tsv", "s\tt\ti\nq\t2\tx y\nq\t1\t z\n");
+  r = convert(dir, "fromcsv tab.tsv tab.bin --seq s --order 2 --item i --delimiter tab --items names.txt");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(convert(dir, "totext tab.bin").out, "1 -1 0 -1 -2\n");
+  EXPECT_EQ(read_file(dir + "/names.txt"), "0\tx y\n1\tz\n");
+
+  // Without a header, names cannot select columns.
+  r = convert(dir, "fromcsv semi.csv x.bin --no-header --seq s --order 2 --item 3 --delimiter ';'");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("--seq 's'"), std::string::npos) << r.err;
+  r = convert(dir, "fromcsv tab.tsv x.bin --seq nope --order t --item i --delimiter tab");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("--seq 'nope'"), std::string::npos) << r.err;
+  EXPECT_FALSE(exists(dir + "/x.bin"));
+}
+
+TEST(ToolsFromCsv, MalformedRowsStopWithTheirLineOrAreSkipped) {
+  const std::string dir = scratch_dir();
+  write_file(dir + "/ev.csv",
+             "s,t,i\n"
+             "a,1,x\n"
+             "a,2,\"y\n"
+             "z\"\n"
+             "a,3\n"           // line 5: a field is missing
+             "b,later,z\n"     // line 6: the order value does not parse
+             "b,4,w\n");
+  Outcome r = convert(dir, "fromcsv ev.csv ev.bin --seq s --order t --item i");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.rfind("ev.csv:5: missing field", 0), 0u) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_FALSE(exists(dir + "/ev.bin"));
+  EXPECT_FALSE(exists(dir + "/ev.items"));
+
+  r = convert(dir, "fromcsv ev.csv ev.bin --seq s --order t --item i --skip-bad");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "2\n");
+  EXPECT_NE(r.err.find("ev.csv:5: missing field"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("ev.csv:6: order value 'later'"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("skipped 2 malformed row(s)"), std::string::npos) << r.err;
+  EXPECT_EQ(convert(dir, "totext ev.bin").out, "0 -1 1 -1 -2\n2 -1 -2\n");
+
+  // Numbers and times do not mix in one order column.
+  write_file(dir + "/mix.csv", "s,t,i\na,2024-01-01,x\na,5,y\n");
+  r = convert(dir, "fromcsv mix.csv mix.bin --seq s --order t --item i");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.rfind("mix.csv:3: ", 0), 0u) << r.err;
+}
+
+TEST(ToolsFromCsv, BrokenQuotingIsAnErrorWithItsLine) {
+  const std::string dir = scratch_dir();
+  write_file(dir + "/q.csv", "s,t,i\na,1,x\na,2,y\"z\n");
+  Outcome r = convert(dir, "fromcsv q.csv q.bin --seq s --order t --item i --skip-bad");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.rfind("q.csv:3: malformed CSV", 0), 0u) << r.err;
+
+  write_file(dir + "/open.csv", "s,t,i\na,1,x\na,2,\"never closed\nb,3,y\n");
+  r = convert(dir, "fromcsv open.csv q.bin --seq s --order t --item i");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.rfind("open.csv:3: malformed CSV: quoted field is never closed", 0), 0u) << r.err;
+  EXPECT_FALSE(exists(dir + "/q.bin"));
+
+  write_file(dir + "/empty.csv", "");
+  r = convert(dir, "fromcsv empty.csv q.bin --seq s --order t --item i");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("no header row"), std::string::npos) << r.err;
+}
