@@ -1,8 +1,12 @@
 // quivrel-convert decode, and the quivrel-gen generator.
 #include <gtest/gtest.h>
 
+#include <set>
+#include <sstream>
+
 #include "dataset_io.h"
 #include "decode.h"
+#include "event_log.h"
 #include "item_dict.h"
 #include "tools_test_util.h"
 
@@ -177,4 +181,46 @@ TEST(ToolsGen, RejectsParametersOutOfRange) {
     EXPECT_FALSE(exists(dir + "/x.bin")) << args;
   }
   EXPECT_EQ(run(dir, QUIVREL_GEN_BIN, "--help").status, 0);
+}
+
+TEST(ToolsDecode, ExampleEventLogNamesComeBackUnchanged) {
+  // Every page name of the shipped example goes through fromcsv and decode
+  // and comes out as it went in, once each.
+  const std::string dir = scratch_dir();
+  const std::string csv = std::string(QUIVREL_SOURCE_DIR) + "/data/example-events.csv";
+  Outcome r = convert(dir, "fromcsv '" + csv + "' ex.bin --seq session --order timestamp --item page");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const int largest = std::stoi(r.out);
+
+  std::ifstream in(csv);
+  std::set<std::string> pages;
+  std::string err;
+  bool header = true;
+  ASSERT_TRUE(qtools::read_csv(in, "example", ',', [&](qtools::CsvRecord& rec) {
+    if (!header) pages.insert(rec.fields.at(2));
+    header = false;
+    return true;
+  }, err)) << err;
+  ASSERT_EQ(static_cast<size_t>(largest) + 1, pages.size());
+  EXPECT_EQ(pages.count("Laptops, 15 inch"), 1u);
+
+  // A result file naming every code once.
+  std::string result = "CLOSED\n";
+  for (int code = 0; code <= largest; ++code) {
+    result += "<(" + std::to_string(code) + ")>  Num= 1 Support = 1   ItemsetNumber = 1\n";
+  }
+  write_file(dir + "/ClosedMaxset.txt", result);
+  r = convert(dir, "decode ClosedMaxset.txt ex.items --json");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::set<std::string> decoded;
+  std::istringstream lines(r.out);
+  std::string line;
+  const std::string head = "{\"pattern\": [[\"", tail = "\"]], \"support\": 1, \"itemsets\": 1}";
+  while (std::getline(lines, line)) {
+    ASSERT_EQ(line.rfind(head, 0), 0u) << line;
+    ASSERT_GT(line.size(), head.size() + tail.size());
+    ASSERT_EQ(line.substr(line.size() - tail.size()), tail) << line;
+    decoded.insert(line.substr(head.size(), line.size() - head.size() - tail.size()));
+  }
+  EXPECT_EQ(decoded, pages);
 }
