@@ -2,6 +2,7 @@
 // walks over a chain far deeper than any call stack would allow.
 #include "test_tree_support.h"
 
+#include <algorithm>
 #include <climits>
 
 using testing::internal::CaptureStdout;
