@@ -16,6 +16,11 @@ extern int n_proj_db;       // expandable records met
 // allocations, 1 for a dataset that cannot be opened, mapped or read).
 int QuivrelMain(int argc, char** argv);
 
+// Gives back everything a run holds, whether it completed or ended early,
+// and resets the run-wide counters, so that the same process can start
+// another run (tests and fuzzing do; the command line never needs to).
+void ResetRun();
+
 void InitApp(const char* path, double support, int itemcount);
 void CloseApp();
 

@@ -14,6 +14,8 @@
 #include <charconv>
 #include <cstdint>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 // ---- run-wide state of the tree ----
 TreeNode* root = nullptr;
@@ -613,6 +615,33 @@ int addSequence(PROJ_DB* db, TreeNode** level, EquivTable* table)
     *level = node;
     table->Insert(static_cast<int>(key), node);
     return 1;
+}
+
+// Every node is an owned child of exactly one node (its Parent), so walking
+// the owned edges from the top reaches each node once; arrays can be shared
+// by several nodes and are collected first, then freed once each.
+void ReleaseTree(TreeNode* top)
+{
+    if (top == nullptr)
+        return;
+    std::vector<TreeNode*> nodes{top};
+    std::unordered_set<std::vector<TreeNode*>*> arrays;
+    for (size_t i = 0; i < nodes.size(); i++) {
+        TreeNode* n = nodes[i];
+        if (n->Children == nullptr)
+            continue;
+        arrays.insert(n->Children);
+        for (TreeNode* child : *n->Children) {
+            if (child != nullptr && child->Parent == n)
+                nodes.push_back(child);
+        }
+    }
+    for (TreeNode* n : nodes) {
+        n->Children = nullptr;  // the arrays are freed below, once each
+        delete n;
+    }
+    for (std::vector<TreeNode*>* array : arrays)
+        delete array;
 }
 
 // ---------------------------------------------------------------------------

@@ -90,6 +90,11 @@ extern std::vector<int> closed_maxFreq;  // printed patterns by item count
 // 0: an equivalent subtree already serves the pattern (do not mine it).
 int addSequence(PROJ_DB* db, TreeNode** level, EquivTable* table);
 
+// Frees `top` and every node below it, each node and each Children array
+// once, however arrays are shared.  Used when a process runs more than one
+// mining run (tests, fuzzing); a command-line run keeps its tree to the end.
+void ReleaseTree(TreeNode* top);
+
 // Subtree counter walks.
 void updateNodeInfo(TreeNode* node, int itemsDelta, int itemsetDelta);
 void updateOldNodeInfo(TreeNode* parent, TreeNode* oldNode, TreeNode* newNode);
