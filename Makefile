@@ -15,7 +15,7 @@ build:
 demo: build
 	@rm -rf $(BUILD)/demo && mkdir -p $(BUILD)/demo
 	cp data/sample.bin $(BUILD)/demo/
-	cd $(BUILD)/demo && ../quivrel sample.bin 0.05 99
+	cd $(BUILD)/demo && ../quivrel sample.bin 0.1 99
 	@echo "---- first lines of $(BUILD)/demo/ClosedMaxset.txt ----"
 	@head -n 12 $(BUILD)/demo/ClosedMaxset.txt
 
