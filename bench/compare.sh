@@ -1,0 +1,133 @@
+#!/usr/bin/env bash
+# Compares the speed of two builds of quivrel in one run on one machine.
+#
+# Usage: bench/compare.sh [-n RUNS] [-r ROWS] [-k] REV [REV2] [-- ROW_NAME ...]
+#   REV       the reference revision (A)
+#   REV2      the revision to measure (B); default: the working tree as it is
+#   -n RUNS   runs per side and row when the row does not give its own (default 3)
+#   -r ROWS   rows file (default: bench/rows.txt)
+#   -k        keep the temporary folder (its path is printed on stderr)
+#   ROW_NAME  only the rows of these datasets
+#
+# Each side is built (Release) in its own temporary folder: a revision from
+# `git archive`, the working tree straight from its sources.  The two
+# binaries then run alternately, A B A B ..., on every row.  Every run's
+# standard output and ClosedMaxset.txt must equal the first A run's apart
+# from the time figures.  Prints one Markdown row per benchmark row with the
+# median wall times and their ratio A/B (above 1: B is faster), the same ratio
+# of the median CPU times (user + system; less disturbed by other processes
+# on a busy machine) and the peak resident memory of each side; exits with 1
+# when any output differs.
+set -uo pipefail
+source "$(dirname "$0")/lib.sh"
+
+runs=3
+rows=$BENCH_DIR/rows.txt
+keep=0
+while getopts "n:r:k" opt; do
+    case $opt in
+        n) runs=$OPTARG ;;
+        r) rows=$OPTARG ;;
+        k) keep=1 ;;
+        *) die "usage: bench/compare.sh [-n RUNS] [-r ROWS] [-k] REV [REV2] [-- ROW_NAME ...]" ;;
+    esac
+done
+shift $((OPTIND - 1))
+[ $# -ge 1 ] || die "usage: bench/compare.sh [-n RUNS] [-r ROWS] [-k] REV [REV2] [-- ROW_NAME ...]"
+revA=$1
+shift
+revB=
+if [ $# -ge 1 ] && [ "$1" != "--" ]; then
+    revB=$1
+    shift
+fi
+[ "${1:-}" = "--" ] && shift
+only=" $* "
+check_tools
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/quivrel-compare.XXXXXX")
+[ $keep -eq 1 ] && echo "work folder: $work" >&2 || trap 'rm -rf "$work"' EXIT
+
+# Builds the program of a revision (or of the working tree when REV is empty)
+# into $work/<side>/build and prints the binary's path.
+build_side() {
+    local side=$1 rev=$2 src
+    if [ -n "$rev" ]; then
+        src=$work/$side/src
+        mkdir -p "$src"
+        git -C "$REPO_DIR" archive "$rev" | tar -x -C "$src" || die "cannot export $rev"
+    else
+        src=$REPO_DIR
+    fi
+    cmake -S "$src" -B "$work/$side/build" -DCMAKE_BUILD_TYPE=Release -DQUIVREL_TESTS=OFF \
+        > "$work/$side/cmake.log" 2>&1 || die "cmake failed for ${rev:-the working tree} (see $work/$side/cmake.log)"
+    cmake --build "$work/$side/build" -j2 --target quivrel > "$work/$side/build.log" 2>&1 ||
+        die "build failed for ${rev:-the working tree} (see $work/$side/build.log)"
+    echo "$work/$side/build/quivrel"
+}
+
+hashA=$(git -C "$REPO_DIR" rev-parse --short "$revA") || die "unknown revision $revA"
+if [ -n "$revB" ]; then
+    hashB=$(git -C "$REPO_DIR" rev-parse --short "$revB") || die "unknown revision $revB"
+else
+    hashB="working tree ($(git -C "$REPO_DIR" rev-parse --short HEAD)$(git -C "$REPO_DIR" diff --quiet HEAD -- . || echo '+changes'))"
+fi
+mkdir -p "$work/A" "$work/B"
+binA=$(build_side A "$hashA") || exit 2
+binB=$(build_side B "$revB") || exit 2
+
+# Same output as the reference run, time figures aside.
+same_output() {
+    local ref=$1 dir=$2 f
+    for f in stdout ClosedMaxset.txt; do
+        cmp -s <(mask_times "$ref/$f") <(mask_times "$dir/$f") || return 1
+    done
+    return 0
+}
+
+echo "A = $hashA, B = $hashB; $runs runs per side, alternating A B"
+echo
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "inf" }'; }
+mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
+
+echo "| dataset | support | A wall s | B wall s | wall A/B | A cpu s | B cpu s | cpu A/B | A peak RSS MiB | B peak RSS MiB | output |"
+echo "|---|---|---|---|---|---|---|---|---|---|---|"
+status=0
+while read -r name support items rowruns; do
+    [ "$only" != "  " ] && [[ "$only" != *" $name "* ]] && continue
+    data=$(dataset_path "$name") || exit 2
+    n=${rowruns:-$runs}
+    wallsA=()
+    wallsB=()
+    cpusA=()
+    cpusB=()
+    peakA=0
+    peakB=0
+    same=identical
+    ref=$work/runs/$name-$support/A1
+    for ((i = 1; i <= n; i++)); do
+        for side in A B; do
+            dir=$work/runs/$name-$support/$side$i
+            if [ $side = A ]; then bin=$binA; else bin=$binB; fi
+            read -r wall rss cpu < <(run_once "$bin" "$dir" "$data" "$support" "$items") || exit 2
+            [ -n "${wall:-}" ] || exit 2
+            if [ $side = A ]; then
+                wallsA+=("$wall")
+                cpusA+=("$cpu")
+                [ "$rss" -gt "$peakA" ] && peakA=$rss
+            else
+                wallsB+=("$wall")
+                cpusB+=("$cpu")
+                [ "$rss" -gt "$peakB" ] && peakB=$rss
+            fi
+            same_output "$ref" "$dir" || same=DIFFERENT
+        done
+    done
+    [ $same = identical ] || status=1
+    mA=$(median "${wallsA[@]}")
+    mB=$(median "${wallsB[@]}")
+    cA=$(median "${cpusA[@]}")
+    cB=$(median "${cpusB[@]}")
+    echo "| $name | $support | $mA | $mB | $(ratio "$mA" "$mB") | $cA | $cB | $(ratio "$cA" "$cB") | $(mib "$peakA") | $(mib "$peakB") | $same |"
+done < <(read_rows "$rows")
+exit $status
