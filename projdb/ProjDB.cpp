@@ -10,11 +10,13 @@
 #include "projdb/ProjDB.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "support/Global.h"
 
@@ -40,6 +42,105 @@ namespace {
 
 const int kItemsetEnd = -1;
 const int kSequenceEnd = -2;
+
+// Stamp base of the current projection step: the stamps in the count tables
+// that are not above it belong to earlier passes.
+int gStampBase = 0;
+
+// Whether some itemset of the data holds more than one item (some item is
+// followed by another item).
+bool gHasContinued = false;
+
+// Candidate codes for new-itemset extensions, kept per pattern along the
+// current path of the recursion (see the projection steps below).  The
+// first-level step leaves one frame: the empty pattern with every frequent
+// item.
+struct CandidateFrame {
+    std::vector<int> pattern;  // pattern words of the projected record
+    std::vector<int> items;    // its frequent new-itemset extensions
+};
+std::vector<CandidateFrame> gFrames;
+size_t gFrameCount = 0;
+
+// Tables of the data built by the first projection step; scratch like the
+// per-item tables, not counted as projection memory.
+// - gSeqEnd[k]: word offset of the -2 that ends sequence k (from 0).
+// - The last-occurrence table, for small data only: for each frequent item
+//   (row gLastRow[item], -1 for the others) and each sequence k, the offset
+//   of the item's last word in the sequence from the sequence's first word,
+//   0 when the sequence does not hold it (a word at offset 0 can never stand
+//   after a position, so 0 serves for both).
+int* gSeqEnd = nullptr;
+int gnSeqEnds = 0;
+uint16_t* gLastTable = nullptr;
+int* gLastRow = nullptr;
+bool gHaveTables = false;
+
+// The last-occurrence table is built only while it stays below this share
+// of the data's size (or 1 MiB), and when no sequence is longer than the
+// 16-bit offsets reach.
+const size_t kLastTableShare = 2;
+const size_t kLastTableMin = (size_t)1 << 20;
+
+void FreeTables() {
+    free(gSeqEnd);
+    free(gLastTable);
+    free(gLastRow);
+    gSeqEnd = nullptr;
+    gLastTable = nullptr;
+    gLastRow = nullptr;
+    gnSeqEnds = 0;
+    gHaveTables = false;
+    gFrameCount = 0;
+}
+
+// Offset of the first word of sequence k.
+inline int SeqStart(int k) { return k == 0 ? 0 : gSeqEnd[k - 1] + 1; }
+
+void BuildTables() {
+    if (gHaveTables) return;
+    gHaveTables = true;
+    const int* start = GetStartOfMap(pDatasetMemMap);
+    const int* end = GetLastAddrOfMap(pDatasetMemMap);
+    int seqs = 0;
+    long long longest = 0;
+    const int* seqStart = start;
+    for (const int* w = start; w < end; ++w) {
+        if (*w == kSequenceEnd) {
+            ++seqs;
+            longest = std::max(longest, (long long)(w - seqStart));
+            seqStart = w + 1;
+        }
+    }
+    gSeqEnd = (int*)checked_alloc(sizeof(int) * (size_t)seqs);
+    gnSeqEnds = 0;
+    for (const int* w = start; w < end; ++w) {
+        if (*w == kSequenceEnd) gSeqEnd[gnSeqEnds++] = (int)(w - start);
+    }
+
+    const std::vector<int>* frequent = gFrameCount > 0 && gFrames[0].pattern.empty()
+                                           ? &gFrames[0].items : nullptr;
+    if (frequent == nullptr || frequent->empty() || longest > 65535) return;
+    size_t cells = frequent->size() * (size_t)seqs;
+    size_t limit = std::max((size_t)(end - start) * sizeof(int) / kLastTableShare, kLastTableMin);
+    if (cells * sizeof(uint16_t) > limit) return;
+    gLastRow = (int*)checked_alloc(sizeof(int) * (size_t)gN_ITEMS);
+    std::fill_n(gLastRow, gN_ITEMS, -1);
+    for (size_t r = 0; r < frequent->size(); ++r) gLastRow[(*frequent)[r]] = (int)r;
+    gLastTable = (uint16_t*)checked_alloc(sizeof(uint16_t) * cells);
+    std::fill_n(gLastTable, cells, (uint16_t)0);
+    int k = 0;
+    seqStart = start;
+    for (const int* w = start; w < end; ++w) {
+        if (*w >= 0) {
+            int row = gLastRow[*w];
+            if (row >= 0) gLastTable[(size_t)row * (size_t)seqs + (size_t)k] = (uint16_t)(w - seqStart);
+        } else if (*w == kSequenceEnd) {
+            ++k;
+            seqStart = w + 1;
+        }
+    }
+}
 
 // ---- byte accounting of projection memory ----
 // The counters are 32-bit; they wrap instead of overflowing.
@@ -73,14 +174,6 @@ bool IsLastItem(const int* r) {
 // NumOfItems, modulo 2^32.
 void AddDistance(PROJ_DB* db, const int* r, const int* end) {
     db->NumOfItems = (int)((uint32_t)db->NumOfItems + (uint32_t)(end - r));
-}
-
-// Counts `item` once per stamp.
-void CountOnce(ITEM_CNT* table, int item, int stamp) {
-    if (table[item].m_nLastSeq < stamp) {
-        table[item].m_nCount++;
-        table[item].m_nLastSeq = stamp;
-    }
 }
 
 // Position j of an entry.
@@ -207,6 +300,7 @@ void ValidateDataset(const char* path, int itemcount) {
     const int* end = GetLastAddrOfMap(pDatasetMemMap);
 
     DatasetShape shape = {-1, 0, 0};
+    gHasContinued = false;
     long long itemWords = 0;   // item words of the current sequence
     int prev = kSequenceEnd;   // the data starts as if after a sequence end
     for (const int* w = start; w < end; ++w) {
@@ -220,6 +314,7 @@ void ValidateDataset(const char* path, int itemcount) {
             }
             shape.maxItem = std::max(shape.maxItem, value);
             ++itemWords;
+            if (prev >= 0) gHasContinued = true;
         } else if (value == kSequenceEnd) {
             // Either an empty sequence (after another -2 or at the start) or
             // the end of the last itemset.
@@ -266,6 +361,14 @@ long long InitProjDBWithLimit(const char* path, int itemcount, unsigned int limi
     intra = (ITEM_CNT*)checked_alloc(sizeof(ITEM_CNT) * rows);
     inter_freq_idx = (int*)checked_alloc(sizeof(int) * rows);
     intra_freq_idx = (int*)checked_alloc(sizeof(int) * rows);
+    // The projection steps rely on stale count rows (stamps not above the
+    // stamp base) and on index rows of -1 between steps.
+    std::fill_n(inter, rows, ITEM_CNT{0, 0});
+    std::fill_n(intra, rows, ITEM_CNT{0, 0});
+    std::fill_n(inter_freq_idx, rows, -1);
+    std::fill_n(intra_freq_idx, rows, -1);
+    gStampBase = 0;
+    FreeTables();
     return GetMemMapFileSize(pDatasetMemMap);
 }
 
@@ -286,6 +389,7 @@ void CloseProjDB() {
         free(intra_freq_idx);
         intra_freq_idx = nullptr;
     }
+    FreeTables();
     CloseMemMap(&pDatasetMemMap);
 }
 
@@ -372,7 +476,11 @@ PROJ_DB* make_projdb_from_org_dataset(double support, int* count) {
     for (int item = 0; item < gN_ITEMS; ++item) {
         if (inter[item].m_nCount >= gSUP) gnArrLargeCount[1]++;
     }
+    // From here on the rows of inter hold stamps of this pass: make them
+    // stale for the projection steps that follow.
+    gStampBase = std::max(gStampBase, seq);
     if (gnArrLargeCount[1] <= 0) {
+        std::fill_n(inter_freq_idx, gN_ITEMS, -1);
         n_max_mem = n_total_mem;
         return nullptr;
     }
@@ -432,6 +540,17 @@ PROJ_DB* make_projdb_from_org_dataset(double support, int* count) {
         }
     }
 
+    // Between steps every index row is -1.
+    for (int i = 0; i < *count; ++i) inter_freq_idx[records[i].m_nLastItem] = -1;
+
+    // Every frequent item is a candidate extension of a first-level pattern.
+    if (gFrames.empty()) gFrames.emplace_back();
+    gFrames[0].pattern.clear();
+    gFrames[0].items.clear();
+    for (int i = 0; i < *count; ++i) gFrames[0].items.push_back(records[i].m_nLastItem);
+    gFrameCount = 1;
+
+
     printf(" (%.3f sec)\n", (double)GetTimeDiff(1));
     fflush(stdout);
     n_max_mem = n_total_mem;
@@ -439,12 +558,127 @@ PROJ_DB* make_projdb_from_org_dataset(double support, int* count) {
 }
 
 // ---- projection of a projected database ----
+//
+// A step does work only for the item codes that the parent's entries hold,
+// never for the whole code range:
+// - the count tables are stamped with a run-wide running stamp (the base of
+//   the step plus the 1-based parent entry), so a row whose stamp is not
+//   above the step's base is stale, counts as 0 and is reset on first touch
+//   instead of by clearing the tables;
+// - the codes counted for the first time in a step are collected, and the
+//   frequent ones among them, sorted, give the children in code order;
+// - the index tables hold -1 between steps; a step sets the rows of its
+//   frequent codes and puts -1 back into those rows when it ends.
+//
+// New-itemset extensions are counted one of two ways, whichever costs less
+// for the step (both give the same counts):
+// - by scanning the rest of every entry's sequence after the first
+//   position's itemset, or
+// - through the last-occurrence table, item by item, for the few items that
+//   can still be frequent: an item is in a rest when its last word in the
+//   sequence lies after the rest's start.  Support only shrinks as a pattern
+//   grows: P x (y) and P (x y) contain P (y), so an item y can be frequent
+//   after P x only if it is a frequent new-itemset extension of P.  Each step
+//   keeps the codes of its frequent new-itemset extensions with its pattern,
+//   on a stack that follows the depth-first recursion, for the steps of its
+//   children.
+// The children of new-itemset extensions are filled by one scan of each rest
+// when there are many, or item by item when there are few.
 
 namespace {
 
+// The frequent codes of the current step with their counts.
+std::vector<int> gFreqIntra;
+std::vector<int> gFreqInter;
+std::vector<int> gFreqIntraCount;
+std::vector<int> gFreqInterCount;
+
+// Words of the rest of one entry's sequence where an item is followed by
+// another item of its itemset (see FillNewItemset).
+std::vector<int*> gContinued;
+
+// The rest after the first position's itemset of each parent entry that has
+// one: the entry, the word offset of the -1 that ends the first position's
+// itemset, and the sequence (from 0).
+struct Rest {
+    int entry;
+    int from;
+    int seq;
+    int fromInSeq;  // `from` counted from the sequence's first word
+};
+std::vector<Rest> gRests;
+
+// Up to this many new-itemset children are filled item by item, more by one
+// scan of each rest.
+const size_t kFewChildren = 3;
+
+// A scan of more than one word per this many item codes clears the whole count
+// table and walks all codes instead of noting the codes it meets.
+const long long kWholeTableFactor = 2;
+
+// Relative cost of one look-up in the last-occurrence table, in scanned
+// words.
+const long long kTableLookupCost = 1;
+
+// The codes that one count table met for the first time in the step: a
+// buffer with room for every code (each is noted once per step).
+struct Touched {
+    std::vector<int> codes;
+    size_t n = 0;
+};
+Touched gTouchedIntra;
+Touched gTouchedInter;
+
+// Counts `item` once per parent entry (stamp) and notes the codes that the
+// step meets for the first time.  Written without branches on the data: a
+// code's first count, a repeat within one entry and a further entry are all
+// common, and unpredictable.
+inline void CountStamped(ITEM_CNT* table, Touched& touched, int item, int stamp) {
+    ITEM_CNT& row = table[item];
+    const int last = row.m_nLastSeq;
+    const bool stale = last <= gStampBase;  // not yet met in this step
+    touched.codes[touched.n] = item;
+    touched.n += stale;
+    row.m_nCount = (stale ? 0 : row.m_nCount) + (last < stamp);
+    row.m_nLastSeq = stamp;
+}
+
+// Puts the frequent codes among those met into `freq`, in ascending order,
+// and their counts into `counts`.
+void PickFrequent(const ITEM_CNT* table, const Touched& touched, std::vector<int>& freq,
+                  std::vector<int>& counts) {
+    freq.clear();
+    for (size_t i = 0; i < touched.n; ++i) {
+        int item = touched.codes[i];
+        if (table[item].m_nCount >= gSUP) freq.push_back(item);
+    }
+    std::sort(freq.begin(), freq.end());
+    counts.clear();
+    for (int item : freq) counts.push_back(table[item].m_nCount);
+}
+
+// First element of the ascending range [p, last) that is above `value`.
+// The values looked up grow and are mostly near: a few steps one by one,
+// then galloping.
+inline const int* FirstAbove(const int* p, const int* last, int value) {
+    for (int k = 0; k < 4; ++k, ++p) {
+        if (p == last || *p > value) return p;
+    }
+    size_t step = 1;
+    const int* lo = p - 1;  // *lo <= value
+    while (lo + step < last && lo[step] <= value) {
+        lo += step;
+        step *= 2;
+    }
+    const int* hi = lo + step < last ? lo + step : last;
+    return std::upper_bound(lo + 1, hi, value);
+}
+
 // Makes the child of `parent` grown by `item`, in the parent's last itemset
-// or as a new itemset, with `support` empty entry slots.
-void MakeChild(PROJ_DB* child, const PROJ_DB* parent, int item, bool isIntra, int support) {
+// or as a new itemset, with `support` empty entry slots.  `items` is the
+// child's number of items.
+void MakeChild(PROJ_DB* child, const PROJ_DB* parent, int item, bool isIntra, int support,
+               int items) {
     int parentLen = parent->m_nPatLen;
     int len = parentLen + (isIntra ? 1 : 2);
     int* pat = (int*)checked_alloc(sizeof(int) * (size_t)len);
@@ -457,11 +691,6 @@ void MakeChild(PROJ_DB* child, const PROJ_DB* parent, int item, bool isIntra, in
     pat[len - 1] = item;
     child->m_nPatLen = len;
     child->m_pnPat = pat;
-
-    int items = 0;
-    for (int i = 0; i < len; ++i) {
-        if (pat[i] != kItemsetEnd) ++items;
-    }
     CountLargePattern(items);
 
     child->maxSupport = support;
@@ -473,126 +702,351 @@ void MakeChild(PROJ_DB* child, const PROJ_DB* parent, int item, bool isIntra, in
     child->m_bIsIntra = isIntra;
 }
 
+// Number of items (words that are not -1) of a record's pattern.
+int PatternItems(const PROJ_DB* db) {
+    if (db->m_nPatLen == 1) return 1;
+    int items = 0;
+    for (int i = 0; i < db->m_nPatLen; ++i) {
+        if (db->m_pnPat[i] != kItemsetEnd) ++items;
+    }
+    return items;
+}
+
+// In-itemset extensions after position j of a parent entry: each frequent
+// item that stands after the position within its itemset gives its child an
+// entry (once per parent entry).  The first position follows the match;
+// further ones follow the item in the itemsets of the parent's later
+// positions, where that itemset goes on after it.
+void FillInItemset(PROJ_DB* children, const PROJ_SEQ& entry, int j, int stamp, const int* end) {
+    for (int* w = EntryPosition(entry, j); *w != kItemsetEnd; ++w) {
+        int* r = RunEnd(w);
+        w = r;
+        int item = *r;
+        int index = intra_freq_idx[item];
+        if (index < 0 || IsLastItem(r)) continue;
+        PROJ_DB* child = &children[index];
+        if (child->m_nLastSeq >= stamp) continue;
+        child->m_nLastSeq = stamp;
+        AddDistance(child, r, end);
+
+        int* q = r + 1;
+        PutPosition(0, q);
+        int n = 1;
+        for (int k = j; k < entry.m_nProjCount; ++k) {
+            int* from = k == j ? q : EntryPosition(entry, k);
+            int* hit = FindInItemset(from, item);
+            if (hit != nullptr && hit[1] != kItemsetEnd) PutPosition(n++, hit + 1);
+        }
+        StoreEntry(child, n);
+    }
+}
+
+// New-itemset extensions in one rest, by scanning it: the first occurrence
+// of each frequent item that is not the sequence's last item gives its child
+// an entry.
+//
+// An entry's further positions follow the later occurrences of its item that
+// their itemset continues (the next word is an item).  Such words are first
+// listed once for the whole rest, in file order; each child entry then takes
+// its positions from that list instead of walking the rest again.  Data with
+// one item per itemset has no such word, and the list is not built.
+void FillNewItemset(PROJ_DB* children, int* start, const Rest& rest, const int* end) {
+    int* w = start + rest.from;
+    const int stamp = rest.entry + 1;
+    bool listed = false;  // the list is made when the first entry needs it
+    size_t first = 0;     // first listed word after the current match
+
+    for (++w; *w != kSequenceEnd; ++w) {
+        if (*w == kItemsetEnd) continue;
+        int* r = RunEnd(w);
+        w = r;
+        int item = *r;
+        int index = inter_freq_idx[item];
+        if (index < 0 || IsLastItem(r)) continue;
+        PROJ_DB* child = &children[index];
+        if (child->m_nLastSeq >= stamp) continue;
+        child->m_nLastSeq = stamp;
+        AddDistance(child, r, end);
+
+        PutPosition(0, r + 1);
+        int n = 1;
+        if (!listed) {
+            gContinued.clear();
+            if (gHasContinued) {
+                for (int* v = r + 1; *v != kSequenceEnd; ++v) {
+                    if (v[0] >= 0 && v[1] >= 0) gContinued.push_back(v);
+                }
+            }
+            listed = true;
+        }
+        const size_t nContinued = gContinued.size();
+        while (first < nContinued && gContinued[first] <= r) ++first;
+        for (size_t k = first; k < nContinued; ++k) {
+            int* v = gContinued[k];
+            if (*v == item) PutPosition(n++, v + 1);
+        }
+        StoreEntry(child, n);
+    }
+}
+
+// New-itemset child of `item` filled item by item: in each rest, the first
+// occurrence of the item (the last word of its run) gives the entry unless
+// it is the sequence's last item, and the later words of the item whose
+// itemset goes on give the further positions.  With the last-occurrence
+// table, rests without the item are skipped at once and the walk for further
+// positions ends at the item's last word.
+void FillNewItemsetByItem(PROJ_DB* child, int item, int* start, const int* end) {
+    const uint16_t* lastRow = nullptr;
+    if (gLastTable != nullptr && gLastRow[item] >= 0)
+        lastRow = gLastTable + (size_t)gLastRow[item] * (size_t)gnSeqEnds;
+    for (const Rest& rest : gRests) {
+        int* seqStart = start + SeqStart(rest.seq);
+        int* seqEnd = start + gSeqEnd[rest.seq];
+        int* lastWord = seqEnd;
+        if (lastRow != nullptr) {
+            if (lastRow[rest.seq] <= rest.fromInSeq) continue;
+            lastWord = seqStart + lastRow[rest.seq];
+        }
+        int* w = start + rest.from + 1;
+        while (w < lastWord && *w != item) ++w;
+        if (*w != item) continue;
+        int* r = RunEnd(w);
+        if (IsLastItem(r)) continue;
+        child->m_nLastSeq = rest.entry + 1;
+        AddDistance(child, r, end);
+
+        PutPosition(0, r + 1);
+        int n = 1;
+        if (gHasContinued) {
+            for (int* v = r + 1; v <= lastWord && *v != kSequenceEnd; ++v) {
+                if (*v == item && v[1] >= 0) PutPosition(n++, v + 1);
+            }
+        }
+        StoreEntry(child, n);
+    }
+}
+
+// Number of rests that hold the item of table row `lastRow`.
+int CountInRests(const uint16_t* lastRow) {
+    int n = 0;
+    for (const Rest& rest : gRests) n += lastRow[rest.seq] > rest.fromInSeq;
+    return n;
+}
+
+// The pattern words of a record's parent: without its last item, and
+// without the -1 before it when that item began an itemset.
+void ParentPattern(const PROJ_DB* db, const int** words, int* len) {
+    if (db->m_nPatLen <= 1) {
+        *words = nullptr;
+        *len = 0;
+        return;
+    }
+    int n = db->m_nPatLen - 1;
+    if (db->m_pnPat[n - 1] == kItemsetEnd) --n;
+    *words = db->m_pnPat;
+    *len = n;
+}
+
+// The codes that can be frequent new-itemset extensions of `db`: those of
+// its parent's pattern, found on the stack (frames of finished steps above
+// it are dropped).  Null when the parent's step is not known.
+const std::vector<int>* InterCandidates(const PROJ_DB* db) {
+    const int* words;
+    int len;
+    ParentPattern(db, &words, &len);
+    while (gFrameCount > 0) {
+        const CandidateFrame& f = gFrames[gFrameCount - 1];
+        if ((int)f.pattern.size() == len && std::equal(f.pattern.begin(), f.pattern.end(), words))
+            return &f.items;
+        --gFrameCount;
+    }
+    return nullptr;
+}
+
+// Keeps the frequent new-itemset extensions of the pattern just projected
+// for the steps of its children.
+void PushCandidates(const PROJ_DB* db, const std::vector<int>& items) {
+    if (gFrameCount == gFrames.size()) gFrames.emplace_back();
+    CandidateFrame& f = gFrames[gFrameCount++];
+    if (db->m_nPatLen == 1) {
+        f.pattern.assign(1, db->m_nPatItem);
+    } else {
+        f.pattern.assign(db->m_pnPat, db->m_pnPat + db->m_nPatLen);
+    }
+    f.items = items;
+}
+
 }  // namespace
 
 PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
+    int* const start = GetStartOfMap(pDatasetMemMap);
     int* const end = GetLastAddrOfMap(pDatasetMemMap);
     *count = 0;
-    std::fill_n(intra, gN_ITEMS, ITEM_CNT{0, 0});
-    std::fill_n(inter, gN_ITEMS, ITEM_CNT{0, 0});
+    BuildTables();
 
-    // Counting pass, stamped with the 1-based parent entry: in-itemset
-    // extensions after any position within its itemset, new-itemset
-    // extensions in the itemsets after the first position's.
+    // Stamps of this step are gStampBase + 1 .. gStampBase + m_nSupport;
+    // before they could overflow, the tables are cleared and start over.
+    if (gStampBase > INT_MAX - parent->m_nSupport - 1) {
+        std::fill_n(intra, gN_ITEMS, ITEM_CNT{0, 0});
+        std::fill_n(inter, gN_ITEMS, ITEM_CNT{0, 0});
+        gStampBase = 0;
+    }
+    for (Touched* t : {&gTouchedIntra, &gTouchedInter}) {
+        // Room for every code, and one more for the store of a code that is
+        // not counted as met.
+        if (t->codes.size() < (size_t)gN_ITEMS + 1) t->codes.resize((size_t)gN_ITEMS + 1);
+        t->n = 0;
+    }
+    gRests.clear();
+
+    // In-itemset counts, stamped per parent entry: the items after any
+    // position within its itemset.  A run of equal codes needs no merging
+    // here: the stamp counts a code once per entry anyway.  On the way, the
+    // rest after the first position's itemset of every entry is noted.
+    // A step with many entries meets most codes anyway: then the whole table
+    // is cleared and every code looked at, as for the new-itemset counts.
+    const bool wholeIntra = (long long)parent->m_nSupport * kWholeTableFactor >= gN_ITEMS;
+    if (wholeIntra) std::fill_n(intra, gN_ITEMS, ITEM_CNT{0, 0});
+    const int* seqEnd = gSeqEnd;
+    const int* const seqEndLast = gSeqEnd + gnSeqEnds;
+    int prevFrom = 0;
     for (int i = 0; i < parent->m_nSupport; ++i) {
         const PROJ_SEQ& entry = parent->m_pProjSeq[i];
-        int stamp = i + 1;
+        int stamp = gStampBase + i + 1;
         for (int j = 0; j < entry.m_nProjCount; ++j) {
             int* w = EntryPosition(entry, j);
-            for (; *w != kItemsetEnd; ++w) {
-                w = RunEnd(w);
-                CountOnce(intra, *w, stamp);
-            }
-            // w is on the -1 that ends the position's itemset.
-            if (j == 0 && w[1] != kSequenceEnd) {
-                for (++w; *w != kSequenceEnd; ++w) {
-                    if (*w == kItemsetEnd) continue;
-                    w = RunEnd(w);
-                    CountOnce(inter, *w, stamp);
+            if (wholeIntra) {
+                for (; *w != kItemsetEnd; ++w) {
+                    ITEM_CNT& row = intra[*w];
+                    if (row.m_nLastSeq < stamp) {
+                        row.m_nCount++;
+                        row.m_nLastSeq = stamp;
+                    }
                 }
+            } else {
+                for (; *w != kItemsetEnd; ++w) CountStamped(intra, gTouchedIntra, *w, stamp);
+            }
+            if (j == 0 && w[1] != kSequenceEnd) {
+                // w is on the -1 that ends the first position's itemset.
+                int from = (int)(w - start);
+                if (from < prevFrom) seqEnd = gSeqEnd;  // entries not in file order
+                prevFrom = from;
+                seqEnd = FirstAbove(seqEnd, seqEndLast, from);
+                int seq = (int)(seqEnd - gSeqEnd);
+                gRests.push_back(Rest{i, from, seq, from - SeqStart(seq)});
             }
         }
     }
-
-    int nIntra = 0;
-    int nInter = 0;
-    for (int item = 0; item < gN_ITEMS; ++item) {
-        if (intra[item].m_nCount >= gSUP) ++nIntra;
-        if (inter[item].m_nCount >= gSUP) ++nInter;
-    }
-
-    PROJ_DB* children = nullptr;
-    if (nIntra + nInter > 0) {
-        *count = nIntra + nInter;
-        children = AllocRecords(*count);
-        std::fill_n(inter_freq_idx, gN_ITEMS, -1);
-        std::fill_n(intra_freq_idx, gN_ITEMS, -1);
-        // All the children's pattern arrays at once.
-        MemAdd(sizeof(int) *
-               ((size_t)(parent->m_nPatLen + 1) * (size_t)(nIntra + nInter) + (size_t)nInter));
-
-        // Children in item order, an item's in-itemset child before its
-        // new-itemset child.
-        int k = 0;
+    if (wholeIntra) {
+        gFreqIntra.clear();
+        gFreqIntraCount.clear();
         for (int item = 0; item < gN_ITEMS; ++item) {
             if (intra[item].m_nCount >= gSUP) {
-                MakeChild(&children[k], parent, item, true, intra[item].m_nCount);
-                intra_freq_idx[item] = k++;
+                gFreqIntra.push_back(item);
+                gFreqIntraCount.push_back(intra[item].m_nCount);
             }
+        }
+    } else {
+        PickFrequent(intra, gTouchedIntra, gFreqIntra, gFreqIntraCount);
+    }
+
+    // New-itemset counts: through the last-occurrence table when few items
+    // can still be frequent, else by scanning every rest.
+    const std::vector<int>* candidates = InterCandidates(parent);
+    long long restWords = 0;
+    for (const Rest& rest : gRests) restWords += gSeqEnd[rest.seq] - rest.from;
+    const bool byTable =
+        candidates != nullptr && gLastTable != nullptr &&
+        (long long)candidates->size() * (long long)gRests.size() * kTableLookupCost < restWords;
+    if (byTable) {
+        gFreqInter.clear();
+        gFreqInterCount.clear();
+        for (int item : *candidates) {
+            int n = CountInRests(gLastTable + (size_t)gLastRow[item] * (size_t)gnSeqEnds);
+            if (n >= gSUP) {
+                gFreqInter.push_back(item);
+                gFreqInterCount.push_back(n);
+            }
+        }
+    } else if (restWords * kWholeTableFactor < (long long)gN_ITEMS) {
+        for (const Rest& rest : gRests) {
+            int stamp = gStampBase + rest.entry + 1;
+            for (int* w = start + rest.from + 1; *w != kSequenceEnd; ++w) {
+                if (*w != kItemsetEnd) CountStamped(inter, gTouchedInter, *w, stamp);
+            }
+        }
+        PickFrequent(inter, gTouchedInter, gFreqInter, gFreqInterCount);
+    } else {
+        // A large step meets most codes anyway: clear the whole table, count
+        // with the plain stamp test and pick the frequent codes in code order.
+        std::fill_n(inter, gN_ITEMS, ITEM_CNT{0, 0});
+        for (const Rest& rest : gRests) {
+            int stamp = gStampBase + rest.entry + 1;
+            for (int* w = start + rest.from + 1; *w != kSequenceEnd; ++w) {
+                if (*w == kItemsetEnd) continue;
+                ITEM_CNT& row = inter[*w];
+                if (row.m_nLastSeq < stamp) {
+                    row.m_nCount++;
+                    row.m_nLastSeq = stamp;
+                }
+            }
+        }
+        gFreqInter.clear();
+        gFreqInterCount.clear();
+        for (int item = 0; item < gN_ITEMS; ++item) {
             if (inter[item].m_nCount >= gSUP) {
-                MakeChild(&children[k], parent, item, false, inter[item].m_nCount);
+                gFreqInter.push_back(item);
+                gFreqInterCount.push_back(inter[item].m_nCount);
+            }
+        }
+    }
+    gStampBase += parent->m_nSupport;
+
+    const size_t nIntra = gFreqIntra.size();
+    const size_t nInter = gFreqInter.size();
+    PROJ_DB* children = nullptr;
+    if (nIntra + nInter > 0) {
+        *count = (int)(nIntra + nInter);
+        children = AllocRecords(*count);
+        // All the children's pattern arrays at once.
+        MemAdd(sizeof(int) * ((size_t)(parent->m_nPatLen + 1) * (nIntra + nInter) + nInter));
+
+        // Children in item order, an item's in-itemset child before its
+        // new-itemset child: a merge of the two sorted lists.
+        const int items = PatternItems(parent) + 1;
+        size_t a = 0, b = 0;
+        int k = 0;
+        while (a < nIntra || b < nInter) {
+            if (b == nInter || (a < nIntra && gFreqIntra[a] <= gFreqInter[b])) {
+                int item = gFreqIntra[a];
+                MakeChild(&children[k], parent, item, true, gFreqIntraCount[a++], items);
+                intra_freq_idx[item] = k++;
+            } else {
+                int item = gFreqInter[b];
+                MakeChild(&children[k], parent, item, false, gFreqInterCount[b++], items);
                 inter_freq_idx[item] = k++;
             }
         }
 
-        // Filling pass: each parent entry gives a child at most one entry.
-        for (int i = 0; i < parent->m_nSupport; ++i) {
-            const PROJ_SEQ& entry = parent->m_pProjSeq[i];
-            int stamp = i + 1;
-            for (int j = 0; j < entry.m_nProjCount; ++j) {
-                // In-itemset extensions after position j.
-                int* w = EntryPosition(entry, j);
-                for (; *w != kItemsetEnd; ++w) {
-                    int* r = RunEnd(w);
-                    w = r;
-                    int item = *r;
-                    if (IsLastItem(r)) continue;
-                    int index = intra_freq_idx[item];
-                    if (index < 0) continue;
-                    PROJ_DB* child = &children[index];
-                    if (child->m_nLastSeq >= stamp) continue;
-                    child->m_nLastSeq = stamp;
-                    AddDistance(child, r, end);
-
-                    // The first position follows this match; further ones
-                    // follow the item in the itemsets of the parent's later
-                    // positions, where that itemset goes on after it.
-                    int* q = r + 1;
-                    PutPosition(0, q);
-                    int n = 1;
-                    for (int k2 = j; k2 < entry.m_nProjCount; ++k2) {
-                        int* from = k2 == j ? q : EntryPosition(entry, k2);
-                        int* hit = FindInItemset(from, item);
-                        if (hit != nullptr && hit[1] != kItemsetEnd) PutPosition(n++, hit + 1);
-                    }
-                    StoreEntry(child, n);
-                }
-
-                // New-itemset extensions in the itemsets after the first
-                // position's; w is on the -1 that ends that itemset.
-                if (j == 0 && w[1] != kSequenceEnd) {
-                    for (++w; *w != kSequenceEnd; ++w) {
-                        if (*w == kItemsetEnd) continue;
-                        int* r = RunEnd(w);
-                        w = r;
-                        int item = *r;
-                        if (IsLastItem(r)) continue;
-                        int index = inter_freq_idx[item];
-                        if (index < 0) continue;
-                        PROJ_DB* child = &children[index];
-                        if (child->m_nLastSeq >= stamp) continue;
-                        child->m_nLastSeq = stamp;
-                        AddDistance(child, r, end);
-
-                        int* q = r + 1;
-                        PutPosition(0, q);
-                        int n = 1;
-                        if (r[3] != kSequenceEnd) n = CollectLaterMatches(q, item, n);
-                        StoreEntry(child, n);
-                    }
-                }
+        // Filling: each parent entry gives a child at most one entry, and a
+        // child's entries follow the parent's entries in order.
+        if (nIntra > 0) {
+            for (int i = 0; i < parent->m_nSupport; ++i) {
+                const PROJ_SEQ& entry = parent->m_pProjSeq[i];
+                for (int j = 0; j < entry.m_nProjCount; ++j)
+                    FillInItemset(children, entry, j, i + 1, end);
             }
         }
+        if (nInter > 0 && nInter <= kFewChildren) {
+            for (int item : gFreqInter)
+                FillNewItemsetByItem(&children[inter_freq_idx[item]], item, start, end);
+        } else if (nInter > 0) {
+            for (const Rest& rest : gRests) FillNewItemset(children, start, rest, end);
+        }
+
+        for (int item : gFreqIntra) intra_freq_idx[item] = -1;
+        for (int item : gFreqInter) inter_freq_idx[item] = -1;
+        PushCandidates(parent, gFreqInter);
     }
 
     // The peak sample covers the parent and all its children.
