@@ -9,7 +9,14 @@
 #   data.txt          optional: a dataset in text form, converted to data.bin
 #   setup.sh          optional: run in the temporary directory before quivrel
 #                     (for files the text form cannot express); it gets
-#                     $QUIVREL_CONVERT and $CASE_DIR
+#                     $QUIVREL_CONVERT and $CASE_DIR; exit status 77 skips
+#                     the case (it passes, with the message setup.sh printed)
+#                     where this machine cannot run it
+#   run.sh            optional: run in the temporary directory in place of
+#                     the plain invocation, with the words of args as its
+#                     arguments and $QUIVREL set to the binary; its standard
+#                     output, standard error and exit status count as
+#                     quivrel's (for redirections, limits and signals)
 #   check.sh          optional: run in the temporary directory after quivrel,
 #                     for properties that no expected file states
 #   expected/status   the exit status as a shell sees it
@@ -21,6 +28,7 @@
 set -u
 case_dir=$(cd "$1" && pwd)
 quivrel=$(realpath "$2")
+export QUIVREL=$quivrel
 export QUIVREL_CONVERT=$(realpath "$3")
 export CASE_DIR=$case_dir
 
@@ -32,11 +40,21 @@ if [ -f "$case_dir/data.txt" ]; then
     "$QUIVREL_CONVERT" tobin "$case_dir/data.txt" data.bin || { echo "cannot convert data.txt"; exit 2; }
 fi
 if [ -f "$case_dir/setup.sh" ]; then
-    bash "$case_dir/setup.sh" || { echo "setup.sh failed"; exit 2; }
+    bash "$case_dir/setup.sh"
+    setup_status=$?
+    if [ "$setup_status" = 77 ]; then
+        echo "skipped: $(basename "$case_dir")"
+        exit 0
+    fi
+    [ "$setup_status" = 0 ] || { echo "setup.sh failed"; exit 2; }
 fi
 
 read -r -a args < "$case_dir/args" || true
-"$quivrel" "${args[@]}" > stdout.actual 2> stderr.actual
+if [ -f "$case_dir/run.sh" ]; then
+    bash "$case_dir/run.sh" "${args[@]}" > stdout.actual 2> stderr.actual
+else
+    "$quivrel" "${args[@]}" > stdout.actual 2> stderr.actual
+fi
 status=$?
 
 mask() {
