@@ -1,6 +1,7 @@
 // The run driver of quivrel.
 #include "driver/1LPrefixSpan.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -270,7 +271,26 @@ static void PrintStatistics(double totalSeconds) {
     fprintf(gpResultFile, "Maximum memory usage: %.3fMB\n", n_max_mem / kBytesPerMB);
 }
 
+// A standard stream that the caller closed (quivrel ... >&-) leaves its
+// descriptor free, and the next open, the error log's, would take it: the
+// banner and the statistics would end up in "error.tmp" and the run would
+// look good.  Each closed one is opened on /dev/null in the direction that
+// fails (standard output read-only), so a write to it is caught as a failed
+// write at the end of the run.
+static void KeepStandardDescriptors() {
+    // In ascending order the lowest free descriptor, which open takes, is
+    // always the one being handled.
+    const int failingMode[3] = {O_WRONLY, O_RDONLY, O_RDONLY};
+    for (int fd = 0; fd <= 2; fd++) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            int opened = open("/dev/null", failingMode[fd]);
+            (void)opened;  // nothing better to do when even that fails
+        }
+    }
+}
+
 static int RunQuivrel(int argc, char** argv) {
+    KeepStandardDescriptors();
     if (argc != 4) {
         RejectCommandLine("Usage: quivrel <filename> <support> <itemcount>\n",
                           "Usage: quivrel  <filename> <support> <itemcount>\n");

@@ -1,0 +1,2 @@
+# Standard output is closed.
+exec "$QUIVREL" "$@" >&-
