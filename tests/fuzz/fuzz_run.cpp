@@ -1,0 +1,248 @@
+// libFuzzer target over one whole run of quivrel, in-process.
+//
+// The input is a two-byte header followed by the dataset:
+//   byte 0   support: 0.2 + 0.8 * (byte 0 & 0x7f) / 127, so from 0.2 to 1.0;
+//            its top bit selects how the rest is read:
+//              clear: raw, the rest of the input is the dataset file byte for
+//                     byte (32-bit little-endian words, any size);
+//              set:   compact, one byte per word, so that mutations reach the
+//                     mining code instead of the validation alone:
+//                     0xff is -2, 0xfe is -1, 0xfd is -7 (a stray negative
+//                     value), 0xfc is 1000000 (a code above every item
+//                     count used here), any other byte is that item code.
+//   byte 1   itemcount, 0 to 255.
+// Runs must stay small, so that a slow input is a real hang and not a big
+// search: every frequent pattern is a subsequence of some sequence and needs
+// at least a fifth of the sequences (the lowest threshold here), so with at
+// most kMaxItemsPerSequence item words in a sequence there are at most
+// 5 * 2^kMaxItemsPerSequence frequent patterns.  Inputs with a longer
+// sequence, or larger than kMaxInput, are skipped (long sequences have their
+// own end-to-end cases).
+//
+// The dataset is written to "data.bin" in a scratch directory that the
+// target moves into for each run; the run then writes its "error.tmp" and
+// "ClosedMaxset.txt" there as on the command line.  Standard output goes to
+// /dev/null.  After each run ResetRun gives everything back, so the leak
+// checker sees every byte a run keeps; a complete run that still holds
+// projection memory aborts the target.
+//
+// When every itemset of the dataset lists its codes in strictly ascending
+// order (the form the miner is built for), each pattern line of "ClosedMaxset.txt" is
+// also checked: its support must be the pattern's true support, recounted
+// here by plain matching, and must reach the threshold.
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "driver/1LPrefixSpan.h"
+#include "projdb/ProjDB.h"
+
+namespace {
+
+const size_t kMaxInput = 1024;
+const int kMaxItemsPerSequence = 12;
+
+// The scratch directory (made once, in /dev/shm when there is one, so that
+// the result file's fsync costs nothing) and the directory the target was
+// started in.  Each run moves into the scratch directory and back, so that
+// libFuzzer still finds inputs given by relative paths.
+std::string gScratchDir;
+int gStartDir = -1;
+
+void RemoveScratchDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(gScratchDir, ec);
+}
+
+void EnterScratchDir() {
+    if (gScratchDir.empty()) {
+        std::string base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        if (const char* tmp = getenv("QUIVREL_FUZZ_TMP")) base = tmp;
+        std::string pattern = base + "/quivrel-fuzz.XXXXXX";
+        std::vector<char> dir(pattern.begin(), pattern.end());
+        dir.push_back('\0');
+        gStartDir = open(".", O_RDONLY | O_DIRECTORY);
+        if (mkdtemp(dir.data()) == nullptr || gStartDir < 0) {
+            perror("quivrel fuzz: scratch directory");
+            abort();
+        }
+        gScratchDir = dir.data();
+        atexit(RemoveScratchDir);
+        if (freopen("/dev/null", "w", stdout) == nullptr) abort();
+    }
+    if (chdir(gScratchDir.c_str()) != 0) abort();
+}
+
+void LeaveScratchDir() {
+    if (fchdir(gStartDir) != 0) abort();
+}
+
+// The dataset file's bytes for the body of the input.
+std::string DatasetBytes(bool compact, const uint8_t* body, size_t size) {
+    if (!compact) return std::string((const char*)body, size);
+    std::string bytes;
+    bytes.reserve(size * 4);
+    for (size_t i = 0; i < size; i++) {
+        int32_t word;
+        switch (body[i]) {
+            case 0xff: word = -2; break;
+            case 0xfe: word = -1; break;
+            case 0xfd: word = -7; break;
+            case 0xfc: word = 1000000; break;
+            default: word = body[i];
+        }
+        uint32_t u = (uint32_t)word;
+        for (int b = 0; b < 4; b++) bytes.push_back((char)((u >> (8 * b)) & 0xff));
+    }
+    return bytes;
+}
+
+using Itemset = std::vector<int>;
+using Sequence = std::vector<Itemset>;
+
+// The whole 32-bit little-endian words of a dataset file.
+std::vector<int32_t> Words(const std::string& bytes) {
+    std::vector<int32_t> words;
+    for (size_t i = 0; i + 4 <= bytes.size(); i += 4) {
+        uint32_t u = 0;
+        for (int b = 0; b < 4; b++) u |= (uint32_t)(uint8_t)bytes[i + b] << (8 * b);
+        words.push_back((int32_t)u);
+    }
+    return words;
+}
+
+// The sequences of a dataset that the run accepted, empty itemsets left out.
+// False when some itemset is not in strictly ascending order: the miner
+// reads runs of equal codes and unordered itemsets in its own way, which
+// plain matching does not model.
+bool ReadSortedDataset(const std::vector<int32_t>& words, std::vector<Sequence>& db) {
+    Sequence seq;
+    Itemset set;
+    for (int32_t w : words) {
+        if (w >= 0) {
+            if (!set.empty() && set.back() >= w) return false;
+            set.push_back(w);
+        } else if (w == -1) {
+            if (!set.empty()) seq.push_back(set);
+            set.clear();
+        } else {
+            db.push_back(seq);
+            seq.clear();
+        }
+    }
+    return true;
+}
+
+// True when some sequence of the dataset (words up to a -2, or to the end)
+// holds more than kMaxItemsPerSequence item words.
+bool HasLongSequence(const std::vector<int32_t>& words) {
+    int items = 0;
+    for (int32_t w : words) {
+        if (w == -2) {
+            items = 0;
+        } else if (w >= 0 && ++items > kMaxItemsPerSequence) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Earliest matching, itemset by itemset, decides containment.
+int TrueSupport(const std::vector<Sequence>& db, const Sequence& pattern) {
+    int support = 0;
+    for (const Sequence& seq : db) {
+        size_t k = 0;
+        for (size_t i = 0; i < seq.size() && k < pattern.size(); i++) {
+            if (std::includes(seq[i].begin(), seq[i].end(), pattern[k].begin(), pattern[k].end()))
+                k++;
+        }
+        if (k == pattern.size()) support++;
+    }
+    return support;
+}
+
+// Checks every pattern line "<(1 2)(3)>  Num= .. Support = S ..." of the
+// result file against the dataset.
+void CheckResultSupports(const std::vector<Sequence>& db) {
+    std::ifstream in("ClosedMaxset.txt");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] != '<') continue;
+        size_t close = line.find('>');
+        size_t at = line.find("Support = ");
+        if (close == std::string::npos || at == std::string::npos) {
+            fprintf(stderr, "quivrel fuzz: unreadable result line: %s\n", line.c_str());
+            abort();
+        }
+        Sequence pattern;
+        for (size_t i = 1; i < close; i++) {
+            if (line[i] == '(') pattern.emplace_back();
+            else if (line[i] >= '0' && line[i] <= '9') {
+                pattern.back().push_back(atoi(line.c_str() + i));
+                while (line[i + 1] >= '0' && line[i + 1] <= '9') i++;
+            }
+        }
+        int printed = atoi(line.c_str() + at + strlen("Support = "));
+        int truth = TrueSupport(db, pattern);
+        if (printed != truth || printed < gSUP) {
+            fprintf(stderr, "quivrel fuzz: %s has support %d, printed %d (threshold %g)\n",
+                    line.substr(0, close + 1).c_str(), truth, printed, gSUP);
+            abort();
+        }
+    }
+}
+
+void WriteFileOrDie(const char* path, const std::string& bytes) {
+    FILE* f = fopen(path, "wb");
+    if (f == nullptr || fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || fclose(f) != 0) {
+        perror("quivrel fuzz: data.bin");
+        abort();
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 2 || size > kMaxInput) return -1;  // not added to the corpus
+
+    bool compact = (data[0] & 0x80) != 0;
+    double support = 0.2 + 0.8 * (double)(data[0] & 0x7f) / 127.0;
+    std::string bytes = DatasetBytes(compact, data + 2, size - 2);
+    std::vector<int32_t> words = Words(bytes);
+    if (HasLongSequence(words)) return -1;
+    EnterScratchDir();
+    WriteFileOrDie("data.bin", bytes);
+
+    char supportText[32], itemcountText[16];
+    snprintf(supportText, sizeof supportText, "%.17g", support);
+    snprintf(itemcountText, sizeof itemcountText, "%d", (int)data[1]);
+    char prog[] = "quivrel", path[] = "data.bin";
+    char* argv[] = {prog, path, supportText, itemcountText, nullptr};
+
+    int status = QuivrelMain(4, argv);
+    if (status != 0 && status != 1) {
+        // Arguments are always valid and inputs small: only a malformed
+        // dataset (1) may end a run early.
+        fprintf(stderr, "quivrel fuzz: run ended with status %d\n", status);
+        abort();
+    }
+    if (status == 0 && n_total_mem != 0) {
+        fprintf(stderr, "quivrel fuzz: %d bytes of projection memory held after a complete run\n",
+                n_total_mem);
+        abort();
+    }
+    std::vector<Sequence> db;
+    if (status == 0 && ReadSortedDataset(words, db)) CheckResultSupports(db);
+    ResetRun();
+    LeaveScratchDir();
+    return 0;
+}
