@@ -119,7 +119,10 @@ void InitApp(const char* path, double support, int itemcount) {
     CreateTimers(3);
     gN_ITEMS = itemcount < INT_MAX ? itemcount + 1 : INT_MAX;
     gpErrFile = file_open("error.tmp", "w");
-    long long size = InitProjDB(path, itemcount);
+    // Every code that occurs gets a row in the per-item tables, whose row
+    // count is an int: the code INT_MAX cannot have one, so it is refused as
+    // a code above the item count.
+    long long size = InitProjDB(path, itemcount < INT_MAX ? itemcount : INT_MAX - 1);
     gpStatusFile = gpResultFile = stdout;
 
     root = new TreeNode(-1, false, 0, nullptr);
