@@ -20,6 +20,9 @@
 
 #include "support/Global.h"
 
+// The sequence hint lives in what would be padding: an entry stays two words.
+static_assert(sizeof(PROJ_SEQ) == 2 * sizeof(void*), "PROJ_SEQ grew");
+
 int gN_ITEMS = 0;
 mem_map* pDatasetMemMap = nullptr;
 ITEM_CNT* inter = nullptr;
@@ -51,29 +54,24 @@ int gStampBase = 0;
 // followed by another item).
 bool gHasContinued = false;
 
-// Candidate codes for new-itemset extensions, kept per pattern along the
-// current path of the recursion (see the projection steps below).  The
-// first-level step leaves one frame: the empty pattern with every frequent
-// item.
-struct CandidateFrame {
-    std::vector<int> pattern;  // pattern words of the projected record
-    std::vector<int> items;    // its frequent new-itemset extensions
-};
-std::vector<CandidateFrame> gFrames;
-size_t gFrameCount = 0;
+// The frequent items of the first-level step, in ascending code order.
+std::vector<int> gFirstLevelItems;
 
 // Tables of the data built by the first projection step; scratch like the
 // per-item tables, not counted as projection memory.
 // - gSeqEnd[k]: word offset of the -2 that ends sequence k (from 0).
-// - The last-occurrence table, for small data only: for each frequent item
-//   (row gLastRow[item], -1 for the others) and each sequence k, the offset
-//   of the item's last word in the sequence from the sequence's first word,
-//   0 when the sequence does not hold it (a word at offset 0 can never stand
-//   after a position, so 0 serves for both).
+// - The last-occurrence table, for small data only: for each sequence k and
+//   each frequent item (column gLastColumn[item], -1 for the others), the
+//   offset of the item's last word in the sequence from the sequence's first
+//   word, 0 when the sequence does not hold it (a word at offset 0 can never
+//   stand after a position, so 0 serves for both).  One sequence's columns
+//   lie side by side, so the frequent items of a rest are counted with one
+//   pass over a short row.
 int* gSeqEnd = nullptr;
 int gnSeqEnds = 0;
 uint16_t* gLastTable = nullptr;
-int* gLastRow = nullptr;
+int* gLastColumn = nullptr;
+size_t gnLastColumns = 0;
 bool gHaveTables = false;
 
 // The last-occurrence table is built only while it stays below this share
@@ -85,17 +83,30 @@ const size_t kLastTableMin = (size_t)1 << 20;
 void FreeTables() {
     free(gSeqEnd);
     free(gLastTable);
-    free(gLastRow);
+    free(gLastColumn);
     gSeqEnd = nullptr;
     gLastTable = nullptr;
-    gLastRow = nullptr;
+    gLastColumn = nullptr;
     gnSeqEnds = 0;
+    gnLastColumns = 0;
     gHaveTables = false;
-    gFrameCount = 0;
+    gFirstLevelItems.clear();
 }
 
 // Offset of the first word of sequence k.
 inline int SeqStart(int k) { return k == 0 ? 0 : gSeqEnd[k - 1] + 1; }
+
+// The sequence (from 0) that holds word offset `from`: the entry's hint when
+// it is right, else a search of the sequence ends from the last one found
+// (entries come in file order), or from the first when `from` went back.
+int FirstAboveIndex(const int** cursor, int from);
+inline int SequenceOf(int hint, int from, const int** cursor, int* prevFrom) {
+    if (hint >= 0 && hint < gnSeqEnds && gSeqEnd[hint] > from && SeqStart(hint) <= from)
+        return hint;
+    if (from < *prevFrom) *cursor = gSeqEnd;
+    *prevFrom = from;
+    return FirstAboveIndex(cursor, from);
+}
 
 void BuildTables() {
     if (gHaveTables) return;
@@ -118,25 +129,26 @@ void BuildTables() {
         if (*w == kSequenceEnd) gSeqEnd[gnSeqEnds++] = (int)(w - start);
     }
 
-    const std::vector<int>* frequent = gFrameCount > 0 && gFrames[0].pattern.empty()
-                                           ? &gFrames[0].items : nullptr;
-    if (frequent == nullptr || frequent->empty() || longest > 65535) return;
-    size_t cells = frequent->size() * (size_t)seqs;
+    const std::vector<int>& frequent = gFirstLevelItems;
+    if (frequent.empty() || longest > 65535) return;
+    const size_t columns = frequent.size();
+    size_t cells = columns * (size_t)seqs;
     size_t limit = std::max((size_t)(end - start) * sizeof(int) / kLastTableShare, kLastTableMin);
     if (cells * sizeof(uint16_t) > limit) return;
-    gLastRow = (int*)checked_alloc(sizeof(int) * (size_t)gN_ITEMS);
-    std::fill_n(gLastRow, gN_ITEMS, -1);
-    for (size_t r = 0; r < frequent->size(); ++r) gLastRow[(*frequent)[r]] = (int)r;
+    gLastColumn = (int*)checked_alloc(sizeof(int) * (size_t)gN_ITEMS);
+    std::fill_n(gLastColumn, gN_ITEMS, -1);
+    for (size_t c = 0; c < columns; ++c) gLastColumn[frequent[c]] = (int)c;
+    gnLastColumns = columns;
     gLastTable = (uint16_t*)checked_alloc(sizeof(uint16_t) * cells);
     std::fill_n(gLastTable, cells, (uint16_t)0);
-    int k = 0;
+    uint16_t* lastRow = gLastTable;
     seqStart = start;
     for (const int* w = start; w < end; ++w) {
         if (*w >= 0) {
-            int row = gLastRow[*w];
-            if (row >= 0) gLastTable[(size_t)row * (size_t)seqs + (size_t)k] = (uint16_t)(w - seqStart);
+            int column = gLastColumn[*w];
+            if (column >= 0) lastRow[column] = (uint16_t)(w - seqStart);
         } else if (*w == kSequenceEnd) {
-            ++k;
+            lastRow += columns;
             seqStart = w + 1;
         }
     }
@@ -216,9 +228,10 @@ int* FindInItemset(int* from, int item) {
 
 // Appends the n positions in buf_idx as the record's next entry.  A single
 // position is held inline, more get an array of their exact size.
-void StoreEntry(PROJ_DB* db, int n) {
+void StoreEntry(PROJ_DB* db, int n, int seq) {
     PROJ_SEQ* entry = &db->m_pProjSeq[db->m_nSupport++];
     entry->m_nProjCount = n;
+    entry->m_nSeq = seq;
     if (n == 1) {
         entry->m_pSeq = buf_idx[0];
     } else {
@@ -536,19 +549,16 @@ PROJ_DB* make_projdb_from_org_dataset(double support, int* count) {
             AddDistance(db, r, end);
             int n = 1;
             if (r[3] != kSequenceEnd) n = CollectLaterMatches(q, item, n);
-            StoreEntry(db, n);
+            StoreEntry(db, n, seq - 1);
         }
     }
 
     // Between steps every index row is -1.
     for (int i = 0; i < *count; ++i) inter_freq_idx[records[i].m_nLastItem] = -1;
 
-    // Every frequent item is a candidate extension of a first-level pattern.
-    if (gFrames.empty()) gFrames.emplace_back();
-    gFrames[0].pattern.clear();
-    gFrames[0].items.clear();
-    for (int i = 0; i < *count; ++i) gFrames[0].items.push_back(records[i].m_nLastItem);
-    gFrameCount = 1;
+    // No pattern can grow by an item that is not frequent on its own.
+    gFirstLevelItems.clear();
+    for (int i = 0; i < *count; ++i) gFirstLevelItems.push_back(records[i].m_nLastItem);
 
 
     printf(" (%.3f sec)\n", (double)GetTimeDiff(1));
@@ -570,22 +580,24 @@ PROJ_DB* make_projdb_from_org_dataset(double support, int* count) {
 // - the index tables hold -1 between steps; a step sets the rows of its
 //   frequent codes and puts -1 back into those rows when it ends.
 //
-// New-itemset extensions are counted one of two ways, whichever costs less
-// for the step (both give the same counts):
-// - by scanning the rest of every entry's sequence after the first
-//   position's itemset, or
-// - through the last-occurrence table, item by item, for the few items that
-//   can still be frequent: an item is in a rest when its last word in the
-//   sequence lies after the rest's start.  Support only shrinks as a pattern
-//   grows: P x (y) and P (x y) contain P (y), so an item y can be frequent
-//   after P x only if it is a frequent new-itemset extension of P.  Each step
-//   keeps the codes of its frequent new-itemset extensions with its pattern,
-//   on a stack that follows the depth-first recursion, for the steps of its
-//   children.
-// The children of new-itemset extensions are filled by one scan of each rest
-// when there are many, or item by item when there are few.
+// New-itemset extensions are counted by scanning the rest of every entry's
+// sequence after the first position's itemset, or, where the data is small
+// enough for the last-occurrence table, from the table: an item is in a rest
+// when its last word in the sequence lies after the rest's start.  Only the
+// frequent items have columns, and no other item can be a frequent
+// extension.  The children of new-itemset extensions are filled by one scan
+// of each rest when there are many, or item by item when there are few.
 
 namespace {
+
+// The entries of a step lie far apart in the data, in file order: each
+// pass asks for the data of the entry this far ahead before it needs it.
+const int kPrefetchAhead = 8;
+
+inline void PrefetchEntry(const PROJ_SEQ& entry) {
+    __builtin_prefetch(entry.m_nProjCount == 1 ? (const void*)entry.m_pSeq
+                                               : (const void*)entry.m_ppSeq);
+}
 
 // The frequent codes of the current step with their counts.
 std::vector<int> gFreqIntra;
@@ -608,17 +620,25 @@ struct Rest {
 };
 std::vector<Rest> gRests;
 
+inline void PrefetchRest(const int* start, size_t r) {
+    if (r + kPrefetchAhead < gRests.size()) __builtin_prefetch(start + gRests[r + kPrefetchAhead].from);
+}
+
+
 // Up to this many new-itemset children are filled item by item, more by one
 // scan of each rest.
+// With the last-occurrence table a child skips the rests without its item
+// at once, and more children are filled item by item.
 const size_t kFewChildren = 3;
+const size_t kFewChildrenWithTable = 3;
 
 // A scan of more than one word per this many item codes clears the whole count
 // table and walks all codes instead of noting the codes it meets.
-const long long kWholeTableFactor = 2;
+const long long kWholeTableFactor = 8;
 
-// Relative cost of one look-up in the last-occurrence table, in scanned
-// words.
-const long long kTableLookupCost = 1;
+// Look-ups in the last-occurrence table that cost about as much as one
+// scanned word (a row is compared a vector at a time).
+const long long kTableLookupsPerWord = 4;
 
 // The codes that one count table met for the first time in the step: a
 // buffer with room for every code (each is noted once per step).
@@ -672,6 +692,11 @@ inline const int* FirstAbove(const int* p, const int* last, int value) {
     }
     const int* hi = lo + step < last ? lo + step : last;
     return std::upper_bound(lo + 1, hi, value);
+}
+
+int FirstAboveIndex(const int** cursor, int from) {
+    *cursor = FirstAbove(*cursor, gSeqEnd + gnSeqEnds, from);
+    return (int)(*cursor - gSeqEnd);
 }
 
 // Makes the child of `parent` grown by `item`, in the parent's last itemset
@@ -737,7 +762,7 @@ void FillInItemset(PROJ_DB* children, const PROJ_SEQ& entry, int j, int stamp, c
             int* hit = FindInItemset(from, item);
             if (hit != nullptr && hit[1] != kItemsetEnd) PutPosition(n++, hit + 1);
         }
-        StoreEntry(child, n);
+        StoreEntry(child, n, entry.m_nSeq);
     }
 }
 
@@ -785,7 +810,7 @@ void FillNewItemset(PROJ_DB* children, int* start, const Rest& rest, const int* 
             int* v = gContinued[k];
             if (*v == item) PutPosition(n++, v + 1);
         }
-        StoreEntry(child, n);
+        StoreEntry(child, n, rest.seq);
     }
 }
 
@@ -796,18 +821,19 @@ void FillNewItemset(PROJ_DB* children, int* start, const Rest& rest, const int* 
 // table, rests without the item are skipped at once and the walk for further
 // positions ends at the item's last word.
 void FillNewItemsetByItem(PROJ_DB* child, int item, int* start, const int* end) {
-    const uint16_t* lastRow = nullptr;
-    if (gLastTable != nullptr && gLastRow[item] >= 0)
-        lastRow = gLastTable + (size_t)gLastRow[item] * (size_t)gnSeqEnds;
+    const uint16_t* lastColumn = nullptr;
+    if (gLastTable != nullptr && gLastColumn[item] >= 0) lastColumn = gLastTable + gLastColumn[item];
     for (const Rest& rest : gRests) {
         int* seqStart = start + SeqStart(rest.seq);
         int* seqEnd = start + gSeqEnd[rest.seq];
         int* lastWord = seqEnd;
-        if (lastRow != nullptr) {
-            if (lastRow[rest.seq] <= rest.fromInSeq) continue;
-            lastWord = seqStart + lastRow[rest.seq];
-        }
         int* w = start + rest.from + 1;
+        if (lastColumn != nullptr) {
+            const size_t cell = (size_t)rest.seq * gnLastColumns;
+            int lastInSeq = lastColumn[cell];
+            if (lastInSeq <= rest.fromInSeq) continue;
+            lastWord = seqStart + lastInSeq;
+        }
         while (w < lastWord && *w != item) ++w;
         if (*w != item) continue;
         int* r = RunEnd(w);
@@ -822,59 +848,26 @@ void FillNewItemsetByItem(PROJ_DB* child, int item, int* start, const int* end) 
                 if (*v == item && v[1] >= 0) PutPosition(n++, v + 1);
             }
         }
-        StoreEntry(child, n);
+        StoreEntry(child, n, rest.seq);
     }
 }
 
-// Number of rests that hold the item of table row `lastRow`.
-int CountInRests(const uint16_t* lastRow) {
-    int n = 0;
-    for (const Rest& rest : gRests) n += lastRow[rest.seq] > rest.fromInSeq;
-    return n;
+// Counts, for every column of the last-occurrence table, the rests whose
+// sequence holds the column's item after the rest's start.  The inner loop
+// compares one short row with one bound and vectorizes.
+void CountFromTable(std::vector<uint32_t>& counts) {
+    const size_t columns = gnLastColumns;
+    counts.assign(columns, 0);
+    uint32_t* __restrict c = counts.data();
+    for (const Rest& rest : gRests) {
+        const uint16_t* __restrict row = gLastTable + (size_t)rest.seq * columns;
+        const uint16_t from = (uint16_t)rest.fromInSeq;
+        for (size_t k = 0; k < columns; ++k) c[k] += row[k] > from;
+    }
 }
 
-// The pattern words of a record's parent: without its last item, and
-// without the -1 before it when that item began an itemset.
-void ParentPattern(const PROJ_DB* db, const int** words, int* len) {
-    if (db->m_nPatLen <= 1) {
-        *words = nullptr;
-        *len = 0;
-        return;
-    }
-    int n = db->m_nPatLen - 1;
-    if (db->m_pnPat[n - 1] == kItemsetEnd) --n;
-    *words = db->m_pnPat;
-    *len = n;
-}
+std::vector<uint32_t> gTableCounts;
 
-// The codes that can be frequent new-itemset extensions of `db`: those of
-// its parent's pattern, found on the stack (frames of finished steps above
-// it are dropped).  Null when the parent's step is not known.
-const std::vector<int>* InterCandidates(const PROJ_DB* db) {
-    const int* words;
-    int len;
-    ParentPattern(db, &words, &len);
-    while (gFrameCount > 0) {
-        const CandidateFrame& f = gFrames[gFrameCount - 1];
-        if ((int)f.pattern.size() == len && std::equal(f.pattern.begin(), f.pattern.end(), words))
-            return &f.items;
-        --gFrameCount;
-    }
-    return nullptr;
-}
-
-// Keeps the frequent new-itemset extensions of the pattern just projected
-// for the steps of its children.
-void PushCandidates(const PROJ_DB* db, const std::vector<int>& items) {
-    if (gFrameCount == gFrames.size()) gFrames.emplace_back();
-    CandidateFrame& f = gFrames[gFrameCount++];
-    if (db->m_nPatLen == 1) {
-        f.pattern.assign(1, db->m_nPatItem);
-    } else {
-        f.pattern.assign(db->m_pnPat, db->m_pnPat + db->m_nPatLen);
-    }
-    f.items = items;
-}
 
 }  // namespace
 
@@ -908,11 +901,21 @@ PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
     const bool wholeIntra = (long long)parent->m_nSupport * kWholeTableFactor >= gN_ITEMS;
     if (wholeIntra) std::fill_n(intra, gN_ITEMS, ITEM_CNT{0, 0});
     const int* seqEnd = gSeqEnd;
-    const int* const seqEndLast = gSeqEnd + gnSeqEnds;
     int prevFrom = 0;
-    for (int i = 0; i < parent->m_nSupport; ++i) {
+    // With one item per itemset no item extends an itemset: every position
+    // is the -1 that ends its itemset, every entry has one, and the rests
+    // follow from the positions and the sequence ends without reading data.
+    for (int i = 0; !gHasContinued && i < parent->m_nSupport; ++i) {
+        const PROJ_SEQ& entry = parent->m_pProjSeq[i];
+        int from = (int)(EntryPosition(entry, 0) - start);
+        int seq = SequenceOf(entry.m_nSeq, from, &seqEnd, &prevFrom);
+        if (gSeqEnd[seq] == from + 1) continue;  // the position's itemset ends the sequence
+        gRests.push_back(Rest{i, from, seq, from - SeqStart(seq)});
+    }
+    for (int i = 0; gHasContinued && i < parent->m_nSupport; ++i) {
         const PROJ_SEQ& entry = parent->m_pProjSeq[i];
         int stamp = gStampBase + i + 1;
+        if (i + kPrefetchAhead < parent->m_nSupport) PrefetchEntry(parent->m_pProjSeq[i + kPrefetchAhead]);
         for (int j = 0; j < entry.m_nProjCount; ++j) {
             int* w = EntryPosition(entry, j);
             if (wholeIntra) {
@@ -929,10 +932,7 @@ PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
             if (j == 0 && w[1] != kSequenceEnd) {
                 // w is on the -1 that ends the first position's itemset.
                 int from = (int)(w - start);
-                if (from < prevFrom) seqEnd = gSeqEnd;  // entries not in file order
-                prevFrom = from;
-                seqEnd = FirstAbove(seqEnd, seqEndLast, from);
-                int seq = (int)(seqEnd - gSeqEnd);
+                int seq = SequenceOf(entry.m_nSeq, from, &seqEnd, &prevFrom);
                 gRests.push_back(Rest{i, from, seq, from - SeqStart(seq)});
             }
         }
@@ -952,24 +952,25 @@ PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
 
     // New-itemset counts: through the last-occurrence table when few items
     // can still be frequent, else by scanning every rest.
-    const std::vector<int>* candidates = InterCandidates(parent);
     long long restWords = 0;
     for (const Rest& rest : gRests) restWords += gSeqEnd[rest.seq] - rest.from;
-    const bool byTable =
-        candidates != nullptr && gLastTable != nullptr &&
-        (long long)candidates->size() * (long long)gRests.size() * kTableLookupCost < restWords;
+    const bool byTable = gLastTable != nullptr &&
+                         (long long)gnLastColumns * (long long)gRests.size() <
+                             restWords * kTableLookupsPerWord;
     if (byTable) {
+        CountFromTable(gTableCounts);
         gFreqInter.clear();
         gFreqInterCount.clear();
-        for (int item : *candidates) {
-            int n = CountInRests(gLastTable + (size_t)gLastRow[item] * (size_t)gnSeqEnds);
-            if (n >= gSUP) {
-                gFreqInter.push_back(item);
-                gFreqInterCount.push_back(n);
+        for (size_t k = 0; k < gnLastColumns; ++k) {
+            if (gTableCounts[k] >= gSUP) {
+                gFreqInter.push_back(gFirstLevelItems[k]);
+                gFreqInterCount.push_back((int)gTableCounts[k]);
             }
         }
     } else if (restWords * kWholeTableFactor < (long long)gN_ITEMS) {
-        for (const Rest& rest : gRests) {
+        for (size_t r = 0; r < gRests.size(); ++r) {
+            PrefetchRest(start, r);
+            const Rest& rest = gRests[r];
             int stamp = gStampBase + rest.entry + 1;
             for (int* w = start + rest.from + 1; *w != kSequenceEnd; ++w) {
                 if (*w != kItemsetEnd) CountStamped(inter, gTouchedInter, *w, stamp);
@@ -980,7 +981,9 @@ PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
         // A large step meets most codes anyway: clear the whole table, count
         // with the plain stamp test and pick the frequent codes in code order.
         std::fill_n(inter, gN_ITEMS, ITEM_CNT{0, 0});
-        for (const Rest& rest : gRests) {
+        for (size_t r = 0; r < gRests.size(); ++r) {
+            PrefetchRest(start, r);
+            const Rest& rest = gRests[r];
             int stamp = gStampBase + rest.entry + 1;
             for (int* w = start + rest.from + 1; *w != kSequenceEnd; ++w) {
                 if (*w == kItemsetEnd) continue;
@@ -1037,16 +1040,19 @@ PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
                     FillInItemset(children, entry, j, i + 1, end);
             }
         }
-        if (nInter > 0 && nInter <= kFewChildren) {
+        const size_t fewChildren = gLastTable != nullptr ? kFewChildrenWithTable : kFewChildren;
+        if (nInter > 0 && nInter <= fewChildren) {
             for (int item : gFreqInter)
                 FillNewItemsetByItem(&children[inter_freq_idx[item]], item, start, end);
         } else if (nInter > 0) {
-            for (const Rest& rest : gRests) FillNewItemset(children, start, rest, end);
+            for (size_t r = 0; r < gRests.size(); ++r) {
+                PrefetchRest(start, r);
+                FillNewItemset(children, start, gRests[r], end);
+            }
         }
 
         for (int item : gFreqIntra) intra_freq_idx[item] = -1;
         for (int item : gFreqInter) inter_freq_idx[item] = -1;
-        PushCandidates(parent, gFreqInter);
     }
 
     // The peak sample covers the parent and all its children.

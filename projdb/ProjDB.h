@@ -14,6 +14,8 @@
 // One sequence's positions in a projected database.
 struct PROJ_SEQ {
     int m_nProjCount;      // number of positions (>= 1 when filled)
+    int m_nSeq;            // the entry's sequence (from 0, file order); a hint
+                           // that the projection steps check before use
     union {
         int* m_pSeq;       // m_nProjCount == 1: the single position, inline
         int** m_ppSeq;     // m_nProjCount >= 2: owned array of positions
