@@ -620,8 +620,29 @@ struct Rest {
 };
 std::vector<Rest> gRests;
 
+// The rests of the current step are gRests[0 .. gnRests - 1]; the vector
+// keeps its size between steps.
+size_t gnRests = 0;
+struct RestRange {
+    const Rest* first;
+    const Rest* last;
+    const Rest* begin() const { return first; }
+    const Rest* end() const { return last; }
+    size_t size() const { return (size_t)(last - first); }
+    const Rest& operator[](size_t r) const { return first[r]; }
+};
+inline RestRange Rests() { return RestRange{gRests.data(), gRests.data() + gnRests}; }
+
+inline void AddRest(size_t r, int entry, int from, int seq) {
+    Rest& rest = gRests[r];
+    rest.entry = entry;
+    rest.from = from;
+    rest.seq = seq;
+    rest.fromInSeq = from - SeqStart(seq);
+}
+
 inline void PrefetchRest(const int* start, size_t r) {
-    if (r + kPrefetchAhead < gRests.size()) __builtin_prefetch(start + gRests[r + kPrefetchAhead].from);
+    if (r + kPrefetchAhead < gnRests) __builtin_prefetch(start + gRests[r + kPrefetchAhead].from);
 }
 
 
@@ -781,6 +802,23 @@ void FillNewItemset(PROJ_DB* children, int* start, const Rest& rest, const int* 
     bool listed = false;  // the list is made when the first entry needs it
     size_t first = 0;     // first listed word after the current match
 
+    if (!gHasContinued) {
+        // One item per itemset: no runs, and an entry has a single position.
+        for (++w; *w != kSequenceEnd; ++w) {
+            int item = *w;
+            if (item < 0) continue;
+            int index = inter_freq_idx[item];
+            if (index < 0 || IsLastItem(w)) continue;
+            PROJ_DB* child = &children[index];
+            if (child->m_nLastSeq >= stamp) continue;
+            child->m_nLastSeq = stamp;
+            AddDistance(child, w, end);
+            PutPosition(0, w + 1);
+            StoreEntry(child, 1, rest.seq);
+        }
+        return;
+    }
+
     for (++w; *w != kSequenceEnd; ++w) {
         if (*w == kItemsetEnd) continue;
         int* r = RunEnd(w);
@@ -797,10 +835,8 @@ void FillNewItemset(PROJ_DB* children, int* start, const Rest& rest, const int* 
         int n = 1;
         if (!listed) {
             gContinued.clear();
-            if (gHasContinued) {
-                for (int* v = r + 1; *v != kSequenceEnd; ++v) {
-                    if (v[0] >= 0 && v[1] >= 0) gContinued.push_back(v);
-                }
+            for (int* v = r + 1; *v != kSequenceEnd; ++v) {
+                if (v[0] >= 0 && v[1] >= 0) gContinued.push_back(v);
             }
             listed = true;
         }
@@ -823,7 +859,7 @@ void FillNewItemset(PROJ_DB* children, int* start, const Rest& rest, const int* 
 void FillNewItemsetByItem(PROJ_DB* child, int item, int* start, const int* end) {
     const uint16_t* lastColumn = nullptr;
     if (gLastTable != nullptr && gLastColumn[item] >= 0) lastColumn = gLastTable + gLastColumn[item];
-    for (const Rest& rest : gRests) {
+    for (const Rest& rest : Rests()) {
         int* seqStart = start + SeqStart(rest.seq);
         int* seqEnd = start + gSeqEnd[rest.seq];
         int* lastWord = seqEnd;
@@ -859,7 +895,14 @@ void CountFromTable(std::vector<uint32_t>& counts) {
     const size_t columns = gnLastColumns;
     counts.assign(columns, 0);
     uint32_t* __restrict c = counts.data();
-    for (const Rest& rest : gRests) {
+    const size_t n = gnRests;
+    for (size_t r = 0; r < n; ++r) {
+        const Rest& rest = gRests[r];
+        if (r + kPrefetchAhead < n) {
+            const uint16_t* ahead = gLastTable + (size_t)gRests[r + kPrefetchAhead].seq * columns;
+            __builtin_prefetch(ahead);
+            __builtin_prefetch(ahead + columns - 1);
+        }
         const uint16_t* __restrict row = gLastTable + (size_t)rest.seq * columns;
         const uint16_t from = (uint16_t)rest.fromInSeq;
         for (size_t k = 0; k < columns; ++k) c[k] += row[k] > from;
@@ -890,7 +933,10 @@ PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
         if (t->codes.size() < (size_t)gN_ITEMS + 1) t->codes.resize((size_t)gN_ITEMS + 1);
         t->n = 0;
     }
-    gRests.clear();
+    // Room for a rest per entry; trimmed to the rests found below.  (Filled
+    // field by field: a whole-record store would be read back too early.)
+    if (gRests.size() < (size_t)parent->m_nSupport) gRests.resize((size_t)parent->m_nSupport);
+    size_t nRests = 0;
 
     // In-itemset counts, stamped per parent entry: the items after any
     // position within its itemset.  A run of equal codes needs no merging
@@ -910,7 +956,7 @@ PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
         int from = (int)(EntryPosition(entry, 0) - start);
         int seq = SequenceOf(entry.m_nSeq, from, &seqEnd, &prevFrom);
         if (gSeqEnd[seq] == from + 1) continue;  // the position's itemset ends the sequence
-        gRests.push_back(Rest{i, from, seq, from - SeqStart(seq)});
+        AddRest(nRests++, i, from, seq);
     }
     for (int i = 0; gHasContinued && i < parent->m_nSupport; ++i) {
         const PROJ_SEQ& entry = parent->m_pProjSeq[i];
@@ -933,10 +979,11 @@ PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
                 // w is on the -1 that ends the first position's itemset.
                 int from = (int)(w - start);
                 int seq = SequenceOf(entry.m_nSeq, from, &seqEnd, &prevFrom);
-                gRests.push_back(Rest{i, from, seq, from - SeqStart(seq)});
+                AddRest(nRests++, i, from, seq);
             }
         }
     }
+    gnRests = nRests;
     if (wholeIntra) {
         gFreqIntra.clear();
         gFreqIntraCount.clear();
@@ -953,9 +1000,9 @@ PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
     // New-itemset counts: through the last-occurrence table when few items
     // can still be frequent, else by scanning every rest.
     long long restWords = 0;
-    for (const Rest& rest : gRests) restWords += gSeqEnd[rest.seq] - rest.from;
+    for (const Rest& rest : Rests()) restWords += gSeqEnd[rest.seq] - rest.from;
     const bool byTable = gLastTable != nullptr &&
-                         (long long)gnLastColumns * (long long)gRests.size() <
+                         (long long)gnLastColumns * (long long)gnRests <
                              restWords * kTableLookupsPerWord;
     if (byTable) {
         CountFromTable(gTableCounts);
@@ -968,7 +1015,7 @@ PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
             }
         }
     } else if (restWords * kWholeTableFactor < (long long)gN_ITEMS) {
-        for (size_t r = 0; r < gRests.size(); ++r) {
+        for (size_t r = 0; r < gnRests; ++r) {
             PrefetchRest(start, r);
             const Rest& rest = gRests[r];
             int stamp = gStampBase + rest.entry + 1;
@@ -981,7 +1028,7 @@ PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
         // A large step meets most codes anyway: clear the whole table, count
         // with the plain stamp test and pick the frequent codes in code order.
         std::fill_n(inter, gN_ITEMS, ITEM_CNT{0, 0});
-        for (size_t r = 0; r < gRests.size(); ++r) {
+        for (size_t r = 0; r < gnRests; ++r) {
             PrefetchRest(start, r);
             const Rest& rest = gRests[r];
             int stamp = gStampBase + rest.entry + 1;
@@ -1045,7 +1092,7 @@ PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
             for (int item : gFreqInter)
                 FillNewItemsetByItem(&children[inter_freq_idx[item]], item, start, end);
         } else if (nInter > 0) {
-            for (size_t r = 0; r < gRests.size(); ++r) {
+            for (size_t r = 0; r < gnRests; ++r) {
                 PrefetchRest(start, r);
                 FillNewItemset(children, start, gRests[r], end);
             }
