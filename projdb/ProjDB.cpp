@@ -66,26 +66,36 @@ std::vector<int> gFirstLevelItems;
 //   word, 0 when the sequence does not hold it (a word at offset 0 can never
 //   stand after a position, so 0 serves for both).  One sequence's columns
 //   lie side by side, so the frequent items of a rest are counted with one
-//   pass over a short row.
+//   pass over a short row.  gFirstTable holds, the same way, the offset of
+//   each item's first word after the sequence's first word, so that a child
+//   entry mostly finds its match at once.
 int* gSeqEnd = nullptr;
 int gnSeqEnds = 0;
 uint16_t* gLastTable = nullptr;
+uint16_t* gFirstTable = nullptr;
+// Whether children are filled from the tables: when most items occur once
+// in their sequence, a first word after the rest's start is the match.
+bool gFillFromTables = false;
 int* gLastColumn = nullptr;
 size_t gnLastColumns = 0;
 bool gHaveTables = false;
 
-// The last-occurrence table is built only while it stays below this share
-// of the data's size (or 1 MiB), and when no sequence is longer than the
-// 16-bit offsets reach.
-const size_t kLastTableShare = 2;
-const size_t kLastTableMin = (size_t)1 << 20;
+// The two occurrence tables are built only while together they stay below
+// this share of the data's size (or 2 MiB), and when no sequence is longer
+// than the 16-bit offsets reach.
+const size_t kLastTableShare = 1;
+const size_t kLastTableMin = (size_t)2 << 20;
+const size_t kTableLanes = 8;
 
 void FreeTables() {
     free(gSeqEnd);
     free(gLastTable);
+    free(gFirstTable);
     free(gLastColumn);
     gSeqEnd = nullptr;
     gLastTable = nullptr;
+    gFirstTable = nullptr;
+    gFillFromTables = false;
     gLastColumn = nullptr;
     gnSeqEnds = 0;
     gnLastColumns = 0;
@@ -131,27 +141,43 @@ void BuildTables() {
 
     const std::vector<int>& frequent = gFirstLevelItems;
     if (frequent.empty() || longest > 65535) return;
-    const size_t columns = frequent.size();
+    // Rows padded to whole vectors of 16-bit lanes; padding cells stay 0.
+    const size_t columns = (frequent.size() + kTableLanes - 1) / kTableLanes * kTableLanes;
     size_t cells = columns * (size_t)seqs;
     size_t limit = std::max((size_t)(end - start) * sizeof(int) / kLastTableShare, kLastTableMin);
-    if (cells * sizeof(uint16_t) > limit) return;
+    if (2 * cells * sizeof(uint16_t) > limit) return;
     gLastColumn = (int*)checked_alloc(sizeof(int) * (size_t)gN_ITEMS);
     std::fill_n(gLastColumn, gN_ITEMS, -1);
-    for (size_t c = 0; c < columns; ++c) gLastColumn[frequent[c]] = (int)c;
+    for (size_t c = 0; c < frequent.size(); ++c) gLastColumn[frequent[c]] = (int)c;
     gnLastColumns = columns;
     gLastTable = (uint16_t*)checked_alloc(sizeof(uint16_t) * cells);
+    gFirstTable = (uint16_t*)checked_alloc(sizeof(uint16_t) * cells);
     std::fill_n(gLastTable, cells, (uint16_t)0);
+    std::fill_n(gFirstTable, cells, (uint16_t)0);
     uint16_t* lastRow = gLastTable;
+    uint16_t* firstRow = gFirstTable;
     seqStart = start;
+    size_t words = 0;   // words of frequent items
+    size_t firsts = 0;  // first words of frequent items in their sequence
     for (const int* w = start; w < end; ++w) {
         if (*w >= 0) {
             int column = gLastColumn[*w];
-            if (column >= 0) lastRow[column] = (uint16_t)(w - seqStart);
+            if (column >= 0) {
+                uint16_t at = (uint16_t)(w - seqStart);
+                if (lastRow[column] == 0 && (at != 0 || firstRow[column] == 0)) {
+                    firstRow[column] = at;  // the first word
+                    ++firsts;
+                }
+                lastRow[column] = at;
+                ++words;
+            }
         } else if (*w == kSequenceEnd) {
             lastRow += columns;
+            firstRow += columns;
             seqStart = w + 1;
         }
     }
+    gFillFromTables = firsts * 10 >= words * 9;
 }
 
 // ---- byte accounting of projection memory ----
@@ -648,10 +674,7 @@ inline void PrefetchRest(const int* start, size_t r) {
 
 // Up to this many new-itemset children are filled item by item, more by one
 // scan of each rest.
-// With the last-occurrence table a child skips the rests without its item
-// at once, and more children are filled item by item.
 const size_t kFewChildren = 3;
-const size_t kFewChildrenWithTable = 3;
 
 // A scan of more than one word per this many item codes clears the whole count
 // table and walks all codes instead of noting the codes it meets.
@@ -888,14 +911,82 @@ void FillNewItemsetByItem(PROJ_DB* child, int item, int* start, const int* end) 
     }
 }
 
+std::vector<uint16_t> gTableCounts16;
+std::vector<int> gChildColumn;
+std::vector<PROJ_DB*> gChildRecord;
+
+// New-itemset children filled from the two occurrence tables, rest by rest
+// so that a sequence's rows are read once for all children: a child's item
+// is in the rest when its last word lies after the rest's start; its first
+// match after the start is its first word in the sequence when that lies
+// after the start too, else it is searched for.  The match (the last word of
+// its run) gives the entry unless it is the sequence's last item; later
+// words of the item up to its last word, where their itemset goes on, give
+// the further positions.  A child's entries still follow the rests in order.
+void FillNewItemsetFromTables(PROJ_DB* children, int* start, const int* end) {
+    const size_t columns = gnLastColumns;
+    const size_t nChildren = gFreqInter.size();
+    gChildColumn.resize(nChildren);
+    gChildRecord.resize(nChildren);
+    for (size_t c = 0; c < nChildren; ++c) {
+        gChildColumn[c] = gLastColumn[gFreqInter[c]];
+        gChildRecord[c] = &children[inter_freq_idx[gFreqInter[c]]];
+    }
+    for (size_t r = 0; r < gnRests; ++r) {
+        const Rest& rest = gRests[r];
+        if (r + kPrefetchAhead < gnRests) {
+            size_t ahead = (size_t)gRests[r + kPrefetchAhead].seq * columns;
+            __builtin_prefetch(gLastTable + ahead);
+            __builtin_prefetch(gFirstTable + ahead);
+            __builtin_prefetch(start + gRests[r + kPrefetchAhead].from);
+        }
+        const uint16_t* lastRow = gLastTable + (size_t)rest.seq * columns;
+        const uint16_t* firstRow = gFirstTable + (size_t)rest.seq * columns;
+        int* seqStart = start + (rest.from - rest.fromInSeq);
+        for (size_t c = 0; c < nChildren; ++c) {
+            const int column = gChildColumn[c];
+            const int lastInSeq = lastRow[column];
+            if (lastInSeq <= rest.fromInSeq) continue;
+            const int item = gFreqInter[c];
+            const int firstInSeq = firstRow[column];
+            int* w;
+            if (firstInSeq > rest.fromInSeq) {
+                w = seqStart + firstInSeq;
+            } else {
+                w = start + rest.from + 1;
+                while (*w != item) ++w;
+            }
+            int* match = RunEnd(w);
+            if (IsLastItem(match)) continue;
+            PROJ_DB* child = gChildRecord[c];
+            child->m_nLastSeq = rest.entry + 1;
+            AddDistance(child, match, end);
+
+            PutPosition(0, match + 1);
+            int n = 1;
+            if (gHasContinued) {
+                for (int* v = match + 1, *lastWord = seqStart + lastInSeq; v <= lastWord; ++v) {
+                    if (*v == item && v[1] >= 0) PutPosition(n++, v + 1);
+                }
+            }
+            StoreEntry(child, n, rest.seq);
+        }
+    }
+}
+
+
 // Counts, for every column of the last-occurrence table, the rests whose
 // sequence holds the column's item after the rest's start.  The inner loop
 // compares one short row with one bound and vectorizes.
 void CountFromTable(std::vector<uint32_t>& counts) {
-    const size_t columns = gnLastColumns;
+    const size_t columns = gnLastColumns;  // a multiple of kTableLanes
     counts.assign(columns, 0);
-    uint32_t* __restrict c = counts.data();
+    // Counts of up to 65535 rests fit 16 bits, which keeps the vectors
+    // narrow; they are added into `counts` before they could overflow.
+    gTableCounts16.assign(columns, 0);
+    uint16_t* __restrict c = gTableCounts16.data();
     const size_t n = gnRests;
+    size_t pending = 0;
     for (size_t r = 0; r < n; ++r) {
         const Rest& rest = gRests[r];
         if (r + kPrefetchAhead < n) {
@@ -905,7 +996,12 @@ void CountFromTable(std::vector<uint32_t>& counts) {
         }
         const uint16_t* __restrict row = gLastTable + (size_t)rest.seq * columns;
         const uint16_t from = (uint16_t)rest.fromInSeq;
-        for (size_t k = 0; k < columns; ++k) c[k] += row[k] > from;
+        for (size_t k = 0; k < columns; ++k) c[k] = (uint16_t)(c[k] + (row[k] > from));
+        if (++pending == 65535 || r + 1 == n) {
+            for (size_t k = 0; k < columns; ++k) counts[k] += c[k];
+            std::fill_n(c, columns, (uint16_t)0);
+            pending = 0;
+        }
     }
 }
 
@@ -1008,7 +1104,7 @@ PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
         CountFromTable(gTableCounts);
         gFreqInter.clear();
         gFreqInterCount.clear();
-        for (size_t k = 0; k < gnLastColumns; ++k) {
+        for (size_t k = 0; k < gFirstLevelItems.size(); ++k) {
             if (gTableCounts[k] >= gSUP) {
                 gFreqInter.push_back(gFirstLevelItems[k]);
                 gFreqInterCount.push_back((int)gTableCounts[k]);
@@ -1087,8 +1183,12 @@ PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
                     FillInItemset(children, entry, j, i + 1, end);
             }
         }
-        const size_t fewChildren = gLastTable != nullptr ? kFewChildrenWithTable : kFewChildren;
-        if (nInter > 0 && nInter <= fewChildren) {
+        // From the tables each child costs a look-up per rest (and a search
+        // when its item also occurs before the rest); a scan costs every
+        // word of every rest.
+        if (nInter > 0 && gFillFromTables && (long long)nInter * (long long)gnRests < restWords) {
+            FillNewItemsetFromTables(children, start, end);
+        } else if (nInter > 0 && nInter <= kFewChildren) {
             for (int item : gFreqInter)
                 FillNewItemsetByItem(&children[inter_freq_idx[item]], item, start, end);
         } else if (nInter > 0) {
