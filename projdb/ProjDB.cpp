@@ -57,6 +57,17 @@ bool gHasContinued = false;
 // The frequent items of the first-level step, in ascending code order.
 std::vector<int> gFirstLevelItems;
 
+// Candidate codes for new-itemset extensions, kept per pattern along the
+// current path of the recursion (see the projection steps below).  The
+// first-level step leaves one frame: the empty pattern with every frequent
+// item.
+struct CandidateFrame {
+    std::vector<int> pattern;  // pattern words of the projected record
+    std::vector<int> items;    // its frequent new-itemset extensions
+};
+std::vector<CandidateFrame> gFrames;
+size_t gFrameCount = 0;
+
 // Tables of the data built by the first projection step; scratch like the
 // per-item tables, not counted as projection memory.
 // - gSeqEnd[k]: word offset of the -2 that ends sequence k (from 0).
@@ -101,6 +112,7 @@ void FreeTables() {
     gnLastColumns = 0;
     gHaveTables = false;
     gFirstLevelItems.clear();
+    gFrameCount = 0;
 }
 
 // Offset of the first word of sequence k.
@@ -585,6 +597,10 @@ PROJ_DB* make_projdb_from_org_dataset(double support, int* count) {
     // No pattern can grow by an item that is not frequent on its own.
     gFirstLevelItems.clear();
     for (int i = 0; i < *count; ++i) gFirstLevelItems.push_back(records[i].m_nLastItem);
+    if (gFrames.empty()) gFrames.emplace_back();
+    gFrames[0].pattern.clear();
+    gFrames[0].items = gFirstLevelItems;
+    gFrameCount = 1;
 
 
     printf(" (%.3f sec)\n", (double)GetTimeDiff(1));
@@ -679,6 +695,10 @@ const size_t kFewChildren = 3;
 // A scan of more than one word per this many item codes clears the whole count
 // table and walks all codes instead of noting the codes it meets.
 const long long kWholeTableFactor = 8;
+
+// The candidates of a step are marked and the others skipped while they are
+// fewer than one code in this many.
+const size_t kCandidateShare = 4;
 
 // Look-ups in the last-occurrence table that cost about as much as one
 // scanned word (a row is compared a vector at a time).
@@ -912,6 +932,54 @@ void FillNewItemsetByItem(PROJ_DB* child, int item, int* start, const int* end) 
 }
 
 std::vector<uint16_t> gTableCounts16;
+
+// Marks of the candidate codes of the current step (0 between steps).
+std::vector<char> gIsCandidate;
+
+// The pattern words of a record's parent: without its last item, and
+// without the -1 before it when that item began an itemset.
+void ParentPattern(const PROJ_DB* db, const int** words, int* len) {
+    if (db->m_nPatLen <= 1) {
+        *words = nullptr;
+        *len = 0;
+        return;
+    }
+    int n = db->m_nPatLen - 1;
+    if (db->m_pnPat[n - 1] == kItemsetEnd) --n;
+    *words = db->m_pnPat;
+    *len = n;
+}
+
+// The codes that can be frequent new-itemset extensions of `db`: those of
+// its parent's pattern, found on the stack (frames of finished steps above
+// it are dropped).  Null when the parent's step is not known.
+const std::vector<int>* InterCandidates(const PROJ_DB* db) {
+    const int* words;
+    int len;
+    ParentPattern(db, &words, &len);
+    while (gFrameCount > 0) {
+        const CandidateFrame& f = gFrames[gFrameCount - 1];
+        if ((int)f.pattern.size() == len && std::equal(f.pattern.begin(), f.pattern.end(), words))
+            return &f.items;
+        --gFrameCount;
+    }
+    return nullptr;
+}
+
+// Keeps the frequent new-itemset extensions of the pattern just projected
+// for the steps of its children.
+void PushCandidates(const PROJ_DB* db, const std::vector<int>& items) {
+    if (gFrameCount == gFrames.size()) gFrames.emplace_back();
+    CandidateFrame& f = gFrames[gFrameCount++];
+    if (db->m_nPatLen == 1) {
+        f.pattern.assign(1, db->m_nPatItem);
+    } else {
+        f.pattern.assign(db->m_pnPat, db->m_pnPat + db->m_nPatLen);
+    }
+    f.items = items;
+}
+
+
 std::vector<int> gChildColumn;
 std::vector<PROJ_DB*> gChildRecord;
 
@@ -1097,6 +1165,7 @@ PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
     // can still be frequent, else by scanning every rest.
     long long restWords = 0;
     for (const Rest& rest : Rests()) restWords += gSeqEnd[rest.seq] - rest.from;
+    const std::vector<int>* candidates = nullptr;
     const bool byTable = gLastTable != nullptr &&
                          (long long)gnLastColumns * (long long)gnRests <
                              restWords * kTableLookupsPerWord;
@@ -1110,6 +1179,21 @@ PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
                 gFreqInterCount.push_back((int)gTableCounts[k]);
             }
         }
+    } else if ((candidates = InterCandidates(parent)) != nullptr &&
+               candidates->size() * kCandidateShare < (size_t)gN_ITEMS) {
+        // Only the candidates are counted: no other code can be frequent.
+        if (gIsCandidate.size() < (size_t)gN_ITEMS) gIsCandidate.resize((size_t)gN_ITEMS, 0);
+        for (int item : *candidates) gIsCandidate[item] = 1;
+        for (size_t r = 0; r < gnRests; ++r) {
+            PrefetchRest(start, r);
+            const Rest& rest = gRests[r];
+            int stamp = gStampBase + rest.entry + 1;
+            for (int* w = start + rest.from + 1; *w != kSequenceEnd; ++w) {
+                if (*w >= 0 && gIsCandidate[*w]) CountStamped(inter, gTouchedInter, *w, stamp);
+            }
+        }
+        for (int item : *candidates) gIsCandidate[item] = 0;
+        PickFrequent(inter, gTouchedInter, gFreqInter, gFreqInterCount);
     } else if (restWords * kWholeTableFactor < (long long)gN_ITEMS) {
         for (size_t r = 0; r < gnRests; ++r) {
             PrefetchRest(start, r);
@@ -1200,6 +1284,7 @@ PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
 
         for (int item : gFreqIntra) intra_freq_idx[item] = -1;
         for (int item : gFreqInter) inter_freq_idx[item] = -1;
+        PushCandidates(parent, gFreqInter);
     }
 
     // The peak sample covers the parent and all its children.
