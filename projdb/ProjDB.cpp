@@ -700,6 +700,9 @@ const long long kWholeTableFactor = 8;
 // fewer than one code in this many.
 const size_t kCandidateShare = 4;
 
+// Up to this many candidates are searched for one by one.
+const size_t kFewCandidates = 4;
+
 // Look-ups in the last-occurrence table that cost about as much as one
 // scanned word (a row is compared a vector at a time).
 const long long kTableLookupsPerWord = 4;
@@ -932,6 +935,13 @@ void FillNewItemsetByItem(PROJ_DB* child, int item, int* start, const int* end) 
 }
 
 std::vector<uint16_t> gTableCounts16;
+
+// Whether `item` is among the `length` words from `first`.
+inline int Holds(const int* first, int length, int item) {
+    int hits = 0;
+    for (int i = 0; i < length; ++i) hits += first[i] == item;
+    return hits > 0;
+}
 
 // Marks of the candidate codes of the current step (0 between steps).
 std::vector<char> gIsCandidate;
@@ -1180,7 +1190,28 @@ PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
             }
         }
     } else if ((candidates = InterCandidates(parent)) != nullptr &&
-               candidates->size() * kCandidateShare < (size_t)gN_ITEMS) {
+               candidates->size() <= kFewCandidates) {
+        // Only the candidates are counted: no other code can be frequent.
+        // With a few, each rest is searched for each of them; the rest's end
+        // is known, so a search is a plain pass that vectorizes.
+        const size_t nCandidates = candidates->size();
+        gFreqInter.clear();
+        gFreqInterCount.clear();
+        int counts[kFewCandidates] = {};
+        for (size_t r = 0; r < gnRests; ++r) {
+            PrefetchRest(start, r);
+            const Rest& rest = gRests[r];
+            const int* first = start + rest.from + 1;
+            const int length = gSeqEnd[rest.seq] - rest.from - 1;
+            for (size_t c = 0; c < nCandidates; ++c) counts[c] += Holds(first, length, (*candidates)[c]);
+        }
+        for (size_t c = 0; c < nCandidates; ++c) {
+            if (counts[c] >= gSUP) {
+                gFreqInter.push_back((*candidates)[c]);
+                gFreqInterCount.push_back(counts[c]);
+            }
+        }
+    } else if (candidates != nullptr && candidates->size() * kCandidateShare < (size_t)gN_ITEMS) {
         // Only the candidates are counted: no other code can be frequent.
         if (gIsCandidate.size() < (size_t)gN_ITEMS) gIsCandidate.resize((size_t)gN_ITEMS, 0);
         for (int item : *candidates) gIsCandidate[item] = 1;

@@ -4,6 +4,7 @@
 #ifndef QUIVREL_CLOSEDSEQTREE_H
 #define QUIVREL_CLOSEDSEQTREE_H
 
+#include <cstddef>
 #include <cstdio>
 #include <vector>
 
@@ -22,6 +23,9 @@ public:
     TreeNode* Parent;                  // null at the root
 
     TreeNode(int item, bool isIntra, int support, TreeNode* parent);
+    // Nodes come from a pool of blocks: a run makes a node per pattern met.
+    static void* operator new(std::size_t size);
+    static void operator delete(void* node) noexcept;
     // Copy that shares the source's Children array; IsClosed is set.
     explicit TreeNode(TreeNode* source);
     ~TreeNode();
@@ -67,7 +71,11 @@ private:
     Entry** buckets;
     size_t nBuckets;
     size_t nElements;
+    // Entries are cut from blocks owned by the table (never removed singly).
+    std::vector<Entry*> blocks;
+    size_t blockUsed;
     void Grow(size_t minBuckets);
+    Entry* NewEntry();
 };
 
 // Holder of one equivalence table (not used by a mining run).
