@@ -4,6 +4,7 @@
 //   tobin    text dataset -> binary
 //   fromcsv  event log (CSV) -> binary dataset + item dictionary
 //   decode   ClosedMaxset.txt + item dictionary -> named patterns (TSV/JSON)
+//   renumber binary dataset -> binary dataset with dense codes + dictionary
 
 #include <CLI/CLI.hpp>
 
@@ -18,6 +19,7 @@
 #include "decode.h"
 #include "event_log.h"
 #include "item_dict.h"
+#include "renumber.h"
 
 namespace {
 
@@ -188,6 +190,20 @@ int main(int argc, char** argv) {
   decode->add_option("--sort", dec.sort, "'support' (highest first) or 'file' (default)")
       ->check(CLI::IsMember({"file", "support"}));
 
+  std::string ren_in, ren_out, ren_items;
+  CLI::App* renumber = app.add_subcommand(
+      "renumber", "Give a binary dataset's item codes the dense codes 0..k-1 and write a dictionary.");
+  renumber->footer(
+      "The distinct item codes get the new codes 0..k-1 in ascending order of the old codes, so\n"
+      "the order inside every itemset stays the same.  The dictionary names each new code after\n"
+      "its old one; 'decode ClosedMaxset.txt OUT.items' prints the patterns with the old codes.\n"
+      "Prints the largest new code: the itemcount argument of quivrel.");
+  renumber->add_option("IN.bin", ren_in, "binary dataset to read")->required();
+  renumber->add_option("OUT.bin", ren_out, "binary dataset to write (may be IN.bin itself)")
+      ->required();
+  renumber->add_option("--items", ren_items,
+                       "item dictionary to write (default: OUT.bin with .items in place of .bin)");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -199,5 +215,10 @@ int main(int argc, char** argv) {
   if (tobin->parsed()) return qtools::run_tobin(tobin_txt, tobin_bin, std::cin, std::cerr);
   if (fromcsv->parsed()) return run_fromcsv(csv);
   if (decode->parsed()) return run_decode(dec);
+  if (renumber->parsed()) {
+    const std::string items =
+        ren_items.empty() ? qtools::dictionary_path_for(ren_out) : ren_items;
+    return qtools::run_renumber(ren_in, ren_out, items, std::cout, std::cerr);
+  }
   return 2;
 }
