@@ -1159,13 +1159,19 @@ PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
     }
     gnRests = nRests;
     if (wholeIntra) {
+        // No code outside the first level's frequent ones can be frequent.
         gFreqIntra.clear();
         gFreqIntraCount.clear();
-        for (int item = 0; item < gN_ITEMS; ++item) {
+        auto pick = [](int item) {
             if (intra[item].m_nCount >= gSUP) {
                 gFreqIntra.push_back(item);
                 gFreqIntraCount.push_back(intra[item].m_nCount);
             }
+        };
+        if (!gFirstLevelItems.empty()) {
+            for (int item : gFirstLevelItems) pick(item);
+        } else {
+            for (int item = 0; item < gN_ITEMS; ++item) pick(item);
         }
     } else {
         PickFrequent(intra, gTouchedIntra, gFreqIntra, gFreqIntraCount);
@@ -1254,10 +1260,21 @@ PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
         }
         gFreqInter.clear();
         gFreqInterCount.clear();
-        for (int item = 0; item < gN_ITEMS; ++item) {
-            if (inter[item].m_nCount >= gSUP) {
-                gFreqInter.push_back(item);
-                gFreqInterCount.push_back(inter[item].m_nCount);
+        if (candidates == nullptr && !gFirstLevelItems.empty()) candidates = &gFirstLevelItems;
+        if (candidates != nullptr) {
+            // Only candidates can be frequent; they are in code order.
+            for (int item : *candidates) {
+                if (inter[item].m_nCount >= gSUP) {
+                    gFreqInter.push_back(item);
+                    gFreqInterCount.push_back(inter[item].m_nCount);
+                }
+            }
+        } else {
+            for (int item = 0; item < gN_ITEMS; ++item) {
+                if (inter[item].m_nCount >= gSUP) {
+                    gFreqInter.push_back(item);
+                    gFreqInterCount.push_back(inter[item].m_nCount);
+                }
             }
         }
     }
