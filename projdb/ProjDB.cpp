@@ -647,9 +647,23 @@ std::vector<int> gFreqInter;
 std::vector<int> gFreqIntraCount;
 std::vector<int> gFreqInterCount;
 
-// Words of the rest of one entry's sequence where an item is followed by
-// another item of its itemset (see FillNewItemset).
-std::vector<int*> gContinued;
+// Scratch of FillNewItemset for one rest: the children matched (in file
+// order of their matches), the further positions found for them, and the
+// positions grouped by match; gMatchOfChild maps a matched child to its
+// match (valid while the child's stamp is the rest's).
+struct Match {
+    int child;
+    int* r;     // the match: last word of the first run of the child's item
+    int count;  // its further positions, then a slot index while grouping
+};
+struct Pending {
+    int match;
+    int* position;
+};
+std::vector<Match> gMatches;
+std::vector<Pending> gPending;
+std::vector<int*> gGrouped;
+std::vector<int> gMatchOfChild;
 
 // The rest after the first position's itemset of each parent entry that has
 // one: the entry, the word offset of the -1 that ends the first position's
@@ -838,15 +852,12 @@ void FillInItemset(PROJ_DB* children, const PROJ_SEQ& entry, int j, int stamp, c
 // an entry.
 //
 // An entry's further positions follow the later occurrences of its item that
-// their itemset continues (the next word is an item).  Such words are first
-// listed once for the whole rest, in file order; each child entry then takes
-// its positions from that list instead of walking the rest again.  Data with
-// one item per itemset has no such word, and the list is not built.
+// their itemset continues (the next word is an item).  They are collected for
+// all matched children in one more walk over the rest after the first match.
+// Data with one item per itemset has no such word.
 void FillNewItemset(PROJ_DB* children, int* start, const Rest& rest, const int* end) {
     int* w = start + rest.from;
     const int stamp = rest.entry + 1;
-    bool listed = false;  // the list is made when the first entry needs it
-    size_t first = 0;     // first listed word after the current match
 
     if (!gHasContinued) {
         // One item per itemset: no runs, and an entry has a single position.
@@ -865,34 +876,54 @@ void FillNewItemset(PROJ_DB* children, int* start, const Rest& rest, const int* 
         return;
     }
 
+    // First the matches: the first occurrence of each child's item.
+    gMatches.clear();
     for (++w; *w != kSequenceEnd; ++w) {
         if (*w == kItemsetEnd) continue;
         int* r = RunEnd(w);
         w = r;
-        int item = *r;
-        int index = inter_freq_idx[item];
+        int index = inter_freq_idx[*r];
         if (index < 0 || IsLastItem(r)) continue;
         PROJ_DB* child = &children[index];
         if (child->m_nLastSeq >= stamp) continue;
         child->m_nLastSeq = stamp;
         AddDistance(child, r, end);
+        gMatchOfChild[index] = (int)gMatches.size();
+        gMatches.push_back(Match{index, r, 0});
+    }
+    if (gMatches.empty()) return;
 
-        PutPosition(0, r + 1);
+    // Then one walk over the words after the first match that their itemset
+    // continues: each gives a further position to the matched child of its
+    // item when it lies after that child's match.  Positions come out in
+    // file order; they are grouped by match with a counting pass.
+    gPending.clear();
+    for (int* v = gMatches[0].r + 1; *v != kSequenceEnd; ++v) {
+        if (v[0] < 0 || v[1] < 0) continue;
+        int index = inter_freq_idx[*v];
+        if (index < 0 || children[index].m_nLastSeq != stamp) continue;
+        int m = gMatchOfChild[index];
+        if (v > gMatches[m].r) {
+            gPending.push_back(Pending{m, v + 1});
+            gMatches[m].count++;
+        }
+    }
+    int placed = 0;
+    for (Match& match : gMatches) {
+        int count = match.count;
+        match.count = placed;  // now the first slot of the match's positions
+        placed += count;
+    }
+    gGrouped.resize(gPending.size());
+    for (const Pending& p : gPending) gGrouped[gMatches[p.match].count++] = p.position;
+    int from = 0;
+    for (const Match& match : gMatches) {
+        // match.count is now one past the match's last slot.
+        PutPosition(0, match.r + 1);
         int n = 1;
-        if (!listed) {
-            gContinued.clear();
-            for (int* v = r + 1; *v != kSequenceEnd; ++v) {
-                if (v[0] >= 0 && v[1] >= 0) gContinued.push_back(v);
-            }
-            listed = true;
-        }
-        const size_t nContinued = gContinued.size();
-        while (first < nContinued && gContinued[first] <= r) ++first;
-        for (size_t k = first; k < nContinued; ++k) {
-            int* v = gContinued[k];
-            if (*v == item) PutPosition(n++, v + 1);
-        }
-        StoreEntry(child, n, rest.seq);
+        for (int k = from; k < match.count; ++k) PutPosition(n++, gGrouped[k]);
+        from = match.count;
+        StoreEntry(&children[match.child], n, rest.seq);
     }
 }
 
@@ -1286,6 +1317,7 @@ PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
     if (nIntra + nInter > 0) {
         *count = (int)(nIntra + nInter);
         children = AllocRecords(*count);
+        if (gMatchOfChild.size() < (size_t)*count) gMatchOfChild.resize((size_t)*count);
         // All the children's pattern arrays at once.
         MemAdd(sizeof(int) * ((size_t)(parent->m_nPatLen + 1) * (nIntra + nInter) + nInter));
 
