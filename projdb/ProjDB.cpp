@@ -852,9 +852,9 @@ void FillInItemset(PROJ_DB* children, const PROJ_SEQ& entry, int j, int stamp, c
 // an entry.
 //
 // An entry's further positions follow the later occurrences of its item that
-// their itemset continues (the next word is an item).  They are collected for
-// all matched children in one more walk over the rest after the first match.
-// Data with one item per itemset has no such word.
+// their itemset continues (the next word is an item); they are collected for
+// all children in the same walk.  Data with one item per itemset has no such
+// word.
 void FillNewItemset(PROJ_DB* children, int* start, const Rest& rest, const int* end) {
     int* w = start + rest.from;
     const int stamp = rest.entry + 1;
@@ -876,38 +876,35 @@ void FillNewItemset(PROJ_DB* children, int* start, const Rest& rest, const int* 
         return;
     }
 
-    // First the matches: the first occurrence of each child's item.
+    // One walk: the first occurrence of a child's item (the last word of its
+    // first run) is the child's match; every later word of a matched child's
+    // item that its itemset continues gives that child a further position
+    // (runs are not merged there).  The positions come out in file order and
+    // are then grouped by match with a counting pass.
     gMatches.clear();
-    for (++w; *w != kSequenceEnd; ++w) {
-        if (*w == kItemsetEnd) continue;
-        int* r = RunEnd(w);
-        w = r;
-        int index = inter_freq_idx[*r];
-        if (index < 0 || IsLastItem(r)) continue;
-        PROJ_DB* child = &children[index];
-        if (child->m_nLastSeq >= stamp) continue;
-        child->m_nLastSeq = stamp;
-        AddDistance(child, r, end);
-        gMatchOfChild[index] = (int)gMatches.size();
-        gMatches.push_back(Match{index, r, 0});
-    }
-    if (gMatches.empty()) return;
-
-    // Then one walk over the words after the first match that their itemset
-    // continues: each gives a further position to the matched child of its
-    // item when it lies after that child's match.  Positions come out in
-    // file order; they are grouped by match with a counting pass.
     gPending.clear();
-    for (int* v = gMatches[0].r + 1; *v != kSequenceEnd; ++v) {
-        if (v[0] < 0 || v[1] < 0) continue;
-        int index = inter_freq_idx[*v];
-        if (index < 0 || children[index].m_nLastSeq != stamp) continue;
-        int m = gMatchOfChild[index];
-        if (v > gMatches[m].r) {
-            gPending.push_back(Pending{m, v + 1});
+    for (++w; *w != kSequenceEnd; ++w) {
+        const int item = *w;
+        if (item < 0) continue;
+        const int index = inter_freq_idx[item];
+        if (index < 0) continue;
+        PROJ_DB* child = &children[index];
+        if (child->m_nLastSeq != stamp) {
+            int* r = RunEnd(w);
+            w = r;  // the rest of the first run lies before the match
+            if (IsLastItem(r)) continue;
+            child->m_nLastSeq = stamp;
+            AddDistance(child, r, end);
+            gMatchOfChild[index] = (int)gMatches.size();
+            gMatches.push_back(Match{index, r, 0});
+        } else if (w[1] >= 0) {
+            int m = gMatchOfChild[index];
+            gPending.push_back(Pending{m, w + 1});
             gMatches[m].count++;
         }
     }
+    if (gMatches.empty()) return;
+
     int placed = 0;
     for (Match& match : gMatches) {
         int count = match.count;

@@ -740,14 +740,23 @@ void closed_maxChecking(TreeNode* node, TreeNode* parent, TreeNode* other)
         if (p.node->Support == p.other->Support)
             p.node->IsClosed = false;
         std::vector<TreeNode*>* others = p.other->Children;
-        if (others == nullptr)
-            continue;
-        // Pushed last to first so that pairs are visited in array order.
-        for (size_t i = others->size(); i-- > 0;) {
+        std::vector<TreeNode*>* mine = p.node->Children;
+        if (others == nullptr || others->empty() || mine == nullptr || mine->empty())
+            continue;  // no child on one side: no pair below
+        // Both arrays are in child order, so the pairs are found by walking
+        // them together from the end; pushed last to first, the pairs are
+        // visited in array order.
+        size_t j = mine->size();
+        for (size_t i = others->size(); i-- > 0 && j > 0;) {
             TreeNode* child = (*others)[i];
-            TreeNode* match = FindChild(p.node->Children, child->Item, child->ItemIsIntra);
-            if (match != nullptr && match->Parent == p.node)
-                stack.push_back({match, p.node, child});
+            int c = 1;
+            while (j > 0 && (c = CompareKey(child->ItemIsIntra, child->Item, (*mine)[j - 1])) < 0)
+                --j;
+            if (j > 0 && c == 0) {
+                TreeNode* match = (*mine)[j - 1];
+                if (match->Parent == p.node)
+                    stack.push_back({match, p.node, child});
+            }
         }
     }
 }
