@@ -18,6 +18,8 @@
 #include <cstring>
 #include <vector>
 
+#include <unistd.h>
+
 #include "support/Global.h"
 
 // The sequence hint lives in what would be padding: an entry stays two words.
@@ -396,6 +398,29 @@ void ValidateDataset(const char* path, int itemcount) {
 
 // ---- set-up and tear-down ----
 
+// Bytes that the per-item tables of the projection steps take per item code,
+// all of them together (count rows, index rows, scratch of the steps).
+static const size_t kTableBytesPerCode = 2 * sizeof(ITEM_CNT) + 4 * sizeof(int) + 8;
+
+// Item codes index the per-item tables directly, so a dataset whose codes
+// are few but large (say a handful around two billion) would need tables of
+// billions of rows: the run would exhaust the machine instead of mining.
+// Such a dataset is refused before anything is allocated, with the way out.
+static void RefuseSparseCodes(size_t rows) {
+    long pages = sysconf(_SC_PHYS_PAGES);
+    long pageSize = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0) return;
+    unsigned long long memory = (unsigned long long)pages * (unsigned long long)pageSize;
+    unsigned long long need = (unsigned long long)rows * kTableBytesPerCode;
+    if (need <= memory / 4) return;
+    fprintf(gpErrFile != nullptr ? gpErrFile : stdout,
+            "Item codes up to %d need %llu MB of per-item tables, more than a quarter of this "
+            "machine's memory; renumber the items densely (quivrel-convert renumber IN.bin "
+            "OUT.bin) and mine the renumbered file.\n",
+            gDatasetShape.maxItem, need / 1048576);
+    FatalExit(-1);
+}
+
 long long InitProjDB(const char* path, int itemcount) {
     return InitProjDBWithLimit(path, itemcount, kDatasetWindowLimit);
 }
@@ -408,6 +433,7 @@ long long InitProjDBWithLimit(const char* path, int itemcount, unsigned int limi
     // occurs can never be frequent at a positive threshold.
     gN_ITEMS = gDatasetShape.maxItem + 1;
     size_t rows = (size_t)gN_ITEMS;
+    RefuseSparseCodes(rows);
     inter = (ITEM_CNT*)checked_alloc(sizeof(ITEM_CNT) * rows);
     intra = (ITEM_CNT*)checked_alloc(sizeof(ITEM_CNT) * rows);
     inter_freq_idx = (int*)checked_alloc(sizeof(int) * rows);
