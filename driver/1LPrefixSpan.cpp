@@ -165,13 +165,7 @@ void ResetRun() {
     closed_maxFreq.clear();
     zzz = 0;
     n_proj_db = 0;
-    n_total_mem = 0;
-    n_max_mem = 0;
-    gnBufIdxSize = 0;
-    gMAX_PAT_LEN = 30;
-    gnCustCount = 0;
-    gSUP = 0;
-    gN_ITEMS = 0;
+    ResetProjDB();
 }
 
 // ---------------------------------------------------------------------------

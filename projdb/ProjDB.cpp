@@ -470,6 +470,22 @@ void CloseProjDB() {
     CloseMemMap(&pDatasetMemMap);
 }
 
+void ResetProjDB() {
+    CloseProjDB();
+    free(gnArrLargeCount);
+    gnArrLargeCount = nullptr;
+    free(buf_idx);
+    buf_idx = nullptr;
+    gnBufIdxSize = 0;
+    n_total_mem = 0;
+    n_max_mem = 0;
+    gMAX_PAT_LEN = 30;
+    gnCustCount = 0;
+    gSUP = 0.0;
+    gN_ITEMS = 0;
+    gDatasetShape = DatasetShape{-1, 0, 0};
+}
+
 // ---- release of a record's buffers ----
 
 void clean_projcted_db(PROJ_DB* db) {

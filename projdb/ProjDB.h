@@ -82,6 +82,10 @@ long long InitProjDBWithLimit(const char* path, int itemcount, unsigned int limi
 // Frees the per-item tables and unmaps the dataset.
 void CloseProjDB();
 
+// Frees everything the module holds (tables, mapping, counters, scratch) and
+// puts its run-wide values back to those of a fresh process.
+void ResetProjDB();
+
 // Releases a record's buffers with a peak sample first; its scalar fields
 // keep their values.
 void clean_projcted_db(PROJ_DB* db);

@@ -42,21 +42,7 @@ protected:
     }
 
     // Back to the state of a fresh run.
-    static void ResetModule() {
-        CloseProjDB();
-        free(gnArrLargeCount);
-        gnArrLargeCount = nullptr;
-        free(buf_idx);
-        buf_idx = nullptr;
-        gnBufIdxSize = 0;
-        n_total_mem = 0;
-        n_max_mem = 0;
-        gMAX_PAT_LEN = 30;
-        gnCustCount = 0;
-        gSUP = 0.0;
-        gN_ITEMS = 0;
-        gDatasetShape = DatasetShape{-1, 0, 0};
-    }
+    static void ResetModule() { ResetProjDB(); }
 
     std::string WriteData(const std::vector<int>& words, const std::string& name = "data.bin") {
         std::string path = dir + "/" + name;
