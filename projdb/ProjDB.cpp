@@ -56,6 +56,10 @@ int gStampBase = 0;
 // followed by another item).
 bool gHasContinued = false;
 
+// Whether `inter` has got its spare row after the last code (see
+// CountAllCodes).
+bool gInterHasSpareRow = false;
+
 // The frequent items of the first-level step, in ascending code order.
 std::vector<int> gFirstLevelItems;
 
@@ -444,6 +448,7 @@ long long InitProjDBWithLimit(const char* path, int itemcount, unsigned int limi
     std::fill_n(intra, rows, ITEM_CNT{0, 0});
     std::fill_n(inter_freq_idx, rows, -1);
     std::fill_n(intra_freq_idx, rows, -1);
+    gInterHasSpareRow = false;
     gStampBase = 0;
     FreeTables();
     return GetMemMapFileSize(pDatasetMemMap);
@@ -454,6 +459,7 @@ void CloseProjDB() {
         free(inter);
         inter = nullptr;
     }
+    gInterHasSpareRow = false;
     if (intra != nullptr) {
         free(intra);
         intra = nullptr;
@@ -659,8 +665,9 @@ PROJ_DB* make_projdb_from_org_dataset(double support, int* count) {
 //   the step plus the 1-based parent entry), so a row whose stamp is not
 //   above the step's base is stale, counts as 0 and is reset on first touch
 //   instead of by clearing the tables;
-// - the codes counted for the first time in a step are collected, and the
-//   frequent ones among them, sorted, give the children in code order;
+// - the codes counted for the first time in a step are collected (in a
+//   list, sorted afterwards, or as bits that are walked in code order), and
+//   the frequent ones among them give the children in code order;
 // - the index tables hold -1 between steps; a step sets the rows of its
 //   frequent codes and puts -1 back into those rows when it ends.
 //
@@ -669,7 +676,9 @@ PROJ_DB* make_projdb_from_org_dataset(double support, int* count) {
 // enough for the last-occurrence table, from the table: an item is in a rest
 // when its last word in the sequence lies after the rest's start.  Only the
 // frequent items have columns, and no other item can be a frequent
-// extension.  The children of new-itemset extensions are filled by one scan
+// extension.  The scans have no branch on the data: with few candidate
+// codes each rest ORs the bits of its words into a mask, else every code is
+// counted (the -1 words into a spare row).  The children of new-itemset extensions are filled by one scan
 // of each rest when there are many, or item by item when there are few.
 
 namespace {
@@ -748,16 +757,14 @@ inline void PrefetchRest(const int* start, size_t r) {
 // scan of each rest.
 const size_t kFewChildren = 3;
 
-// A scan of more than one word per this many item codes clears the whole count
-// table and walks all codes instead of noting the codes it meets.
+// A step with more than one parent entry per this many item codes clears the
+// whole in-itemset count table and walks all codes instead of noting the
+// codes it meets.
 const long long kWholeTableFactor = 8;
 
 // The candidates of a step are marked and the others skipped while they are
 // fewer than one code in this many.
 const size_t kCandidateShare = 4;
-
-// Up to this many candidates are searched for one by one.
-const size_t kFewCandidates = 4;
 
 // Look-ups in the last-occurrence table that cost about as much as one
 // scanned word (a row is compared a vector at a time).
@@ -782,7 +789,8 @@ inline void CountStamped(ITEM_CNT* table, Touched& touched, int item, int stamp)
     const bool stale = last <= gStampBase;  // not yet met in this step
     touched.codes[touched.n] = item;
     touched.n += stale;
-    row.m_nCount = (stale ? 0 : row.m_nCount) + (last < stamp);
+    const int keep = (int)stale - 1;  // all ones unless stale
+    row.m_nCount = (row.m_nCount & keep) + (last < stamp);
     row.m_nLastSeq = stamp;
 }
 
@@ -1006,15 +1014,103 @@ void FillNewItemsetByItem(PROJ_DB* child, int item, int* start, const int* end) 
 
 std::vector<uint16_t> gTableCounts16;
 
-// Whether `item` is among the `length` words from `first`.
-inline int Holds(const int* first, int length, int item) {
-    int hits = 0;
-    for (int i = 0; i < length; ++i) hits += first[i] == item;
-    return hits > 0;
-}
-
 // Marks of the candidate codes of the current step (0 between steps).
 std::vector<char> gIsCandidate;
+
+// Bit per code (and one for the -1 words) of the codes that CountAllCodes
+// met in the current step; all 0 between steps.
+std::vector<uint64_t> gSeenCodes;
+
+// Counts every code of every rest into `inter`, once per rest (by the
+// running stamps, so the table needs no clearing), and notes each code met
+// in gSeenCodes.  The -1 words count into a spare row and a spare bit after
+// the last code's, so the loop has no branch on the data.  The frequent
+// codes come out in code order by walking the bits of the codes met.
+void CountAllCodes(const int* start) {
+    const unsigned spare = (unsigned)gN_ITEMS;
+    if (!gInterHasSpareRow) {
+        // Added here rather than at set-up, which keeps the table's size
+        // there (and in its failure message) one row per code.
+        inter = (ITEM_CNT*)checked_realloc(inter, sizeof(ITEM_CNT) * ((size_t)spare + 1));
+        inter[spare] = ITEM_CNT{0, 0};
+        gInterHasSpareRow = true;
+    }
+    if (gSeenCodes.size() < spare / 64 + 1) gSeenCodes.resize(spare / 64 + 1, 0);
+    uint64_t* const seen = gSeenCodes.data();
+    ITEM_CNT* const table = inter;
+    const int base = gStampBase;
+    for (size_t r = 0; r < gnRests; ++r) {
+        PrefetchRest(start, r);
+        const Rest& rest = gRests[r];
+        const int stamp = base + rest.entry + 1;
+        const int* first = start + rest.from + 1;
+        const int length = gSeqEnd[rest.seq] - rest.from - 1;  // up to the -2
+        for (int i = 0; i < length; ++i) {
+            // The -1 is the largest unsigned value: the minimum maps it to
+            // the spare row.
+            const unsigned code = std::min((unsigned)first[i], spare);
+            ITEM_CNT& row = table[code];
+            const int last = row.m_nLastSeq;
+            const int keep = -(int)(last > base);  // all ones unless stale
+            row.m_nCount = (row.m_nCount & keep) + (last < stamp);
+            row.m_nLastSeq = stamp;
+            seen[code / 64] |= (uint64_t)1 << (code % 64);
+        }
+    }
+    gFreqInter.clear();
+    gFreqInterCount.clear();
+    seen[spare / 64] &= ~((uint64_t)1 << (spare % 64));
+    for (size_t k = 0; k <= spare / 64; ++k) {
+        for (uint64_t bits = seen[k]; bits != 0; bits &= bits - 1) {
+            const unsigned code = (unsigned)(k * 64) + (unsigned)__builtin_ctzll(bits);
+            if (table[code].m_nCount >= gSUP) {
+                gFreqInter.push_back((int)code);
+                gFreqInterCount.push_back(table[code].m_nCount);
+            }
+        }
+        seen[k] = 0;
+    }
+}
+
+// Up to this many candidates are counted with a mask per rest: bit c + 1
+// stands for candidate c, bit 0 for every other word.
+const size_t kMaskCandidates = 63;
+
+// The bit number of each code for CountByMask, 0 for the codes that are not
+// candidates and for the -1 (gMaskBit.data() + 1 is indexed by the word, so
+// the -1 reads slot 0); all 0 between steps.
+std::vector<uint8_t> gMaskBit;
+
+// Counts the rests that hold each of the (at most kMaskCandidates)
+// candidates.  One pass per rest without branches on the data: each word
+// ORs its bit into the rest's mask.  The frequent candidates go into
+// gFreqInter (in the candidates' order, which is code order) with their
+// counts.
+void CountByMask(const std::vector<int>& candidates, const int* start) {
+    gFreqInter.clear();
+    gFreqInterCount.clear();
+    if (candidates.empty()) return;
+    if (gMaskBit.size() < (size_t)gN_ITEMS + 1) gMaskBit.resize((size_t)gN_ITEMS + 1, 0);
+    const uint8_t* bitOf = gMaskBit.data() + 1;
+    for (size_t c = 0; c < candidates.size(); ++c) gMaskBit[(size_t)candidates[c] + 1] = (uint8_t)(c + 1);
+    int counts[kMaskCandidates + 1] = {};
+    for (size_t r = 0; r < gnRests; ++r) {
+        PrefetchRest(start, r);
+        const Rest& rest = gRests[r];
+        const int* first = start + rest.from + 1;
+        const int length = gSeqEnd[rest.seq] - rest.from - 1;  // up to the -2
+        uint64_t mask = 0;
+        for (int i = 0; i < length; ++i) mask |= (uint64_t)1 << bitOf[first[i]];
+        for (mask &= ~(uint64_t)1; mask != 0; mask &= mask - 1) counts[__builtin_ctzll(mask)]++;
+    }
+    for (int item : candidates) gMaskBit[(size_t)item + 1] = 0;
+    for (size_t c = 0; c < candidates.size(); ++c) {
+        if (counts[c + 1] >= gSUP) {
+            gFreqInter.push_back(candidates[c]);
+            gFreqInterCount.push_back(counts[c + 1]);
+        }
+    }
+}
 
 // The pattern words of a record's parent: without its last item, and
 // without the -1 before it when that item began an itemset.
@@ -1266,27 +1362,11 @@ PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
             }
         }
     } else if ((candidates = InterCandidates(parent)) != nullptr &&
-               candidates->size() <= kFewCandidates) {
-        // Only the candidates are counted: no other code can be frequent.
-        // With a few, each rest is searched for each of them; the rest's end
-        // is known, so a search is a plain pass that vectorizes.
-        const size_t nCandidates = candidates->size();
-        gFreqInter.clear();
-        gFreqInterCount.clear();
-        int counts[kFewCandidates] = {};
-        for (size_t r = 0; r < gnRests; ++r) {
-            PrefetchRest(start, r);
-            const Rest& rest = gRests[r];
-            const int* first = start + rest.from + 1;
-            const int length = gSeqEnd[rest.seq] - rest.from - 1;
-            for (size_t c = 0; c < nCandidates; ++c) counts[c] += Holds(first, length, (*candidates)[c]);
-        }
-        for (size_t c = 0; c < nCandidates; ++c) {
-            if (counts[c] >= gSUP) {
-                gFreqInter.push_back((*candidates)[c]);
-                gFreqInterCount.push_back(counts[c]);
-            }
-        }
+               candidates->size() <= kMaskCandidates) {
+        // Only the candidates are counted, each with a bit of a word-sized
+        // mask: a rest's mask is the OR of the bits of its words, and each
+        // candidate in it counts once.
+        CountByMask(*candidates, start);
     } else if (candidates != nullptr && candidates->size() * kCandidateShare < (size_t)gN_ITEMS) {
         // Only the candidates are counted: no other code can be frequent.
         if (gIsCandidate.size() < (size_t)gN_ITEMS) gIsCandidate.resize((size_t)gN_ITEMS, 0);
@@ -1301,52 +1381,10 @@ PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
         }
         for (int item : *candidates) gIsCandidate[item] = 0;
         PickFrequent(inter, gTouchedInter, gFreqInter, gFreqInterCount);
-    } else if (restWords * kWholeTableFactor < (long long)gN_ITEMS) {
-        for (size_t r = 0; r < gnRests; ++r) {
-            PrefetchRest(start, r);
-            const Rest& rest = gRests[r];
-            int stamp = gStampBase + rest.entry + 1;
-            for (int* w = start + rest.from + 1; *w != kSequenceEnd; ++w) {
-                if (*w != kItemsetEnd) CountStamped(inter, gTouchedInter, *w, stamp);
-            }
-        }
-        PickFrequent(inter, gTouchedInter, gFreqInter, gFreqInterCount);
     } else {
-        // A large step meets most codes anyway: clear the whole table, count
-        // with the plain stamp test and pick the frequent codes in code order.
-        std::fill_n(inter, gN_ITEMS, ITEM_CNT{0, 0});
-        for (size_t r = 0; r < gnRests; ++r) {
-            PrefetchRest(start, r);
-            const Rest& rest = gRests[r];
-            int stamp = gStampBase + rest.entry + 1;
-            for (int* w = start + rest.from + 1; *w != kSequenceEnd; ++w) {
-                if (*w == kItemsetEnd) continue;
-                ITEM_CNT& row = inter[*w];
-                if (row.m_nLastSeq < stamp) {
-                    row.m_nCount++;
-                    row.m_nLastSeq = stamp;
-                }
-            }
-        }
-        gFreqInter.clear();
-        gFreqInterCount.clear();
-        if (candidates == nullptr && !gFirstLevelItems.empty()) candidates = &gFirstLevelItems;
-        if (candidates != nullptr) {
-            // Only candidates can be frequent; they are in code order.
-            for (int item : *candidates) {
-                if (inter[item].m_nCount >= gSUP) {
-                    gFreqInter.push_back(item);
-                    gFreqInterCount.push_back(inter[item].m_nCount);
-                }
-            }
-        } else {
-            for (int item = 0; item < gN_ITEMS; ++item) {
-                if (inter[item].m_nCount >= gSUP) {
-                    gFreqInter.push_back(item);
-                    gFreqInterCount.push_back(inter[item].m_nCount);
-                }
-            }
-        }
+        // Every code of every rest is counted, the frequent ones are picked
+        // in code order from the codes met.
+        CountAllCodes(start);
     }
     gStampBase += parent->m_nSupport;
 
