@@ -259,17 +259,17 @@ struct Event {
 
 // Resolves a column given by header name or by 1-based position to a
 // 0-based index; -1 if it names no column.
-long resolve_column(const std::string& spec, const std::vector<std::string>* header) {
+long resolve_column(const std::string& column, const std::vector<std::string>* header) {
   if (header) {
     for (size_t i = 0; i < header->size(); ++i) {
-      if ((*header)[i] == spec) return static_cast<long>(i);
+      if ((*header)[i] == column) return static_cast<long>(i);
     }
   }
-  if (spec.empty() || spec.size() > 9) return -1;
-  for (char c : spec) {
+  if (column.empty() || column.size() > 9) return -1;
+  for (char c : column) {
     if (!is_digit(c)) return -1;
   }
-  const long pos = std::strtol(spec.c_str(), nullptr, 10);
+  const long pos = std::strtol(column.c_str(), nullptr, 10);
   if (pos < 1) return -1;
   if (header && static_cast<size_t>(pos) > header->size()) return -1;
   return pos - 1;
@@ -291,13 +291,13 @@ bool convert_event_log(std::istream& in, const std::string& name, const EventLog
   std::string fatal;
 
   auto resolve_all = [&](const std::vector<std::string>* header, long line) {
-    const std::string* specs[3] = {&options.seq_column, &options.order_column, &options.item_column};
+    const std::string* wanted[3] = {&options.seq_column, &options.order_column, &options.item_column};
     const char* what[3] = {"--seq", "--order", "--item"};
     long* cols[3] = {&col_seq, &col_order, &col_item};
     for (int k = 0; k < 3; ++k) {
-      *cols[k] = resolve_column(*specs[k], header);
+      *cols[k] = resolve_column(*wanted[k], header);
       if (*cols[k] < 0) {
-        fatal = name + ":" + std::to_string(line) + ": " + what[k] + " '" + *specs[k] + "' " +
+        fatal = name + ":" + std::to_string(line) + ": " + what[k] + " '" + *wanted[k] + "' " +
                 (header ? "is neither a column name of the header nor a column position"
                         : "is not a column position (1, 2, ...)");
         return false;
