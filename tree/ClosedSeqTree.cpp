@@ -428,24 +428,34 @@ LevelNode::~LevelNode()
 // ---------------------------------------------------------------------------
 // Subtree counter walks
 
-void updateNodeInfo(TreeNode* node, int itemsDelta, int itemsetDelta)
+// Visits `node` and every node below it reached through owned children, in
+// pre-order and array order, without recursion.  Linked children are left
+// out: they belong to the subtree of their own parent.
+template <typename Visit>
+static void VisitOwnedSubtree(TreeNode* node, Visit visit)
 {
-    static std::vector<TreeNode*> stack;
-    stack.clear();
-    stack.push_back(node);
+    std::vector<TreeNode*> stack{node};
     while (!stack.empty()) {
         TreeNode* n = stack.back();
         stack.pop_back();
-        n->Items += itemsDelta;
-        n->ItemsetNumber += itemsetDelta;
+        visit(n);
         if (n->Children == nullptr)
             continue;
-        // Linked children keep their counters: they belong to the subtree
-        // of their own parent.
-        for (TreeNode* child : *n->Children)
+        // Pushed last to first so that children are visited in array order.
+        for (size_t i = n->Children->size(); i-- > 0;) {
+            TreeNode* child = (*n->Children)[i];
             if (child->Parent == n)
                 stack.push_back(child);
+        }
     }
+}
+
+void updateNodeInfo(TreeNode* node, int itemsDelta, int itemsetDelta)
+{
+    VisitOwnedSubtree(node, [=](TreeNode* n) {
+        n->Items += itemsDelta;
+        n->ItemsetNumber += itemsetDelta;
+    });
 }
 
 void updateOldNodeInfo(TreeNode* parent, TreeNode* oldNode, TreeNode* newNode)
@@ -460,25 +470,12 @@ void checkNodeInfo(TreeNode* node)
 {
     if (node == nullptr || node->Parent == nullptr)
         return;
-    static std::vector<TreeNode*> stack;
-    stack.clear();
-    stack.push_back(node);
-    while (!stack.empty()) {
-        TreeNode* n = stack.back();
-        stack.pop_back();
+    VisitOwnedSubtree(node, [](TreeNode* n) {
         TreeNode* p = n->Parent;
         int expectedSets = p->ItemsetNumber + (n->ItemIsIntra ? 0 : 1);
         if (n->Items != p->Items + 1 || n->ItemsetNumber != expectedSets)
             printf("Node Info: Items or ItemsetNumber Error");
-        if (n->Children == nullptr)
-            continue;
-        // Pushed last to first so that they are checked in array order.
-        for (size_t i = n->Children->size(); i-- > 0;) {
-            TreeNode* child = (*n->Children)[i];
-            if (child->Parent == n)
-                stack.push_back(child);
-        }
-    }
+    });
 }
 
 // ---------------------------------------------------------------------------
