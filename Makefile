@@ -1,18 +1,26 @@
 # Thin wrapper around CMake.  `make demo` builds quivrel and mines the bundled
-# sample; `make test` builds and runs the whole test suite.
+# sample; `make test` builds and runs the whole test suite.  Both first
+# install any missing prerequisite (.ci/prereqs.sh, list in .ci/packages.txt).
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all build demo test asan clean
+.PHONY: all prereqs configure build demo test asan clean
 
 all: build
 
-build:
+prereqs:
+	@bash .ci/prereqs.sh
+
+configure: prereqs
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+
+build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-demo: build
+# Only the program itself: the demo needs nothing else.
+demo: configure
+	cmake --build $(BUILD) -j $(JOBS) --target quivrel
 	@rm -rf $(BUILD)/demo && mkdir -p $(BUILD)/demo
 	cp data/sample.bin $(BUILD)/demo/
 	cd $(BUILD)/demo && ../quivrel sample.bin 0.1 99
