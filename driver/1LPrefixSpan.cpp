@@ -5,14 +5,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cassert>
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
+#include "driver/CommandLine.h"
+#include "driver/Progress.h"
 #include "support/Global.h"
 #include "tree/ClosedSeqTree.h"
 
@@ -60,6 +64,7 @@ static void GrowRecord(PROJ_DB* db, std::vector<GrowthFrame>& stack) {
     }
     int count = 0;
     PROJ_DB* children = make_projdb_from_projected_db(db, &count);
+    if (count > 0) BumpProgress(gProgressPatterns, (long long)count);
     if (count <= 0) {
         currentLevel = currentLevel->Parent;
         return;
@@ -95,7 +100,10 @@ void PrefixSpan(PROJ_DB* db) {
 
 void MineFirstLevel(PROJ_DB* records, int count) {
     if (count <= 0 || records == nullptr) return;
+    gProgressFirstTotal.store(count, std::memory_order_relaxed);
+    BumpProgress(gProgressPatterns, (long long)count);
     // All first-level leaves enter the tree before any pattern is mined.
+    int leaves = 0;
     for (int i = 0; i < count; i++) {
         if (IsExpandable(&records[i])) {
             n_proj_db++;
@@ -103,10 +111,15 @@ void MineFirstLevel(PROJ_DB* records, int count) {
             if (addSequence(&records[i], &currentLevel, reverseTable) != 0)
                 currentLevel = currentLevel->Parent;
             release_projdb_buffers(&records[i]);
+            leaves++;
         }
     }
+    gProgressFirstDone.store(leaves, std::memory_order_relaxed);
     for (int i = 0; i < count; i++) {
-        if (IsExpandable(&records[i])) PrefixSpan(&records[i]);
+        if (IsExpandable(&records[i])) {
+            PrefixSpan(&records[i]);
+            BumpProgress(gProgressFirstDone, 1);
+        }
     }
     FreeRecordArray(records, count);
 }
@@ -117,6 +130,8 @@ void MineFirstLevel(PROJ_DB* records, int count) {
 
 void InitApp(const char* path, double support, int itemcount) {
     CreateTimers(3);
+    bool fromData = itemcount == kItemCountAuto;
+    if (fromData) itemcount = INT_MAX;
     gN_ITEMS = itemcount < INT_MAX ? itemcount + 1 : INT_MAX;
     gpErrFile = file_open("error.tmp", "w");
     // Every code that occurs gets a row in the per-item tables, whose row
@@ -124,6 +139,8 @@ void InitApp(const char* path, double support, int itemcount) {
     // a code above the item count.
     long long size = InitProjDB(path, itemcount < INT_MAX ? itemcount : INT_MAX - 1);
     gpStatusFile = gpResultFile = stdout;
+    // "auto": the largest code the dataset check met (0 for data without items).
+    if (fromData) itemcount = std::max(gDatasetShape.maxItem, 0);
 
     root = new TreeNode(-1, false, 0, nullptr);
     root->ItemsetNumber = 0;
@@ -171,34 +188,6 @@ void ResetRun() {
 // ---------------------------------------------------------------------------
 // Command line
 // ---------------------------------------------------------------------------
-
-// Writes one line to the error log "error.tmp" (opened afresh) and to
-// standard output, and ends the run with -1.  Used before the run starts.
-[[noreturn]] static void RejectCommandLine(const char* logLine, const char* stdoutLine) {
-    gpErrFile = file_open("error.tmp", "w");
-    fputs(logLine, gpErrFile);
-    fclose(gpErrFile);
-    gpErrFile = nullptr;
-    fputs(stdoutLine, stdout);
-    FatalExit(-1);
-}
-
-// A threshold of 0 or below (or not a number) would make every item code
-// frequent at every level and the growth unbounded, so it is refused.
-static void CheckArguments(const char* supportText, double support, const char* itemcountText,
-                           long itemcount) {
-    char line[512];
-    if (!(support > 0)) {
-        snprintf(line, sizeof line, "Invalid support '%s': must be a number above 0.\n", supportText);
-        RejectCommandLine(line, line);
-    }
-    if (itemcount < 0 || itemcount > INT_MAX) {
-        snprintf(line, sizeof line,
-                 "Invalid itemcount '%s': must be a whole number from 0 to %d.\n", itemcountText,
-                 INT_MAX);
-        RejectCommandLine(line, line);
-    }
-}
 
 // Writes the result file under a temporary name and renames it over
 // "ClosedMaxset.txt" only once it is complete, so that a failed run never
@@ -288,22 +277,24 @@ static void KeepStandardDescriptors() {
 
 static int RunQuivrel(int argc, char** argv) {
     KeepStandardDescriptors();
-    if (argc != 4) {
-        RejectCommandLine("Usage: quivrel <filename> <support> <itemcount>\n",
-                          "Usage: quivrel  <filename> <support> <itemcount>\n");
-    }
-    long itemcountArg = strtol(argv[3], nullptr, 10);
-    double support = strtod(argv[2], nullptr);
-    CheckArguments(argv[2], support, argv[3], itemcountArg);
-    int itemcount = (int)itemcountArg;
+    RunOptions options;
+    if (!ParseCommandLine(argc, argv, isatty(STDERR_FILENO) == 1, &options)) return 0;
 
-    InitApp(argv[1], support, itemcount);
+    InitApp(options.path, options.support.approx, options.itemcount);
     ReadClock(&pTimer[0]);
 
-    support = strtod(argv[2], nullptr);
+    ResetProgressCounters();
     int count = 0;
-    PROJ_DB* first = make_projdb_from_org_dataset(support, &count);
-    MineFirstLevel(first, count);
+    PROJ_DB* first = make_projdb_from_org_dataset(options.support, &count);
+    {
+        // The line runs on standard error while nothing goes to standard
+        // output: from after the first projection's lines to the statistics.
+        fflush(stdout);
+        gProgressFirstTotal.store(count, std::memory_order_relaxed);
+        std::unique_ptr<ProgressLine> progress;
+        if (options.progress) progress.reset(new ProgressLine(stderr));
+        MineFirstLevel(first, count);
+    }
     assert(n_total_mem == 0 && "every projection buffer is released after mining");
     assert(currentLevel == root);
 
@@ -321,6 +312,13 @@ static int RunQuivrel(int argc, char** argv) {
     if (fflush(stdout) != 0 || ferror(stdout)) {
         fprintf(gpErrFile, "Fail to write standard output: %s\n", strerror(errno));
         FatalExit(-1);
+    }
+    if (options.summary) {
+        long long closed = 0;
+        for (int n : closed_maxFreq) closed += n;
+        fputs(RunSummary(gnCustCount, closed, (double)GetTimeDiff(0), PeakResidentKilobytes())
+                  .c_str(),
+              stderr);
     }
     CloseApp();
     return 0;

@@ -21,6 +21,8 @@ int QuivrelMain(int argc, char** argv);
 // another run (tests and fuzzing do; the command line never needs to).
 void ResetRun();
 
+// `itemcount` kItemCountAuto (driver/CommandLine.h) takes the largest item
+// code of the dataset, which the banner then shows.
 void InitApp(const char* path, double support, int itemcount);
 void CloseApp();
 

@@ -518,7 +518,19 @@ void CountLargePattern(int items) {
 
 // ---- first projection ----
 
+static PROJ_DB* FirstProjection(double support, const SupportFraction* exact, int* count);
+
 PROJ_DB* make_projdb_from_org_dataset(double support, int* count) {
+    return FirstProjection(support, nullptr, count);
+}
+
+PROJ_DB* make_projdb_from_org_dataset(const SupportFraction& support, int* count) {
+    return FirstProjection(support.approx, &support, count);
+}
+
+// `exact`, when given, sets the threshold; else it is support x sequences in
+// floating point.
+static PROJ_DB* FirstProjection(double support, const SupportFraction* exact, int* count) {
     int* const start = GetStartOfMap(pDatasetMemMap);
     int* const end = GetLastAddrOfMap(pDatasetMemMap);
     *count = 0;
@@ -561,7 +573,9 @@ PROJ_DB* make_projdb_from_org_dataset(double support, int* count) {
     }
 
     gnCustCount = seq;
-    gSUP = (double)((long double)support * (long double)gnCustCount);
+    // Supports are whole counts, so count >= ceil(x) exactly when count >= x.
+    gSUP = exact != nullptr ? (double)LeastSupportCount(*exact, gnCustCount)
+                            : (double)((long double)support * (long double)gnCustCount);
     gMAX_PAT_LEN += 2;
 
     if (gnArrLargeCount != nullptr) free(gnArrLargeCount);

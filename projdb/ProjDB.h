@@ -10,6 +10,7 @@
 #define QUIVREL_PROJDB_H
 
 #include "support/LinuxMemMap.h"
+#include "support/SupportFraction.h"
 
 // One sequence's positions in a projected database.
 struct PROJ_SEQ {
@@ -100,6 +101,9 @@ void CountLargePattern(int items);
 // returns one record per frequent item in ascending code order (null with
 // *count 0 when none is frequent).  The caller owns the array.
 PROJ_DB* make_projdb_from_org_dataset(double support, int* count);
+// Same, with gSUP the exact least count that reaches the fraction of the
+// number of sequences (the command line's threshold rule).
+PROJ_DB* make_projdb_from_org_dataset(const SupportFraction& support, int* count);
 // Grows a pattern by one item both ways; releases the parent's buffers.
 PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count);
 

@@ -225,10 +225,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char supportText[32], itemcountText[16];
     snprintf(supportText, sizeof supportText, "%.17g", support);
     snprintf(itemcountText, sizeof itemcountText, "%d", (int)data[1]);
-    char prog[] = "quivrel", path[] = "data.bin";
-    char* argv[] = {prog, path, supportText, itemcountText, nullptr};
+    char prog[] = "quivrel", quiet[] = "--quiet", path[] = "data.bin";
+    char* argv[] = {prog, quiet, path, supportText, itemcountText, nullptr};
 
-    int status = QuivrelMain(4, argv);
+    int status = QuivrelMain(5, argv);
     if (status != 0 && status != 1) {
         // Arguments are always valid and inputs small: only a malformed
         // dataset (1) may end a run early.

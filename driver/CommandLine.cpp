@@ -1,0 +1,106 @@
+// Reading and checking quivrel's command line.
+#include "driver/CommandLine.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "support/Global.h"
+
+static const char kUsageLog[] = "Usage: quivrel <filename> <support> <itemcount>\n";
+static const char kUsageStdout[] = "Usage: quivrel  <filename> <support> <itemcount>\n";
+
+static const char kHelp[] =
+    "Usage: quivrel [--progress | --quiet] <filename> <support> <itemcount>\n"
+    "Mines the closed sequential patterns of a dataset into ClosedMaxset.txt.\n"
+    "\n"
+    "  filename    the dataset: 32-bit little-endian words, -1 ends an itemset, -2 a sequence\n"
+    "  support     a decimal fraction of the sequences in (0, 1], such as 0.05, or a\n"
+    "              percentage such as 5%; a pattern is frequent when its support is at\n"
+    "              least support x (number of sequences), computed exactly\n"
+    "  itemcount   the largest item code of the dataset, or auto to take it from the data\n"
+    "\n"
+    "  --progress  show the progress line on standard error even when it is not a terminal\n"
+    "  --quiet     no progress line and no closing summary on standard error\n"
+    "  -h, --help  print this help\n";
+
+// Writes one line to the error log "error.tmp" (opened afresh) and to
+// standard output, and ends the run with -1.  Used before the run starts.
+[[noreturn]] static void RejectCommandLine(const char* logLine, const char* stdoutLine) {
+    gpErrFile = file_open("error.tmp", "w");
+    fputs(logLine, gpErrFile);
+    fclose(gpErrFile);
+    gpErrFile = nullptr;
+    fputs(stdoutLine, stdout);
+    FatalExit(-1);
+}
+
+bool ParseItemCount(const char* text, int* itemcount) {
+    if (*text == '\0') return false;
+    long long value = 0;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9') return false;
+        value = value * 10 + (*p - '0');
+        if (value > INT_MAX) return false;
+    }
+    *itemcount = (int)value;
+    return true;
+}
+
+bool ParseCommandLine(int argc, char** argv, bool stderrIsTerminal, RunOptions* options) {
+    std::vector<char*> positional;
+    bool progress = stderrIsTerminal;
+    bool quiet = false;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; i++) {
+        const char* arg = argv[i];
+        if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
+            positional.push_back(argv[i]);
+        } else if (strcmp(arg, "--") == 0) {
+            optionsEnded = true;
+        } else if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
+            fputs(kHelp, stdout);
+            return false;
+        } else if (strcmp(arg, "--progress") == 0) {
+            progress = true;
+            quiet = false;
+        } else if (strcmp(arg, "--quiet") == 0) {
+            quiet = true;
+        } else if (arg[1] == '-') {
+            char line[512];
+            snprintf(line, sizeof line,
+                     "Unknown option '%.200s': the options are --progress, --quiet and --help.\n",
+                     arg);
+            RejectCommandLine(line, line);
+        } else {
+            // A single dash word has always been a positional argument
+            // (a negative number, or a file name).
+            positional.push_back(argv[i]);
+        }
+    }
+    if (positional.size() != 3) RejectCommandLine(kUsageLog, kUsageStdout);
+
+    char line[512];
+    options->path = positional[0];
+    options->supportText = positional[1];
+    if (!ParseSupportFraction(positional[1], &options->support)) {
+        snprintf(line, sizeof line,
+                 "Invalid support '%.200s': must be a decimal number above 0 and at most 1, such "
+                 "as 0.05, or a percentage above 0%% and at most 100%%, such as 5%%.\n",
+                 positional[1]);
+        RejectCommandLine(line, line);
+    }
+    if (strcmp(positional[2], "auto") == 0) {
+        options->itemcount = kItemCountAuto;
+    } else if (!ParseItemCount(positional[2], &options->itemcount)) {
+        snprintf(line, sizeof line,
+                 "Invalid itemcount '%.200s': must be a whole number from 0 to %d in decimal "
+                 "digits, or auto.\n",
+                 positional[2], INT_MAX);
+        RejectCommandLine(line, line);
+    }
+    options->progress = progress && !quiet;
+    options->summary = !quiet;
+    return true;
+}

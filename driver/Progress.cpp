@@ -1,0 +1,91 @@
+// Progress line and closing summary.
+#include "driver/Progress.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+
+std::atomic<int> gProgressFirstDone{0};
+std::atomic<int> gProgressFirstTotal{0};
+std::atomic<long long> gProgressPatterns{0};
+
+static const auto kRedrawEvery = std::chrono::milliseconds(250);
+
+static double NowSeconds() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+void ResetProgressCounters() {
+    gProgressFirstDone.store(0, std::memory_order_relaxed);
+    gProgressFirstTotal.store(0, std::memory_order_relaxed);
+    gProgressPatterns.store(0, std::memory_order_relaxed);
+}
+
+long long ResidentKilobytes() {
+    FILE* statm = fopen("/proc/self/statm", "r");
+    if (statm == nullptr) return 0;
+    long long pages = 0, resident = 0;
+    int read = fscanf(statm, "%lld %lld", &pages, &resident);
+    fclose(statm);
+    if (read != 2) return 0;
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+long long PeakResidentKilobytes() {
+    struct rusage usage;
+    if (getrusage(RUSAGE_SELF, &usage) != 0) return 0;
+    return usage.ru_maxrss;  // kilobytes on Linux
+}
+
+std::string RunSummary(long long sequences, long long closedPatterns, double seconds,
+                       long long peakKilobytes) {
+    char line[256];
+    snprintf(line, sizeof line,
+             "quivrel: %lld sequences, %lld closed patterns, %.3f seconds, peak memory %.1f MB\n",
+             sequences, closedPatterns, seconds, peakKilobytes / 1024.0);
+    return line;
+}
+
+ProgressLine::ProgressLine(FILE* out) : out_(out), startSeconds_(NowSeconds()) {
+    thread_ = std::thread(&ProgressLine::Run, this);
+}
+
+ProgressLine::~ProgressLine() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+    // Blank the line out so that what follows starts on a clean line.
+    if (shownWidth_ > 0) {
+        fprintf(out_, "\r%*s\r", (int)shownWidth_, "");
+        fflush(out_);
+    }
+}
+
+void ProgressLine::Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    // Drawn at once, so that even a short run shows where it stands.
+    Draw();
+    while (!wake_.wait_for(lock, kRedrawEvery, [this] { return stop_; })) Draw();
+}
+
+void ProgressLine::Draw() {
+    char line[256];
+    int width = snprintf(
+        line, sizeof line,
+        "quivrel: %d/%d first-level items, %lld patterns, %.1f s, %.1f MB resident",
+        gProgressFirstDone.load(std::memory_order_relaxed),
+        gProgressFirstTotal.load(std::memory_order_relaxed),
+        gProgressPatterns.load(std::memory_order_relaxed), NowSeconds() - startSeconds_,
+        ResidentKilobytes() / 1024.0);
+    if (width < 0) return;
+    // Pad with blanks over the rest of a longer earlier line.
+    int pad = shownWidth_ > (size_t)width ? (int)(shownWidth_ - width) : 0;
+    fprintf(out_, "\r%s%*s", line, pad, "");
+    fflush(out_);
+    shownWidth_ = (size_t)width + pad;
+}
