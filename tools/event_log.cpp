@@ -137,6 +137,48 @@ bool parse_order_value(const std::string& text, OrderValue& value) {
   return true;
 }
 
+bool parse_session_gap(const std::string& text, SessionGap& gap, std::string& err) {
+  err = "--session-gap takes a duration such as 45s, 30m, 2h or 1d (for a time order column) "
+        "or a plain number (for a numeric one), not '" + text + "'";
+  // Digits with an optional fraction, then an optional unit.
+  size_t p = 0;
+  while (p < text.size() && is_digit(text[p])) ++p;
+  if (p < text.size() && text[p] == '.') {
+    ++p;
+    while (p < text.size() && is_digit(text[p])) ++p;
+  }
+  const std::string number = text.substr(0, p);
+  if (number.empty() || number == "." || number.size() > 30) return false;
+  const double value = std::strtod(number.c_str(), nullptr);
+  SessionGap g;
+  g.set = true;
+  if (p == text.size()) {
+    g.number = value;
+  } else {
+    if (p + 1 != text.size()) return false;
+    double unit;
+    switch (text[p]) {
+      case 's': unit = 1; break;
+      case 'm': unit = 60; break;
+      case 'h': unit = 3600; break;
+      case 'd': unit = 86400; break;
+      default: return false;
+    }
+    const double seconds = value * unit;
+    if (!(seconds < 9e15)) return false;  // beyond any span of times
+    g.is_duration = true;
+    g.seconds = static_cast<int64_t>(seconds);
+    g.nanos = static_cast<int32_t>(std::llround((seconds - static_cast<double>(g.seconds)) * 1e9));
+    if (g.nanos >= 1000000000) {
+      ++g.seconds;
+      g.nanos -= 1000000000;
+    }
+  }
+  gap = g;
+  err.clear();
+  return true;
+}
+
 int compare_order(const OrderValue& a, const OrderValue& b) {
   if (!a.is_time) return a.number < b.number ? -1 : (b.number < a.number ? 1 : 0);
   if (a.seconds != b.seconds) return a.seconds < b.seconds ? -1 : 1;
@@ -275,6 +317,18 @@ long resolve_column(const std::string& column, const std::vector<std::string>* h
   return pos - 1;
 }
 
+// Whether `later` lies more than the gap after `earlier` (later >= earlier).
+bool beyond_gap(const OrderValue& earlier, const OrderValue& later, const SessionGap& gap) {
+  if (!gap.is_duration) return later.number - earlier.number > gap.number;
+  int64_t seconds = later.seconds - earlier.seconds;
+  int64_t nanos = static_cast<int64_t>(later.nanos) - earlier.nanos;
+  if (nanos < 0) {
+    --seconds;
+    nanos += 1000000000;
+  }
+  return seconds > gap.seconds || (seconds == gap.seconds && nanos > gap.nanos);
+}
+
 }  // namespace
 
 bool convert_event_log(std::istream& in, const std::string& name, const EventLogOptions& options,
@@ -386,14 +440,31 @@ bool convert_event_log(std::istream& in, const std::string& name, const EventLog
     }
   }
 
+  const SessionGap& gap = options.session_gap;
+  if (gap.set && !sequences.empty() && gap.is_duration != kind_is_time) {
+    err = name + ": --session-gap " +
+          (kind_is_time ? "needs a unit (s, m, h or d): the order column holds times"
+                        : "takes a plain number: the order column holds numbers");
+    return false;
+  }
+  std::vector<std::string> ids(sequences.size());
+  for (const auto& s : seq_index) ids[s.second] = s.first;
+
   // Each sequence: events by order value (input order kept among equals),
-  // equal values form one itemset, items ascending without repeats.
-  for (std::vector<Event>& events : sequences) {
+  // equal values form one itemset, items ascending without repeats.  A
+  // session ends where the next event lies more than the gap later.
+  for (size_t k = 0; k < sequences.size(); ++k) {
+    std::vector<Event>& events = sequences[k];
     std::stable_sort(events.begin(), events.end(), [](const Event& a, const Event& b) {
       return compare_order(a.order, b.order) < 0;
     });
+    result.sequence_names.push_back(SequenceName{ids[k], 1});
     size_t i = 0;
     while (i < events.size()) {
+      if (i > 0 && gap.set && beyond_gap(events[i - 1].order, events[i].order, gap)) {
+        result.words.push_back(kEndSequence);
+        result.sequence_names.push_back(SequenceName{ids[k], result.sequence_names.back().session + 1});
+      }
       size_t j = i;
       std::vector<int32_t> items;
       while (j < events.size() && compare_order(events[i].order, events[j].order) == 0) {
@@ -408,7 +479,7 @@ bool convert_event_log(std::istream& in, const std::string& name, const EventLog
     }
     result.words.push_back(kEndSequence);
   }
-  result.sequences = static_cast<long>(sequences.size());
+  result.sequences = static_cast<long>(result.sequence_names.size());
   return true;
 }
 

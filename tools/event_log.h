@@ -45,6 +45,20 @@ struct CsvRecord {
 bool read_csv(std::istream& in, const std::string& name, char delimiter,
               const std::function<bool(CsvRecord&)>& on_record, std::string& err);
 
+// The largest distance between two consecutive events of one session: a
+// duration ("45s", "30m", "2h", "1d", decimals allowed) for a time order
+// column, or a plain number for a numeric one.
+struct SessionGap {
+  bool set = false;
+  bool is_duration = false;  // given with a unit
+  double number = 0;         // plain number
+  int64_t seconds = 0;       // duration, whole seconds ...
+  int32_t nanos = 0;         // ... and the nanoseconds beyond them
+};
+
+// Parses a --session-gap value; false with `err` set when it is not one.
+bool parse_session_gap(const std::string& text, SessionGap& gap, std::string& err);
+
 struct EventLogOptions {
   std::string seq_column;    // header name or 1-based position
   std::string order_column;
@@ -52,12 +66,22 @@ struct EventLogOptions {
   char delimiter = ',';
   bool header = true;
   bool skip_bad = false;
+  SessionGap session_gap;    // split a sequence id's events into sessions
+};
+
+// Where a sequence of the dataset came from: its sequence id and, when the
+// events were split into sessions, the session's number within that id
+// (from 1, in time order).
+struct SequenceName {
+  std::string id;
+  long session = 1;
 };
 
 struct EventLogResult {
   std::vector<int32_t> words;      // the dataset
   std::vector<std::string> names;  // item name by code
   long sequences = 0;
+  std::vector<SequenceName> sequence_names;  // by sequence number (from 0)
   long events = 0;
   long bad_rows = 0;                      // rows skipped under skip_bad
   std::vector<std::string> bad_messages;  // "NAME:LINE: reason" for each of them
@@ -66,7 +90,9 @@ struct EventLogResult {
 // Groups the events of `in` into sequences (in order of first appearance),
 // the events of one sequence into itemsets by equal order value (in
 // ascending order), and codes items in order of first appearance; the items
-// of an itemset are sorted and de-duplicated.  A malformed row stops the
+// of an itemset are sorted and de-duplicated.  With a session gap, a
+// sequence id's events are further split wherever two consecutive ones lie
+// more than the gap apart: its sessions become consecutive sequences.  A malformed row stops the
 // conversion with `err` naming its line unless `skip_bad` is set.
 bool convert_event_log(std::istream& in, const std::string& name, const EventLogOptions& options,
                        EventLogResult& result, std::string& err);

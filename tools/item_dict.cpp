@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <istream>
 
+#include "event_log.h"
+
 namespace qtools {
 
 std::string escape_name(const std::string& name) {
@@ -57,8 +59,60 @@ std::string format_dictionary(const std::vector<std::string>& names) {
   return out;
 }
 
+std::string format_sequence_lines(const std::vector<SequenceName>& names, bool sessions) {
+  std::string out;
+  for (size_t n = 0; n < names.size(); ++n) {
+    out += "seq\t" + std::to_string(n) + "\t" + escape_name(names[n].id);
+    if (sessions) out += "\t" + std::to_string(names[n].session);
+    out.push_back('\n');
+  }
+  return out;
+}
+
+namespace {
+
+// Whole decimal digits, at most `max_len` of them.
+bool all_digits(const std::string& s, size_t max_len) {
+  if (s.empty() || s.size() > max_len) return false;
+  for (char c : s) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+// "seq<TAB>NUMBER<TAB>ID[<TAB>SESSION]": sequence numbers come in order.
+bool read_sequence_line(const std::string& line, std::vector<SequenceLabel>& seqs, std::string& err) {
+  const size_t t1 = line.find('\t');
+  const size_t t2 = line.find('\t', t1 + 1);
+  if (t2 == std::string::npos) {
+    err = "expected seq<TAB>NUMBER<TAB>ID";
+    return false;
+  }
+  const std::string number = line.substr(t1 + 1, t2 - t1 - 1);
+  if (!all_digits(number, 10) || std::strtoll(number.c_str(), nullptr, 10) != (long long)seqs.size()) {
+    err = "sequence number '" + number + "' out of order (expected " + std::to_string(seqs.size()) + ")";
+    return false;
+  }
+  SequenceLabel label;
+  const size_t t3 = line.find('\t', t2 + 1);
+  label.id = unescape_name(line.substr(t2 + 1, t3 == std::string::npos ? std::string::npos : t3 - t2 - 1));
+  if (t3 != std::string::npos) {
+    const std::string session = line.substr(t3 + 1);
+    label.session = all_digits(session, 9) ? std::strtol(session.c_str(), nullptr, 10) : 0;
+    if (label.session < 1) {
+      err = "session '" + session + "' is not a number from 1";
+      return false;
+    }
+  }
+  seqs.push_back(std::move(label));
+  return true;
+}
+
+}  // namespace
+
 bool read_dictionary(std::istream& in, const std::string& path, std::map<int32_t, std::string>& dict,
-                     std::string& err) {
+                     std::string& err, std::vector<SequenceLabel>* sequences) {
+  std::vector<SequenceLabel> seqs;
   std::string line;
   long lineno = 0;
   while (std::getline(in, line)) {
@@ -72,6 +126,13 @@ bool read_dictionary(std::istream& in, const std::string& path, std::map<int32_t
       return false;
     }
     const std::string code_text = line.substr(0, tab);
+    if (code_text == "seq") {
+      if (!read_sequence_line(line, seqs, err)) {
+        err = where + err;
+        return false;
+      }
+      continue;
+    }
     bool digits = !code_text.empty() && code_text.size() <= 10;
     for (char c : code_text) digits = digits && c >= '0' && c <= '9';
     const long long code = digits ? std::strtoll(code_text.c_str(), nullptr, 10) : -1;
@@ -90,6 +151,7 @@ bool read_dictionary(std::istream& in, const std::string& path, std::map<int32_t
     err = path + ": read error";
     return false;
   }
+  if (sequences) *sequences = std::move(seqs);
   return true;
 }
 

@@ -50,7 +50,7 @@ bool parse_delimiter(const std::string& text, char& delim, std::string& err) {
 }
 
 struct FromCsvArgs {
-  std::string csv_path, bin_path, items_path;
+  std::string csv_path, bin_path, items_path, session_gap;
   std::string delimiter = ",";
   qtools::EventLogOptions options;
 };
@@ -58,6 +58,10 @@ struct FromCsvArgs {
 int run_fromcsv(FromCsvArgs& a) {
   std::string err;
   if (!parse_delimiter(a.delimiter, a.options.delimiter, err)) {
+    std::cerr << kProg << ": " << err << "\n";
+    return 2;
+  }
+  if (!a.session_gap.empty() && !qtools::parse_session_gap(a.session_gap, a.options.session_gap, err)) {
     std::cerr << kProg << ": " << err << "\n";
     return 2;
   }
@@ -90,7 +94,9 @@ int run_fromcsv(FromCsvArgs& a) {
       a.items_path.empty() ? qtools::dictionary_path_for(a.bin_path) : a.items_path;
   std::string bytes;
   qtools::append_le(result.words, bytes);
-  const std::string dict = qtools::format_dictionary(result.names);
+  const std::string dict = qtools::format_dictionary(result.names) +
+                           qtools::format_sequence_lines(result.sequence_names,
+                                                         a.options.session_gap.set);
   qtools::TempFile bin_file, dict_file;
   if (!bin_file.open(a.bin_path, err) || !bin_file.write(bytes.data(), bytes.size(), err) ||
       !dict_file.open(items_path, err) || !dict_file.write(dict.data(), dict.size(), err) ||
@@ -178,6 +184,9 @@ int main(int argc, char** argv) {
   fromcsv->add_flag("--skip-bad", csv.options.skip_bad, "skip and count malformed rows instead of stopping");
   fromcsv->add_option("--items", csv.items_path,
                       "item dictionary to write (default: OUT.bin with .items in place of .bin)");
+  fromcsv->add_option("--session-gap", csv.session_gap,
+                      "start a new sequence where two consecutive events of one sequence id lie more "
+                      "than DURATION apart (30m, 2h, 45s, 1d; a plain number for a numeric order column)");
 
   DecodeArgs dec;
   CLI::App* decode = app.add_subcommand("decode", "Print quivrel's patterns with item names.");

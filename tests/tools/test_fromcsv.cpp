@@ -84,7 +84,8 @@ TEST(ToolsFromCsv, QuotedFieldsEqualTimesDuplicatesAndUnsortedRows) {
   EXPECT_EQ(convert(dir, "totext ev.bin").out, "1 3 -1 0 4 -1 -2\n1 -1 5 -1 2 3 -1 -2\n");
   EXPECT_EQ(read_file(dir + "/ev.items"),
             "0\tAdd to cart, fast\n1\thome\n2\tsearch\\nresults\n3\tproduct\n4\tcheckout\n"
-            "5\tquote \"x\"\n");
+            "5\tquote \"x\"\n"
+            "seq\t0\tb\nseq\t1\ta\n");
 }
 
 TEST(ToolsFromCsv, PositionsDelimitersAndNumericOrder) {
@@ -101,7 +102,7 @@ TEST(ToolsFromCsv, PositionsDelimitersAndNumericOrder) {
   r = convert(dir, "fromcsv tab.tsv tab.bin --seq s --order 2 --item i --delimiter tab --items names.txt");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(convert(dir, "totext tab.bin").out, "1 -1 0 -1 -2\n");
-  EXPECT_EQ(read_file(dir + "/names.txt"), "0\tx y\n1\tz\n");
+  EXPECT_EQ(read_file(dir + "/names.txt"), "0\tx y\n1\tz\nseq\t0\tq\n");
 
   // Without a header, names cannot select columns.
   r = convert(dir, "fromcsv semi.csv x.bin --no-header --seq s --order 2 --item 3 --delimiter ';'");
@@ -162,4 +163,56 @@ TEST(ToolsFromCsv, BrokenQuotingIsAnErrorWithItsLine) {
   r = convert(dir, "fromcsv empty.csv q.bin --seq s --order t --item i");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("no header row"), std::string::npos) << r.err;
+}
+
+// Known visits: u1 browses three times (a 30-minute pause exactly is still the
+// same visit, 31 minutes is not; the third visit is the next day), u2 once.
+// Each visit becomes a sequence; the dictionary names it u1#1, u1#2, ...
+TEST(ToolsFromCsv, SessionGapSplitsVisits) {
+  const std::string dir = scratch_dir();
+  write_file(dir + "/log.csv",
+             "user,ts,page\n"
+             "u1,2024-05-01T09:00:00Z,home\n"
+             "u2,2024-05-01T09:05:00Z,home\n"
+             "u1,2024-05-01T09:30:00Z,search\n"        // 30m after 09:00: same visit
+             "u1,2024-05-01T10:01:00Z,cart\n"          // 31m after 09:30: new visit
+             "u2,2024-05-01T09:05:00Z,deals\n"         // same instant: same itemset
+             "u1,2024-05-01T10:01:00.5Z,pay\n"
+             "u1,2024-05-02T08:00:00Z,home\n");        // next day: new visit
+  Outcome r = convert(dir, "fromcsv log.csv log.bin --seq user --order ts --item page --session-gap 30m");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(convert(dir, "totext log.bin").out,
+            "0 -1 1 -1 -2\n2 -1 4 -1 -2\n0 -1 -2\n0 3 -1 -2\n");
+  EXPECT_EQ(read_file(dir + "/log.items"),
+            "0\thome\n1\tsearch\n2\tcart\n3\tdeals\n4\tpay\n"
+            "seq\t0\tu1\t1\nseq\t1\tu1\t2\nseq\t2\tu1\t3\nseq\t3\tu2\t1\n");
+  // The same gap in hours and in seconds, and a gap just below 30 minutes.
+  r = convert(dir, "fromcsv log.csv h.bin --seq user --order ts --item page --session-gap 0.5h");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read_file(dir + "/h.bin"), read_file(dir + "/log.bin"));
+  r = convert(dir, "fromcsv log.csv s.bin --seq user --order ts --item page --session-gap 1799.5s");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(convert(dir, "totext s.bin").out,
+            "0 -1 -2\n1 -1 -2\n2 -1 4 -1 -2\n0 -1 -2\n0 3 -1 -2\n");
+
+  // A numeric order column takes a plain number.
+  write_file(dir + "/num.csv", "s,t,i\na,1,x\na,3,y\na,6,z\n");
+  r = convert(dir, "fromcsv num.csv num.bin --seq s --order t --item i --session-gap 2");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(convert(dir, "totext num.bin").out, "0 -1 1 -1 -2\n2 -1 -2\n");
+
+  // Unit and column kind must agree; a malformed gap is refused up front.
+  struct Bad { const char* file; const char* gap; const char* says; } bad[] = {
+      {"num.csv", "2m", "takes a plain number"},
+      {"log.csv", "30", "needs a unit"},
+      {"log.csv", "30x", "takes a duration"},
+      {"log.csv", "-5m", "takes a duration"},
+      {"log.csv", "m", "takes a duration"},
+  };
+  for (const Bad& b : bad) {
+    r = convert(dir, std::string("fromcsv ") + b.file + " bad.bin --seq 1 --order 2 --item 3 --session-gap " + b.gap);
+    EXPECT_NE(r.status, 0) << b.gap;
+    EXPECT_NE(r.err.find(b.says), std::string::npos) << b.gap << ": " << r.err;
+    EXPECT_FALSE(exists(dir + "/bad.bin")) << b.gap;
+  }
 }
