@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <istream>
 #include <ostream>
@@ -116,14 +117,116 @@ bool read_result_file(std::istream& in, const std::string& name, std::vector<Pat
   return true;
 }
 
+std::vector<Itemsets> split_sequences(const std::vector<int32_t>& words) {
+  std::vector<Itemsets> sequences;
+  Itemsets current;
+  std::vector<int32_t> itemset;
+  for (int32_t w : words) {
+    if (w >= 0) {
+      itemset.push_back(w);
+    } else if (w == -1) {
+      std::sort(itemset.begin(), itemset.end());
+      current.push_back(std::move(itemset));
+      itemset.clear();
+    } else {
+      sequences.push_back(std::move(current));
+      current.clear();
+    }
+  }
+  return sequences;
+}
+
+bool contains_pattern(const Itemsets& sequence, const Itemsets& pattern) {
+  // Matching each pattern itemset to the earliest itemset that holds it
+  // leaves the most room for the rest, so one pass decides.
+  size_t k = 0;
+  for (size_t i = 0; i < sequence.size() && k < pattern.size(); ++i) {
+    if (std::includes(sequence[i].begin(), sequence[i].end(), pattern[k].begin(), pattern[k].end())) ++k;
+  }
+  return k == pattern.size();
+}
+
+namespace {
+
+std::string format_ratio(double ratio) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.6g", ratio);
+  return buf;
+}
+
+// A sequence name in a TSV cell of blank-separated names.
+std::string tsv_label(const std::string& name) {
+  std::string out;
+  for (char c : escape_name(name)) {
+    if (c == ' ') out += "\\x20";
+    else out.push_back(c);
+  }
+  return out;
+}
+
+// The pattern with item names: "(a b)(c)" for TSV, "["a", "b"], ["c"]" for
+// JSON.  False with `missing` set when a code has no name.
+bool name_pattern(const PatternLine& p, const std::map<int32_t, std::string>& dict, bool json,
+                  std::string& pat, int32_t& missing) {
+  for (size_t i = 0; i < p.itemsets.size(); ++i) {
+    pat += json ? (i ? ", [" : "[") : "(";
+    for (size_t k = 0; k < p.itemsets[i].size(); ++k) {
+      const auto it = dict.find(p.itemsets[i][k]);
+      if (it == dict.end()) {
+        missing = p.itemsets[i][k];
+        return false;
+      }
+      if (k) pat += json ? ", " : " ";
+      pat += json ? json_string(it->second) : escape_name(it->second);
+    }
+    pat += json ? "]" : ")";
+  }
+  return true;
+}
+
+}  // namespace
+
 bool decode_patterns(const std::vector<PatternLine>& patterns, const std::string& result_name,
                      const std::map<int32_t, std::string>& dict, const std::string& dict_name,
                      const DecodeOptions& options, std::ostream& out, std::string& err) {
+  // The codes that --contains names (each name must be known).
+  std::vector<int32_t> wanted;
+  for (const std::string& name : options.contains) {
+    bool found = false;
+    for (const auto& entry : dict) {
+      if (entry.second == name) {
+        wanted.push_back(entry.first);
+        found = true;
+        break;
+      }
+    }
+    if (!found) {
+      err = "--contains '" + name + "': no item of that name in " + dict_name;
+      return false;
+    }
+  }
+  const std::vector<Itemsets>* data = options.dataset;
+  if (data && options.with_sequences && options.labels && !options.labels->empty() &&
+      options.labels->size() != data->size()) {
+    err = dict_name + " names " + std::to_string(options.labels->size()) +
+          " sequences but the dataset holds " + std::to_string(data->size());
+    return false;
+  }
+
   std::vector<const PatternLine*> chosen;
   for (const PatternLine& p : patterns) {
     long items = 0;
     for (const auto& itemset : p.itemsets) items += static_cast<long>(itemset.size());
-    if (items >= options.min_items) chosen.push_back(&p);
+    if (items < options.min_items || (options.max_items >= 0 && items > options.max_items)) continue;
+    bool all = true;
+    for (int32_t code : wanted) {
+      bool here = false;
+      for (const auto& itemset : p.itemsets) {
+        here = here || std::find(itemset.begin(), itemset.end(), code) != itemset.end();
+      }
+      all = all && here;
+    }
+    if (all) chosen.push_back(&p);
   }
   if (options.sort_by_support) {
     std::stable_sort(chosen.begin(), chosen.end(), [](const PatternLine* a, const PatternLine* b) {
@@ -133,35 +236,93 @@ bool decode_patterns(const std::vector<PatternLine>& patterns, const std::string
 
   // Everything is formatted before anything is written, so that a missing
   // code leaves no partial output behind.
-  std::string text;
-  if (!options.json) text += "pattern\tsupport\titemsets\n";
+  struct Row {
+    const PatternLine* p;
+    std::string tsv_pattern, json_pattern;
+  };
+  std::vector<Row> rows;
   for (const PatternLine* p : chosen) {
-    std::string pat;
-    for (size_t i = 0; i < p->itemsets.size(); ++i) {
-      pat += options.json ? (i ? ", [" : "[") : "(";
-      for (size_t k = 0; k < p->itemsets[i].size(); ++k) {
-        const int32_t code = p->itemsets[i][k];
-        const auto it = dict.find(code);
-        if (it == dict.end()) {
-          err = result_name + ":" + std::to_string(p->line) + ": item code " +
-                std::to_string(code) + " is not in the dictionary " + dict_name;
-          return false;
+    Row row{p, "", ""};
+    int32_t missing = 0;
+    if (!name_pattern(*p, dict, false, row.tsv_pattern, missing) ||
+        !name_pattern(*p, dict, true, row.json_pattern, missing)) {
+      err = result_name + ":" + std::to_string(p->line) + ": item code " + std::to_string(missing) +
+            " is not in the dictionary " + dict_name;
+      return false;
+    }
+    rows.push_back(std::move(row));
+  }
+  if (options.top >= 0) {
+    std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
+      if (a.p->support != b.p->support) return a.p->support > b.p->support;
+      return a.tsv_pattern < b.tsv_pattern;
+    });
+    if (rows.size() > static_cast<size_t>(options.top)) rows.resize(static_cast<size_t>(options.top));
+  }
+
+  const bool labels = options.with_sequences && options.labels && !options.labels->empty();
+  std::string text;
+  if (!options.json) {
+    text += "pattern\tsupport\titemsets";
+    if (data) text += "\tratio of " + std::to_string(data->size()) + " sequences";
+    if (data && options.with_sequences) text += "\tsequences";
+    if (labels) text += "\tsequence ids";
+    text += "\n";
+  }
+  for (const Row& row : rows) {
+    const PatternLine* p = row.p;
+    std::vector<size_t> holders;
+    if (data && options.with_sequences) {
+      Itemsets pattern = p->itemsets;
+      for (auto& itemset : pattern) std::sort(itemset.begin(), itemset.end());
+      for (size_t s = 0; s < data->size(); ++s) {
+        if (contains_pattern((*data)[s], pattern)) holders.push_back(s);
+      }
+    }
+    if (data && (options.with_sequences ? (long long)holders.size() != p->support
+                                        : p->support > (long long)data->size())) {
+      err = result_name + ":" + std::to_string(p->line) + ": support " + std::to_string(p->support) +
+            (options.with_sequences ? ", but " + std::to_string(holders.size()) + " sequences"
+                                    : ", but only " + std::to_string(data->size()) + " sequences") +
+            " of the dataset contain it: is it the dataset that was mined?";
+      return false;
+    }
+    const std::string ratio =
+        data ? format_ratio(data->empty() ? 0.0 : (double)p->support / (double)data->size()) : "";
+    if (options.json) {
+      text += "{\"pattern\": [" + row.json_pattern + "], \"support\": " + std::to_string(p->support) +
+              ", \"itemsets\": " + std::to_string(p->itemset_count);
+      if (data) {
+        text += ", \"ratio\": " + ratio + ", \"dataset_sequences\": " + std::to_string(data->size());
+      }
+      if (data && options.with_sequences) {
+        text += ", \"sequences\": [";
+        for (size_t i = 0; i < holders.size(); ++i) text += (i ? ", " : "") + std::to_string(holders[i]);
+        text += "]";
+      }
+      if (labels) {
+        text += ", \"sequence_ids\": [";
+        for (size_t i = 0; i < holders.size(); ++i) {
+          text += (i ? ", " : "") + json_string((*options.labels)[holders[i]].text());
         }
-        if (options.json) {
-          if (k) pat += ", ";
-          pat += json_string(it->second);
-        } else {
-          if (k) pat += " ";
-          pat += escape_name(it->second);
+        text += "]";
+      }
+      text += "}\n";
+    } else {
+      text += row.tsv_pattern + "\t" + std::to_string(p->support) + "\t" +
+              std::to_string(p->itemset_count);
+      if (data) text += "\t" + ratio;
+      if (data && options.with_sequences) {
+        text += "\t";
+        for (size_t i = 0; i < holders.size(); ++i) text += (i ? " " : "") + std::to_string(holders[i]);
+      }
+      if (labels) {
+        text += "\t";
+        for (size_t i = 0; i < holders.size(); ++i) {
+          text += (i ? " " : "") + tsv_label((*options.labels)[holders[i]].text());
         }
       }
-      pat += options.json ? "]" : ")";
-    }
-    if (options.json) {
-      text += "{\"pattern\": [" + pat + "], \"support\": " + std::to_string(p->support) +
-              ", \"itemsets\": " + std::to_string(p->itemset_count) + "}\n";
-    } else {
-      text += pat + "\t" + std::to_string(p->support) + "\t" + std::to_string(p->itemset_count) + "\n";
+      text += "\n";
     }
   }
   out << text;

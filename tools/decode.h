@@ -29,14 +29,39 @@ bool parse_pattern_line(const std::string& text, PatternLine& pattern, std::stri
 bool read_result_file(std::istream& in, const std::string& name, std::vector<PatternLine>& patterns,
                       std::string& err);
 
+struct SequenceLabel;
+
+// A dataset held as sequences of itemsets, each itemset sorted ascending.
+using Itemsets = std::vector<std::vector<int32_t>>;
+
+// Turns well-formed dataset words into sequences of sorted itemsets.
+std::vector<Itemsets> split_sequences(const std::vector<int32_t>& words);
+
+// Whether `pattern` occurs in `sequence`: its itemsets are subsets, in
+// order, of distinct itemsets of the sequence (the relation quivrel mines
+// by).  Both must hold sorted itemsets.
+bool contains_pattern(const Itemsets& sequence, const Itemsets& pattern);
+
 struct DecodeOptions {
   bool json = false;
   long min_items = 0;          // keep patterns with at least this many items
+  long max_items = -1;         // ... and at most this many (-1: no limit)
+  std::vector<std::string> contains;  // item names that must all occur
+  long top = -1;               // keep the K first by support, ties by pattern text
   bool sort_by_support = false;  // highest support first, file order among equals
+  // With a dataset: each pattern's share of its sequences; with
+  // with_sequences also the numbers (and, given labels, the names) of the
+  // sequences that contain it.
+  const std::vector<Itemsets>* dataset = nullptr;
+  bool with_sequences = false;
+  const std::vector<SequenceLabel>* labels = nullptr;
 };
 
 // Writes the patterns with names: TSV (a header line, then
-// "PATTERN<TAB>SUPPORT<TAB>ITEMSETS") or JSON lines.  A code that the
+// "PATTERN<TAB>SUPPORT<TAB>ITEMSETS", then the ratio, sequence numbers and
+// sequence ids when asked) or JSON lines.  With --with-sequences, a pattern
+// that a different number of sequences contains than its support says is an
+// error (the dataset is not the one that was mined).  A code that the
 // dictionary lacks is an error naming the code and the result file's line;
 // nothing is written then.
 bool decode_patterns(const std::vector<PatternLine>& patterns, const std::string& result_name,

@@ -110,7 +110,7 @@ int run_fromcsv(FromCsvArgs& a) {
 }
 
 struct DecodeArgs {
-  std::string result_path, items_path, sort = "file";
+  std::string result_path, items_path, dataset_path, sort = "file";
   qtools::DecodeOptions options;
 };
 
@@ -122,9 +122,29 @@ int run_decode(DecodeArgs& a) {
     return 1;
   }
   std::map<int32_t, std::string> dict;
-  if (!qtools::read_dictionary(dict_file, a.items_path, dict, err)) {
+  std::vector<qtools::SequenceLabel> labels;
+  if (!qtools::read_dictionary(dict_file, a.items_path, dict, err, &labels)) {
     std::cerr << err << "\n";
     return 1;
+  }
+  if (a.options.with_sequences && a.dataset_path.empty()) {
+    std::cerr << kProg << ": --with-sequences needs --dataset FILE.bin\n";
+    return 2;
+  }
+  std::vector<qtools::Itemsets> sequences;
+  if (!a.dataset_path.empty()) {
+    std::vector<int32_t> words;
+    if (!qtools::read_binary(a.dataset_path, words, err)) {
+      std::cerr << kProg << ": " << err << "\n";
+      return 1;
+    }
+    if (!qtools::check_words(words, err)) {
+      std::cerr << kProg << ": " << a.dataset_path << ": " << err << "\n";
+      return 1;
+    }
+    sequences = qtools::split_sequences(words);
+    a.options.dataset = &sequences;
+    a.options.labels = &labels;
   }
   std::ifstream file;
   std::istream* in = open_input(a.result_path, file, err);
@@ -192,12 +212,27 @@ int main(int argc, char** argv) {
   CLI::App* decode = app.add_subcommand("decode", "Print quivrel's patterns with item names.");
   decode->add_option("RESULT", dec.result_path, "quivrel's ClosedMaxset.txt, or - for standard input")
       ->required();
-  decode->add_option("OUT.items", dec.items_path, "item dictionary written by fromcsv")->required();
+  decode->add_option("ITEMS", dec.items_path,
+                     "item dictionary to read (written by fromcsv or renumber)")
+      ->required();
   decode->add_flag("--json", dec.options.json, "JSON lines instead of TSV");
   decode->add_option("--min-items", dec.options.min_items, "only patterns with at least N items")
       ->check(CLI::NonNegativeNumber);
+  decode->add_option("--max-items", dec.options.max_items, "only patterns with at most N items")
+      ->check(CLI::NonNegativeNumber);
+  decode->add_option("--contains", dec.options.contains,
+                     "only patterns that contain this item (by name; repeat: all must occur)")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  decode->add_option("--top", dec.options.top,
+                     "the K patterns of highest support (ties by pattern text), in that order")
+      ->check(CLI::NonNegativeNumber);
   decode->add_option("--sort", dec.sort, "'support' (highest first) or 'file' (default)")
       ->check(CLI::IsMember({"file", "support"}));
+  decode->add_option("--dataset", dec.dataset_path,
+                     "the mined dataset: adds each pattern's share of its sequences");
+  decode->add_flag("--with-sequences", dec.options.with_sequences,
+                   "with --dataset: the numbers (from 0) of the sequences that contain each pattern, "
+                   "and their ids when the dictionary names them");
 
   std::string ren_in, ren_out, ren_items;
   CLI::App* renumber = app.add_subcommand(
