@@ -278,7 +278,12 @@ static void KeepStandardDescriptors() {
 static int RunQuivrel(int argc, char** argv) {
     KeepStandardDescriptors();
     RunOptions options;
-    if (!ParseCommandLine(argc, argv, isatty(STDERR_FILENO) == 1, &options)) return 0;
+    if (!ParseCommandLine(argc, argv, isatty(STDERR_FILENO) == 1, &options)) {
+        // The help went to standard output: a failed write is not a success.
+        if (fflush(stdout) == 0 && !ferror(stdout)) return 0;
+        fprintf(stderr, "quivrel: cannot write the help: %s\n", strerror(errno));
+        return -1;
+    }
 
     InitApp(options.path, options.support.approx, options.itemcount);
     ReadClock(&pTimer[0]);

@@ -240,7 +240,7 @@ int main(int argc, char** argv) {
   renumber->footer(
       "The distinct item codes get the new codes 0..k-1 in ascending order of the old codes, so\n"
       "the order inside every itemset stays the same.  The dictionary names each new code after\n"
-      "its old one; 'decode ClosedMaxset.txt OUT.items' prints the patterns with the old codes.\n"
+      "its old one; 'decode ClosedMaxset.txt ITEMS' prints the patterns with the old codes.\n"
       "Prints the largest new code: the itemcount argument of quivrel.");
   renumber->add_option("IN.bin", ren_in, "binary dataset to read")->required();
   renumber->add_option("OUT.bin", ren_out, "binary dataset to write (may be IN.bin itself)")

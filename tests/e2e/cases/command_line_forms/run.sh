@@ -20,3 +20,6 @@ run --nope "$data" 0.5 9
 run --help
 run "$data" -h
 run --quiet "$data" 0.5
+echo "== --help > /dev/full"
+"$QUIVREL" --help > /dev/full 2> /dev/null
+echo "status $?"
