@@ -5,6 +5,7 @@
 #define QUIVREL_CLOSEDSEQTREE_H
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
@@ -21,6 +22,13 @@ public:
     bool IsClosed;                     // still a candidate closed pattern
     std::vector<TreeNode*>* Children;  // sorted; may be shared by two nodes
     TreeNode* Parent;                  // null at the root
+    // Fingerprint of the positions of the node's projected database (set
+    // for nodes entered into the equivalence table).
+    uint64_t Fingerprint;
+    // For a node that holds another node's Children array (made by a
+    // shared-children insertion, or the copy left behind by a move): that
+    // node.  Its pattern contains this node's pattern.  Null otherwise.
+    TreeNode* LinkOwner;
 
     TreeNode(int item, bool isIntra, int support, TreeNode* parent);
     // Nodes come from a pool of blocks: a run makes a node per pattern met.
