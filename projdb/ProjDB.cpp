@@ -288,16 +288,20 @@ int* FindInItemset(int* from, int item) {
 
 // Appends the n positions in buf_idx as the record's next entry.  A single
 // position is held inline, more get an array of their exact size.
-void StoreEntry(PROJ_DB* db, int n, int seq) {
-    uint64_t fingerprint = 0;
-    for (int i = 0; i < n; ++i) fingerprint += PositionFingerprint((uint64_t)(gDataEnd - buf_idx[i]));
-    db->m_nPosFingerprint += fingerprint;
+// The positions also go into the record's fingerprint.
+inline void StoreEntry(PROJ_DB* db, int n, int seq) {
     PROJ_SEQ* entry = &db->m_pProjSeq[db->m_nSupport++];
     entry->m_nProjCount = n;
     entry->m_nSeq = seq;
     if (n == 1) {
+        // Most entries: one position, no loop.
         entry->m_pSeq = buf_idx[0];
+        db->m_nPosFingerprint += PositionFingerprint((uint64_t)(gDataEnd - buf_idx[0]));
     } else {
+        uint64_t fingerprint = 0;
+        for (int i = 0; i < n; ++i)
+            fingerprint += PositionFingerprint((uint64_t)(gDataEnd - buf_idx[i]));
+        db->m_nPosFingerprint += fingerprint;
         size_t bytes = sizeof(int*) * (size_t)n;
         entry->m_ppSeq = (int**)checked_alloc(bytes);
         std::memcpy(entry->m_ppSeq, buf_idx, bytes);

@@ -135,8 +135,7 @@ void TreeNode::operator delete(void* node) noexcept
 TreeNode::TreeNode(int item, bool isIntra, int support, TreeNode* parent)
     : Item(item), ItemIsIntra(isIntra), ItemsetNumber(0), Items(0),
       Support(support), ProjDBSize(0), IsClosed(true),
-      Children(new std::vector<TreeNode*>()), Parent(parent), Fingerprint(0),
-      LinkOwner(nullptr)
+      Children(new std::vector<TreeNode*>()), Parent(parent)
 {
 }
 
@@ -144,8 +143,7 @@ TreeNode::TreeNode(TreeNode* source)
     : Item(source->Item), ItemIsIntra(source->ItemIsIntra),
       ItemsetNumber(source->ItemsetNumber), Items(source->Items),
       Support(source->Support), ProjDBSize(source->ProjDBSize), IsClosed(true),
-      Children(source->Children), Parent(source->Parent),
-      Fingerprint(source->Fingerprint), LinkOwner(source->LinkOwner)
+      Children(source->Children), Parent(source->Parent)
 {
 }
 
@@ -382,13 +380,13 @@ void EquivTable::Grow(size_t minBuckets)
     nBuckets = n;
 }
 
-void EquivTable::Insert(int key, TreeNode* node)
+void EquivTable::Insert(int key, TreeNode* node, uint64_t fingerprint)
 {
     if (nElements + 1 > nBuckets)
         Grow(nElements + 1);
     size_t b = BucketOf(key, nBuckets);
     Entry* e = NewEntry();
-    *e = Entry{nullptr, key, node};
+    *e = Entry{nullptr, key, node, fingerprint};
     Entry* first = buckets[b];
     while (first != nullptr && first->key != key)
         first = first->next;
@@ -548,8 +546,10 @@ bool IsSelfOrAncestor(const TreeNode* q, const TreeNode* n)
 
 // Decides whether candidate q (same key as the new pattern) is equivalent to
 // the new pattern: the current node n extended by item x (into its last
-// itemset when isIntra), with support s and position fingerprint fp.
-Verdict JudgeCandidate(TreeNode* q, TreeNode* n, int x, bool isIntra, int s, uint64_t fp)
+// itemset when isIntra), with support s and position fingerprint fp; qfp is
+// the fingerprint that q was entered with.
+Verdict JudgeCandidate(TreeNode* q, uint64_t qfp, TreeNode* n, int x, bool isIntra, int s,
+                       uint64_t fp)
 {
     // Cheap filters first.  Patterns of the same length are never compared.
     // The key pins down only the first positions of a projection; the
@@ -557,7 +557,7 @@ Verdict JudgeCandidate(TreeNode* q, TreeNode* n, int x, bool isIntra, int s, uin
     // positions differ (and so their in-itemset extensions) never share.
     // Moving q under its own descendant (or itself) would cut the current
     // path loose and make a cycle, so such a candidate never qualifies.
-    if (q->Support != s || q->Item != x || q->Items == n->Items + 1 || q->Fingerprint != fp)
+    if (q->Support != s || q->Item != x || q->Items == n->Items + 1 || qfp != fp)
         return kReject;
     if (IsSelfOrAncestor(q, n))
         return kReject;
@@ -666,6 +666,21 @@ bool ContainsPattern(const ItemsetList& big, const ItemsetList& small)
     return k == small.size();
 }
 
+// The node whose Children array `node` holds when it is not its own (a node
+// made by a shared-children insertion, or the copy left behind by a move),
+// else null.  Every entry of an array is an owned child of the node that
+// made the array: nodes are inserted only under the current node, whose
+// array is its own, and a moved node's slot gets a copy with the same
+// Parent.  So the owner is the Parent of any entry.  An empty array links
+// nothing.
+TreeNode* ArrayOwner(const TreeNode* node)
+{
+    if (node->Children == nullptr || node->Children->empty())
+        return nullptr;
+    TreeNode* owner = node->Children->front()->Parent;
+    return owner != node ? owner : nullptr;
+}
+
 // A node that holds another node's Children array stands, through that
 // array, for the extensions of its owner; that is sound only while its
 // pattern is contained in the owner's.  Moving q under n changes the pattern
@@ -679,9 +694,9 @@ bool MoveKeepsLinks(TreeNode* q, TreeNode* n, bool intra)
     while (!stack.empty()) {
         TreeNode* node = stack.back();
         stack.pop_back();
-        if (node->LinkOwner != nullptr) {
+        if (TreeNode* arrayOwner = ArrayOwner(node)) {
             PatternAfterMove(node, q, n, intra, linked);
-            PatternAfterMove(node->LinkOwner, q, n, intra, owner);
+            PatternAfterMove(arrayOwner, q, n, intra, owner);
             if (!ContainsPattern(owner, linked))
                 return false;
         }
@@ -711,7 +726,7 @@ int addSequence(PROJ_DB* db, TreeNode** level, EquivTable* table)
     for (EquivTable::Entry* e = table->EqualRange(static_cast<int>(key));
          e != nullptr && e->key == static_cast<int>(key); e = e->next) {
         TreeNode* q = e->node;
-        Verdict v = JudgeCandidate(q, n, x, isIntra, s, fp);
+        Verdict v = JudgeCandidate(q, e->fingerprint, n, x, isIntra, s, fp);
         if (v == kMoveCandidate && !MoveKeepsLinks(q, n, isIntra))
             continue;
         if (v == kShareChildren) {
@@ -724,7 +739,6 @@ int addSequence(PROJ_DB* db, TreeNode** level, EquivTable* table)
             node->ItemIsIntra = isIntra;
             node->Support = s;
             node->ProjDBSize = key;
-            node->LinkOwner = q;
             InsertChild(n->Children, node);
             node->Parent = n;
             node->Items = newItems;
@@ -737,11 +751,8 @@ int addSequence(PROJ_DB* db, TreeNode** level, EquivTable* table)
             // Children array stays in q's old place.
             TreeNode* oldParent = q->Parent;
             TreeNode** slot = FindSlot(oldParent->Children, q->Item, q->ItemIsIntra);
-            if (slot != nullptr) {
-                TreeNode* copy = new TreeNode(q);
-                copy->LinkOwner = q;
-                *slot = copy;
-            }
+            if (slot != nullptr)
+                *slot = new TreeNode(q);
             int itemsDelta = newItems - q->Items;
             int itemsetDelta = newItemsets - q->ItemsetNumber;
             q->Items = newItems;
@@ -766,9 +777,8 @@ int addSequence(PROJ_DB* db, TreeNode** level, EquivTable* table)
     node->ItemsetNumber = newItemsets;
     node->Items = newItems;
     node->ProjDBSize = key;
-    node->Fingerprint = fp;
     *level = node;
-    table->Insert(static_cast<int>(key), node);
+    table->Insert(static_cast<int>(key), node, fp);
     return 1;
 }
 

@@ -22,13 +22,6 @@ public:
     bool IsClosed;                     // still a candidate closed pattern
     std::vector<TreeNode*>* Children;  // sorted; may be shared by two nodes
     TreeNode* Parent;                  // null at the root
-    // Fingerprint of the positions of the node's projected database (set
-    // for nodes entered into the equivalence table).
-    uint64_t Fingerprint;
-    // For a node that holds another node's Children array (made by a
-    // shared-children insertion, or the copy left behind by a move): that
-    // node.  Its pattern contains this node's pattern.  Null otherwise.
-    TreeNode* LinkOwner;
 
     TreeNode(int item, bool isIntra, int support, TreeNode* parent);
     // Nodes come from a pool of blocks: a run makes a node per pattern met.
@@ -65,10 +58,11 @@ public:
         Entry* next;
         int key;
         TreeNode* node;
+        uint64_t fingerprint;  // of the positions of the node's projection
     };
     EquivTable();                // 193 buckets
     ~EquivTable();
-    void Insert(int key, TreeNode* node);
+    void Insert(int key, TreeNode* node, uint64_t fingerprint = 0);
     // First entry of the group with this key, or null.  The group continues
     // through `next` while the key is equal.
     Entry* EqualRange(int key) const;

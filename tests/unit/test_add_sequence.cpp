@@ -251,7 +251,7 @@ TEST_F(AddSequenceTest, UnsoundCandidatesGivePlainInsertion)
     TreeNode* a = Node(root, 1, false, 9, 100);
     Node(a, 3, false, 3, 7);
     EXPECT_EQ(Offer(root, 3, false, 3, 7, 42), 1);
-    EXPECT_EQ(currentLevel->Fingerprint, 42u);
+    EXPECT_EQ(reverseTable->EqualRange(7)->next->fingerprint, 42u);
     EXPECT_EQ(Offer(a, 8, false, 2, 60), 1);  // entered with fingerprint 0
     EXPECT_EQ(Offer(root, 8, false, 2, 60), 0);  // same fingerprint: shared
 
@@ -265,9 +265,10 @@ TEST_F(AddSequenceTest, UnsoundCandidatesGivePlainInsertion)
     // it (2)(5)(7), which (1)(5)(7) does not contain.
     TreeNode* q = Node(a, 5, false, 3, 75);
     TreeNode* o = Node(q, 7, false, 2, 80);
+    Node(o, 9, false, 1, 85);  // a link to an empty array would link nothing
     TreeNode* top5 = Node(root, 5, false, 6, 81);
     EXPECT_EQ(Offer(top5, 7, false, 2, 80), 0);
-    EXPECT_EQ(FindChild(top5->Children, 7, false)->LinkOwner, o);
+    EXPECT_EQ(FindChild(top5->Children, 7, false)->Children, o->Children);
     TreeNode* two = Node(root, 2, false, 7, 90);
     EXPECT_EQ(Offer(two, 5, false, 6, 81), 1);
     EXPECT_EQ(top5->Parent, root);
