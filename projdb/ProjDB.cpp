@@ -56,6 +56,11 @@ int gStampBase = 0;
 // followed by another item).
 bool gHasContinued = false;
 
+// The way the projection steps count and fill (automatic unless a test
+// forces one), and the end of the data for the position fingerprints.
+ProjectionStrategy gStrategy;
+const int* gDataEnd = nullptr;
+
 // Whether `inter` has got its spare row after the last code (see
 // CountAllCodes).
 bool gInterHasSpareRow = false;
@@ -129,6 +134,7 @@ inline int SeqStart(int k) { return k == 0 ? 0 : gSeqEnd[k - 1] + 1; }
 // (entries come in file order), or from the first when `from` went back.
 int FirstAboveIndex(const int** cursor, int from);
 inline int SequenceOf(int hint, int from, const int** cursor, int* prevFrom) {
+    if (gStrategy.ignoreSeqHints) hint = -1;
     if (hint >= 0 && hint < gnSeqEnds && gSeqEnd[hint] > from && SeqStart(hint) <= from)
         return hint;
     if (from < *prevFrom) *cursor = gSeqEnd;
@@ -158,7 +164,7 @@ void BuildTables() {
     }
 
     const std::vector<int>& frequent = gFirstLevelItems;
-    if (frequent.empty() || longest > 65535) return;
+    if (frequent.empty() || longest > 65535 || gStrategy.noTables) return;
     // Rows padded to whole vectors of 16-bit lanes; padding cells stay 0.
     const size_t columns = (frequent.size() + kTableLanes - 1) / kTableLanes * kTableLanes;
     size_t cells = columns * (size_t)seqs;
@@ -215,7 +221,10 @@ void SamplePeak() {
 
 // ---- reading the data ----
 
-// Last word of the run of equal codes that starts at item word w.
+// Last word of the run of equal codes that starts at item word w.  A run is
+// one occurrence of its item: a position is always taken after the run's
+// last word, so that no scan from a position meets the item again in the
+// same itemset.
 int* RunEnd(int* w) {
     while (w[1] == w[0]) ++w;
     return w;
@@ -252,33 +261,47 @@ void PutPosition(int slot, int* pos) {
 }
 
 // Walks from q to the last item of the sequence (not examined) and appends
-// the word after every occurrence of `item` that its itemset continues.
-// Runs are not merged here.  Returns the new number of positions.
+// the word after every later occurrence of `item` (the last word of its
+// run) that its itemset continues.  Returns the new number of positions.
 int CollectLaterMatches(int* q, int item, int n) {
     for (int* w = q; w[2] != kSequenceEnd; ++w) {
-        if (w[0] == item && w[1] != kItemsetEnd) PutPosition(n++, w + 1);
+        if (w[0] != item) continue;
+        w = RunEnd(w);
+        if (w[1] == kItemsetEnd) {
+            if (w[2] == kSequenceEnd) break;  // the run ends the sequence
+            continue;
+        }
+        PutPosition(n++, w + 1);
     }
     return n;
 }
 
-// First word equal to `item` from `from` to the end of its itemset, leaving
-// out the last item of the sequence; null when there is none.
+// The occurrence of `item` from `from` to the end of its itemset, leaving
+// out the last item of the sequence: the last word of its run, or null when
+// there is none.
 int* FindInItemset(int* from, int item) {
     for (int* w = from; *w != kItemsetEnd && w[2] != kSequenceEnd; ++w) {
-        if (*w == item) return w;
+        if (*w == item) return RunEnd(w);
     }
     return nullptr;
 }
 
 // Appends the n positions in buf_idx as the record's next entry.  A single
 // position is held inline, more get an array of their exact size.
-void StoreEntry(PROJ_DB* db, int n, int seq) {
+// The positions also go into the record's fingerprint.
+inline void StoreEntry(PROJ_DB* db, int n, int seq) {
     PROJ_SEQ* entry = &db->m_pProjSeq[db->m_nSupport++];
     entry->m_nProjCount = n;
     entry->m_nSeq = seq;
     if (n == 1) {
+        // Most entries: one position, no loop.
         entry->m_pSeq = buf_idx[0];
+        db->m_nPosFingerprint += PositionFingerprint((uint64_t)(gDataEnd - buf_idx[0]));
     } else {
+        uint64_t fingerprint = 0;
+        for (int i = 0; i < n; ++i)
+            fingerprint += PositionFingerprint((uint64_t)(gDataEnd - buf_idx[i]));
+        db->m_nPosFingerprint += fingerprint;
         size_t bytes = sizeof(int*) * (size_t)n;
         entry->m_ppSeq = (int**)checked_alloc(bytes);
         std::memcpy(entry->m_ppSeq, buf_idx, bytes);
@@ -368,6 +391,17 @@ void ValidateDataset(const char* path, int itemcount) {
                 RejectDataset("Malformed dataset '%s': item code %d at word %lld is above "
                               "the item count %d.\n",
                               path, value, at, itemcount);
+            }
+            // Itemsets are sets listed in ascending order: the scans match
+            // an itemset word by word and take a run of equal codes as one
+            // occurrence, so a code below the one before it would make the
+            // same pattern count twice under two spellings.
+            if (prev >= 0 && value < prev) {
+                RejectDataset("Malformed dataset '%s': item code %d at word %lld is lower than "
+                              "the code %d before it; the items of an itemset must be "
+                              "ascending. Rewrite the file with sorted itemsets: "
+                              "quivrel-convert totext '%s' | quivrel-convert tobin - OUT.bin\n",
+                              path, value, at, prev, path);
             }
             shape.maxItem = std::max(shape.maxItem, value);
             ++itemWords;
@@ -503,6 +537,10 @@ void release_projdb_buffers(PROJ_DB* db) {
     ReleaseBuffers(db);
 }
 
+void SetProjectionStrategy(const ProjectionStrategy& strategy) {
+    gStrategy = strategy;
+}
+
 void CountLargePattern(int items) {
     int size = gnArrLargeCount != nullptr ? gMAX_PAT_LEN : 0;
     if (items + 1 >= size) {
@@ -533,7 +571,9 @@ PROJ_DB* make_projdb_from_org_dataset(const SupportFraction& support, int* count
 static PROJ_DB* FirstProjection(double support, const SupportFraction* exact, int* count) {
     int* const start = GetStartOfMap(pDatasetMemMap);
     int* const end = GetLastAddrOfMap(pDatasetMemMap);
+    gDataEnd = end;
     *count = 0;
+    if (gStrategy.generalItemsets) gHasContinued = true;
 
     printf("\tCounting 1-Item sets ... \n");
     fflush(stdout);
@@ -941,10 +981,10 @@ void FillNewItemset(PROJ_DB* children, int* start, const Rest& rest, const int* 
     }
 
     // One walk: the first occurrence of a child's item (the last word of its
-    // first run) is the child's match; every later word of a matched child's
-    // item that its itemset continues gives that child a further position
-    // (runs are not merged there).  The positions come out in file order and
-    // are then grouped by match with a counting pass.
+    // first run) is the child's match; every later occurrence (again the
+    // last word of its run) that its itemset continues gives that child a
+    // further position.  The positions come out in file order and are then
+    // grouped by match with a counting pass.
     gMatches.clear();
     gPending.clear();
     for (++w; *w != kSequenceEnd; ++w) {
@@ -961,7 +1001,9 @@ void FillNewItemset(PROJ_DB* children, int* start, const Rest& rest, const int* 
             AddDistance(child, r, end);
             gMatchOfChild[index] = (int)gMatches.size();
             gMatches.push_back(Match{index, r, 0});
-        } else if (w[1] >= 0) {
+        } else {
+            w = RunEnd(w);
+            if (w[1] < 0) continue;
             int m = gMatchOfChild[index];
             gPending.push_back(Pending{m, w + 1});
             gMatches[m].count++;
@@ -1019,7 +1061,9 @@ void FillNewItemsetByItem(PROJ_DB* child, int item, int* start, const int* end) 
         int n = 1;
         if (gHasContinued) {
             for (int* v = r + 1; v <= lastWord && *v != kSequenceEnd; ++v) {
-                if (*v == item && v[1] >= 0) PutPosition(n++, v + 1);
+                if (*v != item) continue;
+                v = RunEnd(v);
+                if (v[1] >= 0) PutPosition(n++, v + 1);
             }
         }
         StoreEntry(child, n, rest.seq);
@@ -1224,7 +1268,9 @@ void FillNewItemsetFromTables(PROJ_DB* children, int* start, const int* end) {
             int n = 1;
             if (gHasContinued) {
                 for (int* v = match + 1, *lastWord = seqStart + lastInSeq; v <= lastWord; ++v) {
-                    if (*v == item && v[1] >= 0) PutPosition(n++, v + 1);
+                    if (*v != item) continue;
+                    v = RunEnd(v);
+                    if (v[1] >= 0) PutPosition(n++, v + 1);
                 }
             }
             StoreEntry(child, n, rest.seq);
@@ -1271,6 +1317,7 @@ std::vector<uint32_t> gTableCounts;
 PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
     int* const start = GetStartOfMap(pDatasetMemMap);
     int* const end = GetLastAddrOfMap(pDatasetMemMap);
+    gDataEnd = end;
     *count = 0;
     BuildTables();
 
@@ -1298,7 +1345,9 @@ PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
     // rest after the first position's itemset of every entry is noted.
     // A step with many entries meets most codes anyway: then the whole table
     // is cleared and every code looked at, as for the new-itemset counts.
-    const bool wholeIntra = (long long)parent->m_nSupport * kWholeTableFactor >= gN_ITEMS;
+    const bool wholeIntra = gStrategy.wholeIntra != 0
+                                ? gStrategy.wholeIntra > 0
+                                : (long long)parent->m_nSupport * kWholeTableFactor >= gN_ITEMS;
     if (wholeIntra) std::fill_n(intra, gN_ITEMS, ITEM_CNT{0, 0});
     const int* seqEnd = gSeqEnd;
     int prevFrom = 0;
@@ -1362,9 +1411,15 @@ PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
     long long restWords = 0;
     for (const Rest& rest : Rests()) restWords += gSeqEnd[rest.seq] - rest.from;
     const std::vector<int>* candidates = nullptr;
-    const bool byTable = gLastTable != nullptr &&
-                         (long long)gnLastColumns * (long long)gnRests <
-                             restWords * kTableLookupsPerWord;
+    const ProjectionStrategy::Count forced = gStrategy.count;
+    const bool byTable =
+        gLastTable != nullptr &&
+        (forced == ProjectionStrategy::kCountAuto
+             ? (long long)gnLastColumns * (long long)gnRests < restWords * kTableLookupsPerWord
+             : forced == ProjectionStrategy::kCountTable);
+    const bool anyCandidates = forced == ProjectionStrategy::kCountAuto ||
+                               forced == ProjectionStrategy::kCountMask ||
+                               forced == ProjectionStrategy::kCountMarks;
     if (byTable) {
         CountFromTable(gTableCounts);
         gFreqInter.clear();
@@ -1375,13 +1430,15 @@ PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
                 gFreqInterCount.push_back((int)gTableCounts[k]);
             }
         }
-    } else if ((candidates = InterCandidates(parent)) != nullptr &&
-               candidates->size() <= kMaskCandidates) {
+    } else if (anyCandidates && (candidates = InterCandidates(parent)) != nullptr &&
+               candidates->size() <= kMaskCandidates &&
+               forced != ProjectionStrategy::kCountMarks) {
         // Only the candidates are counted, each with a bit of a word-sized
         // mask: a rest's mask is the OR of the bits of its words, and each
         // candidate in it counts once.
         CountByMask(*candidates, start);
-    } else if (candidates != nullptr && candidates->size() * kCandidateShare < (size_t)gN_ITEMS) {
+    } else if (candidates != nullptr && (forced == ProjectionStrategy::kCountMarks ||
+                                         candidates->size() * kCandidateShare < (size_t)gN_ITEMS)) {
         // Only the candidates are counted: no other code can be frequent.
         if (gIsCandidate.size() < (size_t)gN_ITEMS) gIsCandidate.resize((size_t)gN_ITEMS, 0);
         for (int item : *candidates) gIsCandidate[item] = 1;
@@ -1441,9 +1498,18 @@ PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
         // From the tables each child costs a look-up per rest (and a search
         // when its item also occurs before the rest); a scan costs every
         // word of every rest.
-        if (nInter > 0 && gFillFromTables && (long long)nInter * (long long)gnRests < restWords) {
+        const ProjectionStrategy::Fill fill = gStrategy.fill;
+        const bool fromTables =
+            gLastTable != nullptr &&
+            (fill == ProjectionStrategy::kFillAuto
+                 ? gFillFromTables && (long long)nInter * (long long)gnRests < restWords
+                 : fill == ProjectionStrategy::kFillTables);
+        const bool byItem = fill == ProjectionStrategy::kFillAuto
+                                ? nInter <= kFewChildren
+                                : fill == ProjectionStrategy::kFillByItem;
+        if (nInter > 0 && fromTables) {
             FillNewItemsetFromTables(children, start, end);
-        } else if (nInter > 0 && nInter <= kFewChildren) {
+        } else if (nInter > 0 && byItem) {
             for (int item : gFreqInter)
                 FillNewItemsetByItem(&children[inter_freq_idx[item]], item, start, end);
         } else if (nInter > 0) {

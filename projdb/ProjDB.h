@@ -9,6 +9,8 @@
 #ifndef QUIVREL_PROJDB_H
 #define QUIVREL_PROJDB_H
 
+#include <cstdint>
+
 #include "support/LinuxMemMap.h"
 #include "support/SupportFraction.h"
 
@@ -40,7 +42,21 @@ struct PROJ_DB {
     int NumOfItems;        // sum over entries of words from match to data end
                            // (mod 2^32); maxSupport + NumOfItems is the
                            // equivalence key of the pattern tree
+    uint64_t m_nPosFingerprint;  // sum (mod 2^64) of PositionFingerprint over
+                                 // every stored position, first and further:
+                                 // equal projections have equal fingerprints
 };
+
+// Fingerprint of one stored position, `wordsToEnd` words before the end of
+// the data: the splitmix64 finaliser of that distance.  A record's
+// fingerprint is the sum of its positions' ones, so it does not depend on
+// the order in which they were stored.
+inline uint64_t PositionFingerprint(uint64_t wordsToEnd) {
+    uint64_t z = wordsToEnd;
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    return z ^ (z >> 31);
+}
 
 // Per-item counter of a counting pass.
 struct ITEM_CNT {
@@ -106,6 +122,27 @@ PROJ_DB* make_projdb_from_org_dataset(double support, int* count);
 PROJ_DB* make_projdb_from_org_dataset(const SupportFraction& support, int* count);
 // Grows a pattern by one item both ways; releases the parent's buffers.
 PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count);
+
+// The ways a projection step can count and fill new-itemset extensions.
+// Each gives the same children; the step picks the cheapest for the data's
+// shape.  Forcing one is for tests, so that every way is checked on data
+// small enough to check by brute force.
+struct ProjectionStrategy {
+    enum Count { kCountAuto, kCountTable, kCountMask, kCountMarks, kCountAllCodes };
+    enum Fill { kFillAuto, kFillTables, kFillByItem, kFillScan };
+    Count count = kCountAuto;
+    Fill fill = kFillAuto;
+    // In-itemset counts: 0 picks by size, 1 clears and walks the whole
+    // table, -1 notes the codes met.
+    int wholeIntra = 0;
+    bool noTables = false;         // build no occurrence tables
+    bool ignoreSeqHints = false;   // find every entry's sequence by search
+    bool generalItemsets = false;  // no one-item-per-itemset shortcuts
+};
+// Applies to the projection steps from now on (until set again); a forced
+// way that needs something the step lacks (tables, a candidate list) falls
+// back to one that does not.
+void SetProjectionStrategy(const ProjectionStrategy& strategy);
 
 // Debugging aids.
 [[noreturn]] void Test();

@@ -1,6 +1,7 @@
 // Dataset reading, writing and checking for the companion programs.
 #include "dataset_io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -251,6 +252,23 @@ int run_totext(const std::string& bin_path, std::ostream& out, std::ostream& err
   return 0;
 }
 
+void sort_itemsets(std::vector<int32_t>& words) {
+  size_t out = 0;
+  size_t begin = 0;  // first word of the current itemset in the output
+  for (size_t i = 0; i < words.size(); ++i) {
+    const int32_t w = words[i];
+    if (w < 0) {
+      std::sort(words.begin() + begin, words.begin() + out);
+      out = begin + (std::unique(words.begin() + begin, words.begin() + out) - (words.begin() + begin));
+      words[out++] = w;
+      begin = out;
+    } else {
+      words[out++] = w;
+    }
+  }
+  words.resize(out);
+}
+
 int run_tobin(const std::string& txt_path, const std::string& bin_path, std::istream& stdin_stream,
               std::ostream& err) {
   std::vector<int32_t> words;
@@ -271,6 +289,7 @@ int run_tobin(const std::string& txt_path, const std::string& bin_path, std::ist
     err << why << "\n";
     return 1;
   }
+  sort_itemsets(words);
   std::string bytes;
   append_le(words, bytes);
   if (!write_file_atomic(bin_path, bytes, why)) {

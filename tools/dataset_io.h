@@ -69,9 +69,14 @@ bool parse_text(std::istream& in, const std::string& name, std::vector<int32_t>&
 // spaces, each line ending with -2.  `words` must be well formed.
 void write_text(const std::vector<int32_t>& words, std::ostream& out);
 
+// Sorts the items of every itemset ascending and keeps each code once, the
+// form quivrel requires.  `words` must be well formed.
+void sort_itemsets(std::vector<int32_t>& words);
+
 // The two conversions as whole commands: they print errors to `err` and
 // return the process exit status.
 int run_totext(const std::string& bin_path, std::ostream& out, std::ostream& err);
+// tobin writes every itemset ascending and without repeated codes.
 int run_tobin(const std::string& txt_path, const std::string& bin_path, std::istream& stdin_stream,
               std::ostream& err);
 

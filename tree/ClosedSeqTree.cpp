@@ -380,13 +380,13 @@ void EquivTable::Grow(size_t minBuckets)
     nBuckets = n;
 }
 
-void EquivTable::Insert(int key, TreeNode* node)
+void EquivTable::Insert(int key, TreeNode* node, uint64_t fingerprint)
 {
     if (nElements + 1 > nBuckets)
         Grow(nElements + 1);
     size_t b = BucketOf(key, nBuckets);
     Entry* e = NewEntry();
-    *e = Entry{nullptr, key, node};
+    *e = Entry{nullptr, key, node, fingerprint};
     Entry* first = buckets[b];
     while (first != nullptr && first->key != key)
         first = first->next;
@@ -546,13 +546,18 @@ bool IsSelfOrAncestor(const TreeNode* q, const TreeNode* n)
 
 // Decides whether candidate q (same key as the new pattern) is equivalent to
 // the new pattern: the current node n extended by item x (into its last
-// itemset when isIntra), with support s.
-Verdict JudgeCandidate(TreeNode* q, TreeNode* n, int x, bool isIntra, int s)
+// itemset when isIntra), with support s and position fingerprint fp; qfp is
+// the fingerprint that q was entered with.
+Verdict JudgeCandidate(TreeNode* q, uint64_t qfp, TreeNode* n, int x, bool isIntra, int s,
+                       uint64_t fp)
 {
     // Cheap filters first.  Patterns of the same length are never compared.
+    // The key pins down only the first positions of a projection; the
+    // fingerprint covers all of them, so two patterns whose further
+    // positions differ (and so their in-itemset extensions) never share.
     // Moving q under its own descendant (or itself) would cut the current
     // path loose and make a cycle, so such a candidate never qualifies.
-    if (q->Support != s || q->Item != x || q->Items == n->Items + 1)
+    if (q->Support != s || q->Item != x || q->Items == n->Items + 1 || qfp != fp)
         return kReject;
     if (IsSelfOrAncestor(q, n))
         return kReject;
@@ -595,6 +600,11 @@ Verdict JudgeCandidate(TreeNode* q, TreeNode* n, int x, bool isIntra, int s)
     TreeNode* contained = candidateLonger ? newStart : candStart;
     containing = LoadItemset(supSet, containing);
     contained = LoadItemset(subSet, contained);
+    // When x joins an itemset on both sides, the two first loads are the
+    // itemsets that hold x, less x: they must match each other, or the
+    // contained itemset could be matched to an earlier one without x.
+    if (q->ItemIsIntra && isIntra && !Fits())
+        return kReject;
     for (;;) {
         if (containing == nullptr || contained == nullptr)
             return kReject;
@@ -615,6 +625,90 @@ Verdict JudgeCandidate(TreeNode* q, TreeNode* n, int x, bool isIntra, int s)
     }
 }
 
+using ItemsetList = std::vector<std::vector<int>>;
+
+// The pattern of `node` as it reads once `moved` hangs under `newParent`,
+// its item joining the last itemset when `intra`: itemsets in order, items
+// of each ascending.
+void PatternAfterMove(const TreeNode* node, const TreeNode* moved, const TreeNode* newParent,
+                      bool intra, ItemsetList& out)
+{
+    static std::vector<std::pair<int, bool>> steps;  // (item, joins its itemset), deepest first
+    steps.clear();
+    for (const TreeNode* a = node; a != nullptr && a->Parent != nullptr;) {
+        if (a == moved) {
+            steps.push_back({a->Item, intra});
+            a = newParent;
+        } else {
+            steps.push_back({a->Item, a->ItemIsIntra});
+            a = a->Parent;
+        }
+    }
+    out.clear();
+    for (size_t i = steps.size(); i-- > 0;) {
+        if (!steps[i].second || out.empty())
+            out.emplace_back();
+        out.back().push_back(steps[i].first);
+    }
+    for (std::vector<int>& set : out)
+        std::sort(set.begin(), set.end());
+}
+
+// Whether every itemset of `small`, in order, is a subset of its own itemset
+// of `big`; matching each as early as possible decides it.
+bool ContainsPattern(const ItemsetList& big, const ItemsetList& small)
+{
+    size_t k = 0;
+    for (size_t i = 0; i < big.size() && k < small.size(); i++) {
+        if (std::includes(big[i].begin(), big[i].end(), small[k].begin(), small[k].end()))
+            k++;
+    }
+    return k == small.size();
+}
+
+// The node whose Children array `node` holds when it is not its own (a node
+// made by a shared-children insertion, or the copy left behind by a move),
+// else null.  Every entry of an array is an owned child of the node that
+// made the array: nodes are inserted only under the current node, whose
+// array is its own, and a moved node's slot gets a copy with the same
+// Parent.  So the owner is the Parent of any entry.  An empty array links
+// nothing.
+TreeNode* ArrayOwner(const TreeNode* node)
+{
+    if (node->Children == nullptr || node->Children->empty())
+        return nullptr;
+    TreeNode* owner = node->Children->front()->Parent;
+    return owner != node ? owner : nullptr;
+}
+
+// A node that holds another node's Children array stands, through that
+// array, for the extensions of its owner; that is sound only while its
+// pattern is contained in the owner's.  Moving q under n changes the pattern
+// of every node in q's owned subtree (and of an owner inside it).  True when
+// each such link still holds after the move.
+bool MoveKeepsLinks(TreeNode* q, TreeNode* n, bool intra)
+{
+    static std::vector<TreeNode*> stack;
+    static ItemsetList linked, owner;
+    stack.assign(1, q);
+    while (!stack.empty()) {
+        TreeNode* node = stack.back();
+        stack.pop_back();
+        if (TreeNode* arrayOwner = ArrayOwner(node)) {
+            PatternAfterMove(node, q, n, intra, linked);
+            PatternAfterMove(arrayOwner, q, n, intra, owner);
+            if (!ContainsPattern(owner, linked))
+                return false;
+        }
+        if (node->Children == nullptr)
+            continue;
+        for (TreeNode* child : *node->Children)
+            if (child->Parent == node)
+                stack.push_back(child);
+    }
+    return true;
+}
+
 }  // namespace
 
 int addSequence(PROJ_DB* db, TreeNode** level, EquivTable* table)
@@ -625,13 +719,16 @@ int addSequence(PROJ_DB* db, TreeNode** level, EquivTable* table)
     const int s = db->maxSupport;
     const unsigned int key =
         static_cast<unsigned int>(db->maxSupport) + static_cast<unsigned int>(db->NumOfItems);
+    const uint64_t fp = db->m_nPosFingerprint;
     const int newItems = n->Items + 1;
     const int newItemsets = n->ItemsetNumber + (isIntra ? 0 : 1);
 
     for (EquivTable::Entry* e = table->EqualRange(static_cast<int>(key));
          e != nullptr && e->key == static_cast<int>(key); e = e->next) {
         TreeNode* q = e->node;
-        Verdict v = JudgeCandidate(q, n, x, isIntra, s);
+        Verdict v = JudgeCandidate(q, e->fingerprint, n, x, isIntra, s, fp);
+        if (v == kMoveCandidate && !MoveKeepsLinks(q, n, isIntra))
+            continue;
         if (v == kShareChildren) {
             // The new pattern lies inside q's: its extensions are q's, so the
             // new node reads q's Children array instead of being mined.
@@ -681,7 +778,7 @@ int addSequence(PROJ_DB* db, TreeNode** level, EquivTable* table)
     node->Items = newItems;
     node->ProjDBSize = key;
     *level = node;
-    table->Insert(static_cast<int>(key), node);
+    table->Insert(static_cast<int>(key), node, fp);
     return 1;
 }
 

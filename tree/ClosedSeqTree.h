@@ -5,6 +5,7 @@
 #define QUIVREL_CLOSEDSEQTREE_H
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
@@ -57,10 +58,11 @@ public:
         Entry* next;
         int key;
         TreeNode* node;
+        uint64_t fingerprint;  // of the positions of the node's projection
     };
     EquivTable();                // 193 buckets
     ~EquivTable();
-    void Insert(int key, TreeNode* node);
+    void Insert(int key, TreeNode* node, uint64_t fingerprint = 0);
     // First entry of the group with this key, or null.  The group continues
     // through `next` while the key is equal.
     Entry* EqualRange(int key) const;

@@ -1,6 +1,6 @@
 // libFuzzer target over one whole run of quivrel, in-process.
 //
-// The input is a two-byte header followed by the dataset:
+// The input is a three-byte header followed by the dataset:
 //   byte 0   support: 0.2 + 0.8 * (byte 0 & 0x7f) / 127, so from 0.2 to 1.0;
 //            its top bit selects how the rest is read:
 //              clear: raw, the rest of the input is the dataset file byte for
@@ -11,6 +11,13 @@
 //                     value), 0xfc is 1000000 (a code above every item
 //                     count used here), any other byte is that item code.
 //   byte 1   itemcount, 0 to 255.
+//   byte 2   the projection strategy (0: automatic): bits 0-2 the way of
+//            counting new-itemset extensions (0 automatic, 1 table, 2 mask,
+//            3 candidate marks, 4 all codes; 5 and 6 automatic with the
+//            whole in-itemset table or noted codes), bits 3-4 the way of
+//            filling (automatic, tables, item by item, scan), bit 5 no
+//            occurrence tables, bit 6 sequences found by search, bit 7 no
+//            one-item-per-itemset shortcuts.
 // Runs must stay small, so that a slow input is a real hang and not a big
 // search: every frequent pattern is a subsequence of some sequence and needs
 // at least a fifth of the sequences (the lowest threshold here), so with at
@@ -26,10 +33,11 @@
 // checker sees every byte a run keeps; a complete run that still holds
 // projection memory aborts the target.
 //
-// When every itemset of the dataset lists its codes in strictly ascending
-// order (the form the miner is built for), each pattern line of "ClosedMaxset.txt" is
-// also checked: its support must be the pattern's true support, recounted
-// here by plain matching, and must reach the threshold.
+// After a complete run each pattern line of "ClosedMaxset.txt" is checked:
+// its support must be the pattern's true support, recounted here by plain
+// matching, and must reach the threshold.  For a dataset of at most
+// kMaxOracleItems item words the lines must be exactly the closed patterns,
+// found here by brute force.
 #include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -40,16 +48,19 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "driver/1LPrefixSpan.h"
 #include "projdb/ProjDB.h"
+#include "tests/oracle/closed_oracle.h"
 
 namespace {
 
 const size_t kMaxInput = 1024;
 const int kMaxItemsPerSequence = 12;
+const int kMaxOracleItems = 48;
 
 // The scratch directory (made once, in /dev/shm when there is one, so that
 // the result file's fsync costs nothing) and the directory the target was
@@ -106,9 +117,6 @@ std::string DatasetBytes(bool compact, const uint8_t* body, size_t size) {
     return bytes;
 }
 
-using Itemset = std::vector<int>;
-using Sequence = std::vector<Itemset>;
-
 // The whole 32-bit little-endian words of a dataset file.
 std::vector<int32_t> Words(const std::string& bytes) {
     std::vector<int32_t> words;
@@ -120,26 +128,17 @@ std::vector<int32_t> Words(const std::string& bytes) {
     return words;
 }
 
-// The sequences of a dataset that the run accepted, empty itemsets left out.
-// False when some itemset is not in strictly ascending order: the miner
-// reads runs of equal codes and unordered itemsets in its own way, which
-// plain matching does not model.
-bool ReadSortedDataset(const std::vector<int32_t>& words, std::vector<Sequence>& db) {
-    Sequence seq;
-    Itemset set;
-    for (int32_t w : words) {
-        if (w >= 0) {
-            if (!set.empty() && set.back() >= w) return false;
-            set.push_back(w);
-        } else if (w == -1) {
-            if (!set.empty()) seq.push_back(set);
-            set.clear();
-        } else {
-            db.push_back(seq);
-            seq.clear();
-        }
-    }
-    return true;
+ProjectionStrategy StrategyOf(uint8_t b) {
+    ProjectionStrategy s;
+    int count = b & 7;
+    if (count < 5) s.count = (ProjectionStrategy::Count)count;
+    if (count == 5) s.wholeIntra = 1;
+    if (count == 6) s.wholeIntra = -1;
+    s.fill = (ProjectionStrategy::Fill)((b >> 3) & 3);
+    s.noTables = (b & 0x20) != 0;
+    s.ignoreSeqHints = (b & 0x40) != 0;
+    s.generalItemsets = (b & 0x80) != 0;
+    return s;
 }
 
 // True when some sequence of the dataset (words up to a -2, or to the end)
@@ -156,49 +155,36 @@ bool HasLongSequence(const std::vector<int32_t>& words) {
     return false;
 }
 
-// Earliest matching, itemset by itemset, decides containment.
-int TrueSupport(const std::vector<Sequence>& db, const Sequence& pattern) {
-    int support = 0;
-    for (const Sequence& seq : db) {
-        size_t k = 0;
-        for (size_t i = 0; i < seq.size() && k < pattern.size(); i++) {
-            if (std::includes(seq[i].begin(), seq[i].end(), pattern[k].begin(), pattern[k].end()))
-                k++;
-        }
-        if (k == pattern.size()) support++;
-    }
-    return support;
+[[noreturn]] void Fail(const std::string& what) {
+    fprintf(stderr, "quivrel fuzz: %s\n", what.c_str());
+    abort();
 }
 
-// Checks every pattern line "<(1 2)(3)>  Num= .. Support = S ..." of the
-// result file against the dataset.
-void CheckResultSupports(const std::vector<Sequence>& db) {
+// Checks the pattern lines "<(1 2)(3)>  Num= .. Support = S .." of the result
+// file: true supports that reach the threshold, and, with `exact`, exactly
+// the closed set.
+void CheckResult(const std::vector<int32_t>& words, bool exact) {
+    closed_oracle::Dataset db = closed_oracle::FromWords(words);
+    std::map<closed_oracle::Pattern, int> printed;
     std::ifstream in("ClosedMaxset.txt");
     std::string line;
     while (std::getline(in, line)) {
         if (line.empty() || line[0] != '<') continue;
-        size_t close = line.find('>');
-        size_t at = line.find("Support = ");
-        if (close == std::string::npos || at == std::string::npos) {
-            fprintf(stderr, "quivrel fuzz: unreadable result line: %s\n", line.c_str());
-            abort();
-        }
-        Sequence pattern;
-        for (size_t i = 1; i < close; i++) {
-            if (line[i] == '(') pattern.emplace_back();
-            else if (line[i] >= '0' && line[i] <= '9') {
-                pattern.back().push_back(atoi(line.c_str() + i));
-                while (line[i + 1] >= '0' && line[i + 1] <= '9') i++;
-            }
-        }
-        int printed = atoi(line.c_str() + at + strlen("Support = "));
-        int truth = TrueSupport(db, pattern);
-        if (printed != truth || printed < gSUP) {
-            fprintf(stderr, "quivrel fuzz: %s has support %d, printed %d (threshold %g)\n",
-                    line.substr(0, close + 1).c_str(), truth, printed, gSUP);
-            abort();
-        }
+        closed_oracle::Pattern pattern;
+        int support = 0, itemsets = 0;
+        if (!closed_oracle::ParseResultLine(line, pattern, support, itemsets))
+            Fail("unreadable result line: " + line);
+        int truth = closed_oracle::Support(db, pattern);
+        if (support != truth || support < gSUP || itemsets != (int)pattern.size())
+            Fail(line + ": true support " + std::to_string(truth));
+        if (!printed.emplace(pattern, support).second) Fail("printed twice: " + line);
     }
+    if (!exact) return;
+    std::map<closed_oracle::Pattern, int> closed = closed_oracle::ClosedPatterns(db, gSUP);
+    for (const auto& [p, support] : closed)
+        if (printed.count(p) == 0) Fail("closed pattern missing: " + closed_oracle::Text(p));
+    for (const auto& [p, support] : printed)
+        if (closed.count(p) == 0) Fail("not closed: " + closed_oracle::Text(p));
 }
 
 void WriteFileOrDie(const char* path, const std::string& bytes) {
@@ -212,11 +198,11 @@ void WriteFileOrDie(const char* path, const std::string& bytes) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 2 || size > kMaxInput) return -1;  // not added to the corpus
+    if (size < 3 || size > kMaxInput) return -1;  // not added to the corpus
 
     bool compact = (data[0] & 0x80) != 0;
     double support = 0.2 + 0.8 * (double)(data[0] & 0x7f) / 127.0;
-    std::string bytes = DatasetBytes(compact, data + 2, size - 2);
+    std::string bytes = DatasetBytes(compact, data + 3, size - 3);
     std::vector<int32_t> words = Words(bytes);
     if (HasLongSequence(words)) return -1;
     EnterScratchDir();
@@ -228,6 +214,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char prog[] = "quivrel", quiet[] = "--quiet", path[] = "data.bin";
     char* argv[] = {prog, quiet, path, supportText, itemcountText, nullptr};
 
+    SetProjectionStrategy(StrategyOf(data[2]));
     int status = QuivrelMain(5, argv);
     if (status != 0 && status != 1) {
         // Arguments are always valid and inputs small: only a malformed
@@ -240,8 +227,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 n_total_mem);
         abort();
     }
-    std::vector<Sequence> db;
-    if (status == 0 && ReadSortedDataset(words, db)) CheckResultSupports(db);
+    if (status == 0) {
+        int items = 0;
+        for (int32_t w : words) items += w >= 0 ? 1 : 0;
+        CheckResult(words, items <= kMaxOracleItems);
+    }
     ResetRun();
     LeaveScratchDir();
     return 0;

@@ -72,6 +72,21 @@ TEST(ToolsConvert, TextBinaryTextRoundTrip) {
   EXPECT_EQ(read_file(dir + "/again.bin"), read_file(dir + "/data.bin"));
 }
 
+TEST(ToolsConvert, TobinSortsItemsetsAndDropsRepeats) {
+  // What quivrel refuses (a code below the one before it) or reads as one
+  // item (a run) comes out sorted and once: totext then tobin repairs a file.
+  const std::string dir = scratch_dir();
+  std::string bytes;
+  qtools::append_le({3, 1, 3, 2, -1, -1, 9, 9, -1, -2, -2, 5, 0, 5, -1, -2}, bytes);
+  write_file(dir + "/unsorted.bin", bytes);
+  Outcome r = convert(dir, "totext unsorted.bin");
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = convert(dir, "tobin - sorted.bin", r.out);
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = convert(dir, "totext sorted.bin");
+  EXPECT_EQ(r.out, "1 2 3 -1 -1 9 -1 -2\n-2\n0 5 -1 -2\n");
+}
+
 TEST(ToolsConvert, TobinRejectsNamingTheLineAndLeavesNoFile) {
   const std::string dir = scratch_dir();
   struct Case {

@@ -10,10 +10,12 @@ class AddSequenceTest : public TreeFixture {
 protected:
     // Offers the pattern of `at` extended by `item` with this support and
     // equivalence key; leaves currentLevel where insertion put it.
-    int Offer(TreeNode* at, int item, bool intra, int support, unsigned key)
+    int Offer(TreeNode* at, int item, bool intra, int support, unsigned key,
+              uint64_t fingerprint = 0)
     {
         currentLevel = at;
         PROJ_DB db = Record(item, intra, support, static_cast<int>(key - support));
+        db.m_nPosFingerprint = fingerprint;
         return addSequence(&db, &currentLevel, reverseTable);
     }
     // A node made by plain insertion.
@@ -238,6 +240,38 @@ TEST_F(AddSequenceTest, FirstCandidateInTableOrderDecides)
     EXPECT_EQ(Offer(n, 5, false, 3, 7), 0);
     EXPECT_EQ(q1->Parent, n);
     EXPECT_EQ(q2->Parent, b);
+}
+
+// Candidates that pass key, support, item and length but must not serve the
+// new pattern: another position fingerprint (the further positions differ);
+// a false containment through the itemsets that hold x; a move after which a
+// node linked to another node's array would no longer lie inside it.
+TEST_F(AddSequenceTest, UnsoundCandidatesGivePlainInsertion)
+{
+    TreeNode* a = Node(root, 1, false, 9, 100);
+    Node(a, 3, false, 3, 7);
+    EXPECT_EQ(Offer(root, 3, false, 3, 7, 42), 1);
+    EXPECT_EQ(reverseTable->EqualRange(7)->next->fingerprint, 42u);
+    EXPECT_EQ(Offer(a, 8, false, 2, 60), 1);  // entered with fingerprint 0
+    EXPECT_EQ(Offer(root, 8, false, 2, 60), 0);  // same fingerprint: shared
+
+    // (1 6) is not inside (1)(2 6), although (1) fits the first itemset.
+    TreeNode* q16 = Node(a, 6, true, 4, 70);
+    TreeNode* n12 = Node(a, 2, false, 5, 71);
+    EXPECT_EQ(Offer(n12, 6, true, 4, 70), 1);
+    EXPECT_EQ(q16->Parent, a);
+
+    // (5)(7) shares the array of (1)(5)(7); moving (5) under (2) would make
+    // it (2)(5)(7), which (1)(5)(7) does not contain.
+    TreeNode* q = Node(a, 5, false, 3, 75);
+    TreeNode* o = Node(q, 7, false, 2, 80);
+    Node(o, 9, false, 1, 85);  // a link to an empty array would link nothing
+    TreeNode* top5 = Node(root, 5, false, 6, 81);
+    EXPECT_EQ(Offer(top5, 7, false, 2, 80), 0);
+    EXPECT_EQ(FindChild(top5->Children, 7, false)->Children, o->Children);
+    TreeNode* two = Node(root, 2, false, 7, 90);
+    EXPECT_EQ(Offer(two, 5, false, 6, 81), 1);
+    EXPECT_EQ(top5->Parent, root);
 }
 
 }  // namespace

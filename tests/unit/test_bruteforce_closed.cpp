@@ -1,20 +1,15 @@
-// Runs the real quivrel binary on a few hundred small random datasets and
-// recomputes by brute force the support of every pattern it prints.  Each
-// printed support must be the true support and reach the threshold.
-//
-// It also mines the closed patterns by brute force and reports (without
-// failing) where the printed set differs, with the smallest such dataset:
-// the tree's equivalence shortcut is a heuristic, and the report shows where
-// it gives way.
+// Exactness: on small random datasets the printed patterns and supports must
+// be exactly the closed frequent patterns that a brute-force miner finds.
+// The datasets include runs of equal codes, empty itemsets and empty
+// sequences.  The real binary is checked as it runs; then the miner runs
+// in-process once per forced way of counting and filling a projection, so
+// that every way is checked, not only the one that small data selects.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <map>
 #include <random>
 #include <set>
@@ -22,195 +17,203 @@
 #include <string>
 #include <vector>
 
+#include "driver/1LPrefixSpan.h"
+#include "test_util.h"
+#include "tests/oracle/closed_oracle.h"
+#include "tree/ClosedSeqTree.h"
+
 namespace {
 
-using Itemset = std::vector<int>;     // ascending, no repeats
-using Sequence = std::vector<Itemset>;
-using Pattern = std::vector<Itemset>;
+using closed_oracle::Pattern;
+using quivrel_test::MakeTempDir;
+using quivrel_test::ReadFile;
+using quivrel_test::RemoveDir;
+using quivrel_test::WriteDataset;
 
-bool Subset(const Itemset& small, const Itemset& big) {
-    return std::includes(big.begin(), big.end(), small.begin(), small.end());
-}
-
-// Greedy earliest matching is optimal for containment of itemset sequences.
-bool Contains(const std::vector<Itemset>& seq, const Pattern& p) {
-    size_t k = 0;
-    for (size_t i = 0; i < seq.size() && k < p.size(); i++) {
-        if (Subset(p[k], seq[i])) k++;
-    }
-    return k == p.size();
-}
-
-int SupportOf(const std::vector<Sequence>& db, const Pattern& p) {
-    int n = 0;
-    for (const Sequence& s : db) n += Contains(s, p) ? 1 : 0;
-    return n;
-}
-
-std::string Text(const Pattern& p) {
-    std::string t;
-    for (const Itemset& s : p) {
-        t += "(";
-        for (size_t i = 0; i < s.size(); i++) t += (i ? " " : "") + std::to_string(s[i]);
-        t += ")";
-    }
-    return t;
-}
-
-// All frequent patterns, by depth-first extension with every item both ways.
-void MineAll(const std::vector<Sequence>& db, int maxItem, double minSup, Pattern& p,
-             std::map<Pattern, int>& out) {
-    for (int x = 0; x <= maxItem; x++) {
-        for (int way = 0; way < 2; way++) {
-            Pattern q = p;
-            if (way == 0) {
-                if (q.empty() || q.back().back() >= x) continue;
-                q.back().push_back(x);  // joins the last itemset
-            } else {
-                q.push_back(Itemset{x});  // starts a new itemset
-            }
-            int sup = SupportOf(db, q);
-            if (sup >= minSup && sup > 0) {
-                out[q] = sup;
-                MineAll(db, maxItem, minSup, q, out);
-            }
-        }
-    }
-}
-
-std::set<Pattern> ClosedOf(const std::map<Pattern, int>& all) {
-    std::set<Pattern> closed;
-    for (const auto& [p, sup] : all) {
-        bool isClosed = true;
-        for (const auto& [q, qsup] : all) {
-            if (qsup == sup && q != p && Contains(q, p)) {
-                isClosed = false;
-                break;
-            }
-        }
-        if (isClosed) closed.insert(p);
-    }
-    return closed;
-}
-
-struct PrintedPattern {
-    Pattern pattern;
-    int support;
-    int itemsets;
+struct RandomCase {
+    std::vector<int> words;
+    int maxItem;
+    double support;
 };
 
-// Parses "<(1 2)(3)>  Num= 5 Support = 2   ItemsetNumber = 2".
-bool ParseLine(const std::string& line, PrintedPattern& out) {
-    if (line.empty() || line[0] != '<') return false;
-    size_t close = line.find('>');
-    std::string body = line.substr(1, close - 1);
-    out.pattern.clear();
-    std::string cur;
-    Itemset set;
-    for (char c : body) {
-        if (c == '(') {
-            set.clear();
-        } else if (c == ' ' || c == ')') {
-            if (!cur.empty()) set.push_back(std::stoi(cur));
-            cur.clear();
-            if (c == ')') out.pattern.push_back(set);
-        } else {
-            cur += c;
+// Three shapes of small data over a handful of codes, by `round`: a few
+// sequences; the same with one item per itemset (the shape that the
+// projection has shortcuts for); many sequences, half of them empty, so that
+// the entries of a projection lie many sequences apart.
+RandomCase MakeCase(std::mt19937& rng, int round) {
+    static const double supports[] = {0.3, 0.5, 0.7, 1.0};
+    const bool oneItemPerItemset = round % 3 == 1;
+    const bool spread = round % 3 == 2;
+    RandomCase c;
+    c.maxItem = 2 + (int)(rng() % 4);
+    c.support = supports[rng() % 4] * (spread ? 0.5 : 1.0);
+    int sequences = spread ? 10 + (int)(rng() % 15) : 2 + (int)(rng() % 6);
+    for (int s = 0; s < sequences; s++) {
+        bool empty = spread ? rng() % 2 == 0 : rng() % 12 == 0;
+        int itemsets = empty ? 0 : 1 + (int)(rng() % 5);
+        for (int i = 0; i < itemsets; i++) {
+            if (rng() % 15 != 0) {  // else an empty itemset
+                std::set<int> items;
+                int k = oneItemPerItemset ? 1 : 1 + (int)(rng() % 3);
+                for (int j = 0; j < k; j++) items.insert((int)(rng() % (c.maxItem + 1)));
+                for (int item : items) {
+                    c.words.push_back(item);
+                    if (!oneItemPerItemset && rng() % 6 == 0) c.words.push_back(item);  // a run
+                }
+            }
+            c.words.push_back(-1);
         }
+        c.words.push_back(-2);
     }
-    size_t s = line.find("Support = ");
-    size_t n = line.find("ItemsetNumber = ");
-    out.support = std::stoi(line.substr(s + 10));
-    out.itemsets = std::stoi(line.substr(n + 16));
-    return true;
+    return c;
 }
 
-std::string DatasetText(const std::vector<Sequence>& db) {
+std::string DatasetText(const std::vector<int>& words) {
     std::ostringstream o;
-    for (const Sequence& s : db) {
-        for (const Itemset& is : s) {
-            for (int x : is) o << x << ' ';
-            o << "-1 ";
-        }
-        o << "-2\n";
-    }
+    for (int w : words) o << w << (w == -2 ? "\n" : " ");
     return o.str();
 }
 
-TEST(BruteForce, PrintedSupportsAreTrueSupportsOnRandomData) {
-    char tmpl[] = "/tmp/quivrel-brute.XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    std::string dir = tmpl;
+// Empty when the pattern lines of `result` are exactly the closed set of the
+// dataset with true supports and itemset counts, else what differs.
+std::string CompareWithClosedSet(const std::string& result, const RandomCase& c) {
+    std::vector<int32_t> words(c.words.begin(), c.words.end());
+    closed_oracle::Dataset db = closed_oracle::FromWords(words);
+    std::map<Pattern, int> truth = closed_oracle::ClosedPatterns(db, c.support * (double)db.size());
+
+    std::ostringstream diff;
+    std::map<Pattern, int> printed;
+    std::istringstream in(result);
+    std::string line;
+    while (std::getline(in, line)) {
+        Pattern p;
+        int support = 0, itemsets = 0;
+        if (!closed_oracle::ParseResultLine(line, p, support, itemsets)) continue;
+        if (itemsets != (int)p.size()) diff << "wrong itemset count: " << line << "\n";
+        if (!printed.emplace(p, support).second) diff << "printed twice: " << line << "\n";
+    }
+    for (const auto& [p, support] : printed) {
+        auto it = truth.find(p);
+        if (it == truth.end())
+            diff << "not closed: " << closed_oracle::Text(p) << " " << support << "\n";
+        else if (it->second != support)
+            diff << "support of " << closed_oracle::Text(p) << ": " << support << ", truth "
+                 << it->second << "\n";
+    }
+    for (const auto& [p, support] : truth)
+        if (printed.count(p) == 0) diff << "missing: " << closed_oracle::Text(p) << " " << support << "\n";
+    if (diff.str().empty()) return "";
+    return diff.str() + "support " + std::to_string(c.support) + ", dataset:\n" +
+           DatasetText(c.words);
+}
+
+TEST(BruteForce, BinaryPrintsExactlyTheClosedSet) {
+    std::string dir = MakeTempDir("brute");
+    ASSERT_FALSE(dir.empty());
     std::mt19937 rng(12345);
-    const double supports[] = {0.3, 0.5, 0.7, 1.0};
-    int runs = 0, mismatches = 0;
-    std::string smallest;
-    size_t smallestWords = SIZE_MAX;
-
     for (int round = 0; round < 300; round++) {
-        int maxItem = 2 + (int)(rng() % 4);
-        std::vector<Sequence> db(2 + rng() % 6);
-        std::vector<int32_t> words;
-        for (Sequence& s : db) {
-            s.resize(1 + rng() % 5);
-            for (Itemset& is : s) {
-                std::set<int> items;
-                int k = 1 + (int)(rng() % 3);
-                for (int j = 0; j < k; j++) items.insert((int)(rng() % (maxItem + 1)));
-                is.assign(items.begin(), items.end());
-                words.insert(words.end(), is.begin(), is.end());
-                words.push_back(-1);
-            }
-            words.push_back(-2);
-        }
-        double support = supports[rng() % 4];
-        double minSup = support * (double)db.size();
-
-        std::string data = dir + "/data.bin";
-        FILE* f = fopen(data.c_str(), "wb");
-        fwrite(words.data(), 4, words.size(), f);
-        fclose(f);
-        char cmd[512];
+        RandomCase c = MakeCase(rng, round);
+        WriteDataset(dir + "/data.bin", c.words);
+        char cmd[1024];
         snprintf(cmd, sizeof cmd, "cd '%s' && '%s' data.bin %g %d > stdout.txt 2>&1", dir.c_str(),
-                 QUIVREL_BIN_PATH, support, maxItem);
-        ASSERT_EQ(system(cmd), 0) << DatasetText(db);
-        runs++;
+                 QUIVREL_BIN_PATH, c.support, c.maxItem);
+        ASSERT_EQ(system(cmd), 0) << DatasetText(c.words);
+        ASSERT_EQ(CompareWithClosedSet(ReadFile(dir + "/ClosedMaxset.txt"), c), "")
+            << "round " << round;
+    }
+    RemoveDir(dir);
+}
 
-        std::ifstream in(dir + "/ClosedMaxset.txt");
-        std::string line;
-        std::set<Pattern> printed;
-        while (std::getline(in, line)) {
-            PrintedPattern pp;
-            if (!ParseLine(line, pp)) continue;
-            int truth = SupportOf(db, pp.pattern);
-            ASSERT_EQ(pp.support, truth) << line << "\n" << DatasetText(db) << "support " << support;
-            ASSERT_GE(pp.support, minSup) << line;
-            ASSERT_EQ(pp.itemsets, (int)pp.pattern.size()) << line;
-            printed.insert(pp.pattern);
-        }
-
-        std::map<Pattern, int> all;
-        Pattern empty;
-        MineAll(db, maxItem, minSup, empty, all);
-        std::set<Pattern> closed = ClosedOf(all);
-        if (closed != printed) {
-            mismatches++;
-            if (words.size() < smallestWords) {
-                smallestWords = words.size();
-                std::ostringstream o;
-                o << "support " << support << ", item count " << maxItem << "\n"
-                  << DatasetText(db) << "printed:";
-                for (const Pattern& p : printed) o << ' ' << Text(p);
-                o << "\nclosed:";
-                for (const Pattern& p : closed) o << ' ' << Text(p);
-                smallest = o.str();
-            }
+// Whole runs in-process with a forced projection strategy.
+class ForcedStrategy : public ::testing::Test {
+protected:
+    std::string dir, oldCwd;
+    void SetUp() override {
+        char buf[4096];
+        ASSERT_NE(getcwd(buf, sizeof buf), nullptr);
+        oldCwd = buf;
+        dir = MakeTempDir("brute-strategy");
+        ASSERT_EQ(chdir(dir.c_str()), 0);
+        root = currentLevel = nullptr;  // other tests own their trees
+        reverseTable = nullptr;
+        ResetRun();
+    }
+    void TearDown() override {
+        SetProjectionStrategy(ProjectionStrategy());
+        ResetRun();
+        ASSERT_EQ(chdir(oldCwd.c_str()), 0);
+        RemoveDir(dir);
+    }
+    // Mines random datasets of all three shapes and checks each result
+    // against the closed set.
+    void CheckRandomRuns(const ProjectionStrategy& strategy, unsigned seed) {
+        SetProjectionStrategy(strategy);
+        std::mt19937 rng(seed);
+        for (int round = 0; round < 150; round++) {
+            RandomCase c = MakeCase(rng, round);
+            WriteDataset("data.bin", c.words);
+            std::string support = std::to_string(c.support), items = std::to_string(c.maxItem);
+            char prog[] = "quivrel", data[] = "data.bin";
+            char* argv[] = {prog, data, support.data(), items.data(), nullptr};
+            testing::internal::CaptureStdout();
+            int status = QuivrelMain(4, argv);
+            testing::internal::GetCapturedStdout();
+            ASSERT_EQ(status, 0) << DatasetText(c.words);
+            ASSERT_EQ(CompareWithClosedSet(ReadFile("ClosedMaxset.txt"), c), "") << "round " << round;
+            ResetRun();
         }
     }
-    std::string cleanup = "rm -rf '" + dir + "'";
-    ASSERT_EQ(system(cleanup.c_str()), 0);
-    printf("%d runs; printed set differs from the brute-force closed set in %d\n", runs, mismatches);
-    if (!smallest.empty()) printf("smallest such dataset:\n%s\n", smallest.c_str());
+};
+
+using S = ProjectionStrategy;
+
+TEST_F(ForcedStrategy, TableCountsTableFill) {
+    S s;
+    s.count = S::kCountTable;
+    s.fill = S::kFillTables;
+    CheckRandomRuns(s, 1);
+}
+
+TEST_F(ForcedStrategy, MaskCountsFillByItemWithTable) {
+    S s;
+    s.count = S::kCountMask;
+    s.fill = S::kFillByItem;
+    s.wholeIntra = 1;
+    CheckRandomRuns(s, 2);
+}
+
+TEST_F(ForcedStrategy, CandidateMarksScanFillNotedIntraCodes) {
+    S s;
+    s.count = S::kCountMarks;
+    s.fill = S::kFillScan;
+    s.wholeIntra = -1;
+    CheckRandomRuns(s, 3);
+}
+
+TEST_F(ForcedStrategy, AllCodesScanFillSequenceSearch) {
+    S s;
+    s.count = S::kCountAllCodes;
+    s.fill = S::kFillScan;
+    s.wholeIntra = 1;
+    s.ignoreSeqHints = true;
+    CheckRandomRuns(s, 4);
+}
+
+TEST_F(ForcedStrategy, NoTablesFillByItem) {
+    S s;
+    s.noTables = true;
+    s.count = S::kCountMask;
+    s.fill = S::kFillByItem;
+    s.ignoreSeqHints = true;
+    CheckRandomRuns(s, 5);
+}
+
+TEST_F(ForcedStrategy, GeneralScansOnEveryShape) {
+    S s;
+    s.generalItemsets = true;
+    s.count = S::kCountMarks;
+    s.fill = S::kFillScan;
+    CheckRandomRuns(s, 6);
 }
 
 }  // namespace

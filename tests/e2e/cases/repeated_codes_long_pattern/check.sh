@@ -1,0 +1,1 @@
+bash "$CASE_DIR/../../oracle_check.sh"
