@@ -4,5 +4,7 @@
 for fd in $(ls /proc/$$/fd); do
     [ "$fd" -gt 2 ] && eval "exec $fd>&-" 2> /dev/null
 done
+# The leak check of a sanitizer build needs descriptors of its own at exit.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
 ulimit -n 5
 exec "$QUIVREL" "$@"
