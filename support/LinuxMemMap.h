@@ -14,7 +14,8 @@
 struct mem_map {
     int CurWnd;             // always 0: the data always start at file offset 0
     long long FileSize;     // size of the whole file in bytes
-    size_t MapSize;         // bytes held in memory: the whole file
+    size_t MapSize;         // bytes of data in memory: the whole file
+    size_t HeldSize;        // bytes of memory held for them (rounded up)
     int* LastAddr;          // just past the last whole word
     int* StartOfMap;        // first word of the data (file offset 0)
     int FileDesc;           // read-only descriptor, open until CloseMemMap
