@@ -48,13 +48,19 @@ static long long ModTimeNs(const struct stat& st) {
 
 // Reads the whole file into anonymous private memory.  A file that ends
 // before its size said has changed under the run.
-// The snapshot is held in 2 MiB aligned memory marked for huge pages: the
-// scans jump all over the data, and with 4 KiB pages the address
+// A snapshot of some megabytes is held in 2 MiB aligned memory marked for
+// huge pages: the scans jump all over the data, and with 4 KiB pages the address
 // translations cost more than the page-cache mapping, whose pages the kernel
 // maps in batches.
 static const size_t kHugePage = (size_t)2 << 20;
 
 static void* AllocSnapshot(size_t size, size_t* held) {
+    if (size < 2 * kHugePage) {
+        // Small data: few translations to save, and a huge page would only
+        // add the clearing of memory that is never used.
+        *held = size;
+        return mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    }
     size_t rounded = (size + kHugePage - 1) / kHugePage * kHugePage;
     void* raw = mmap(nullptr, rounded + kHugePage, PROT_READ | PROT_WRITE,
                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
