@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <exception>
 #include <vector>
 
 #include "driver/CommandLine.h"
@@ -25,6 +26,7 @@ FILE* gpResultFile = nullptr;
 int n_proj_db = 0;
 
 static const char kResultFileName[] = "ClosedMaxset.txt";
+static const char kErrorLogName[] = "error.tmp";
 static const double kBytesPerMB = 1048576.0;
 
 // ---------------------------------------------------------------------------
@@ -128,12 +130,49 @@ void MineFirstLevel(PROJ_DB* records, int count) {
 // Set-up and tear-down
 // ---------------------------------------------------------------------------
 
+// The run's two output files must not be the dataset: opening them would
+// empty or replace it before it is read.  Checked before either is opened;
+// the message can only go to standard error.
+static void RefuseDatasetAsOutput(const char* path) {
+    struct stat data;
+    if (stat(path, &data) != 0) return;  // the mapping reports it
+    const char* outputs[2] = {kErrorLogName, kResultFileName};
+    for (const char* output : outputs) {
+        struct stat out;
+        if (stat(output, &out) == 0 && out.st_dev == data.st_dev && out.st_ino == data.st_ino) {
+            fprintf(stderr,
+                    "quivrel: Refusing to mine '%s': it is the same file as %s, which the run "
+                    "writes.\n",
+                    path, output);
+            FatalExit(-1);
+        }
+    }
+}
+
+// The result is renamed over "ClosedMaxset.txt" at the end; a symbolic link,
+// a directory or any other non-regular file there is refused before mining.
+static void CheckResultPath() {
+    struct stat st;
+    if (lstat(kResultFileName, &st) != 0) return;  // not there yet: fine
+    if (S_ISLNK(st.st_mode)) {
+        LogError("Refusing to write %s: it is a symbolic link.\n", kResultFileName);
+        FatalExit(-1);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        LogError("Refusing to write %s: it is not a regular file.\n", kResultFileName);
+        FatalExit(-1);
+    }
+}
+
 void InitApp(const char* path, double support, int itemcount) {
     CreateTimers(3);
     bool fromData = itemcount == kItemCountAuto;
     if (fromData) itemcount = INT_MAX;
     gN_ITEMS = itemcount < INT_MAX ? itemcount + 1 : INT_MAX;
-    gpErrFile = file_open("error.tmp", "w");
+    RefuseDatasetAsOutput(path);
+    OpenErrorLog();
+    InstallRunSignalHandlers();
+    CheckResultPath();
     // Every code that occurs gets a row in the per-item tables, whose row
     // count is an int: the code INT_MAX cannot have one, so it is refused as
     // a code above the item count.
@@ -167,10 +206,8 @@ void CloseApp() {
         buf_idx = nullptr;
     }
     CloseProjDB();
-    if (gpErrFile != nullptr) {
-        fclose(gpErrFile);
-        gpErrFile = nullptr;
-    }
+    CloseErrorLog();
+    RestoreSignalHandlers();
 }
 
 void ResetRun() {
@@ -197,13 +234,17 @@ static void WriteResultFile(double totalSeconds) {
     int fd = mkstemp(tmpName);
     FILE* file = fd >= 0 ? fdopen(fd, "w") : nullptr;
     if (file == nullptr) {
+        int err = errno;
         if (fd >= 0) {
             close(fd);
             unlink(tmpName);
         }
-        fprintf(gpErrFile, "Fail to open file %s with mode %s\n", kResultFileName, "w");
+        LogError("Fail to open file %s with mode %s\n", kResultFileName, "w");
+        errno = err;
+        ReportError();
         FatalExit(-1);
     }
+    SetTempResultForSignals(tmpName);
     // mkstemp creates the file for the owner only; give it the permissions
     // that a plain fopen would.
     mode_t mask = umask(0);
@@ -237,9 +278,10 @@ static void WriteResultFile(double totalSeconds) {
         failed = true;
         err = errno;
     }
+    if (failed) unlink(tmpName);
+    SetTempResultForSignals(nullptr);
     if (failed) {
-        unlink(tmpName);
-        fprintf(gpErrFile, "Fail to write file %s: %s\n", kResultFileName, strerror(err));
+        LogError("Fail to write file %s: %s\n", kResultFileName, strerror(err));
         FatalExit(-1);
     }
 }
@@ -300,8 +342,21 @@ static int RunQuivrel(int argc, char** argv) {
         if (options.progress) progress.reset(new ProgressLine(stderr));
         MineFirstLevel(first, count);
     }
-    assert(n_total_mem == 0 && "every projection buffer is released after mining");
+    // Every projection buffer is given back by the end of mining; a count
+    // left over means the accounting or a release went wrong, and the
+    // figures printed from it would be wrong too.
+    if (n_total_mem != 0) {
+        LogError("Internal error: %d bytes of projection memory still held after mining.\n",
+                 n_total_mem);
+        FatalExit(-1);
+    }
     assert(currentLevel == root);
+    // A mapped dataset that changed under the run may have given wrong
+    // patterns: no result replaces the previous one.
+    if (MemMapFileChanged(pDatasetMemMap)) {
+        ReportDatasetChanged(options.path);
+        FatalExit(1);
+    }
 
     double totalSeconds = (double)GetTimeDiff(0);
     PrintStatistics(totalSeconds);
@@ -315,9 +370,10 @@ static int RunQuivrel(int argc, char** argv) {
 
     // Standard output may be a file or a pipe: a failed write is a failed run.
     if (fflush(stdout) != 0 || ferror(stdout)) {
-        fprintf(gpErrFile, "Fail to write standard output: %s\n", strerror(errno));
+        LogError("Fail to write standard output: %s\n", strerror(errno));
         FatalExit(-1);
     }
+    ClearErrorLog();  // the run is complete
     if (options.summary) {
         long long closed = 0;
         for (int n : closed_maxFreq) closed += n;
@@ -335,5 +391,11 @@ int QuivrelMain(int argc, char** argv) {
     } catch (const RunAbort& abort) {
         fflush(stdout);
         return abort.status;
+    } catch (const std::exception& e) {
+        // Nothing should get here (allocations fail through OutOfMemory);
+        // if something does, it is still reported, never a silent abort.
+        LogError("Internal error: %s\n", e.what());
+        fflush(stdout);
+        return -1;
     }
 }

@@ -28,10 +28,9 @@ static const char kHelp[] =
 // Writes one line to the error log "error.tmp" (opened afresh) and to
 // standard output, and ends the run with -1.  Used before the run starts.
 [[noreturn]] static void RejectCommandLine(const char* logLine, const char* stdoutLine) {
-    gpErrFile = file_open("error.tmp", "w");
-    fputs(logLine, gpErrFile);
-    fclose(gpErrFile);
-    gpErrFile = nullptr;
+    OpenErrorLog();
+    LogError("%s", logLine);
+    CloseErrorLog();
     fputs(stdoutLine, stdout);
     FatalExit(-1);
 }

@@ -359,12 +359,12 @@ void ReleaseBuffers(PROJ_DB* db) {
 // ---- validation of the dataset ----
 
 [[noreturn]] __attribute__((format(printf, 1, 2))) void RejectDataset(const char* format, ...) {
-    FILE* log = gpErrFile != nullptr ? gpErrFile : stdout;
+    static char text[8192];
     va_list args;
     va_start(args, format);
-    vfprintf(log, format, args);
+    vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    fflush(log);
+    LogError("%s", text);
     FatalExit(1);
 }
 
@@ -375,6 +375,12 @@ void ValidateDataset(const char* path, int itemcount) {
     if (size % 4 != 0) {
         RejectDataset("Malformed dataset '%s': size of %lld bytes is not a multiple of 4.\n",
                       path, size);
+    }
+    // Positions are kept as int word offsets by the projection steps.
+    if (size / 4 > (long long)INT_MAX) {
+        RejectDataset("Dataset '%s' holds %lld words, more than the %d words that can be "
+                      "mined in one run.\n",
+                      path, size / 4, INT_MAX);
     }
     const int* start = GetStartOfMap(pDatasetMemMap);
     const int* end = GetLastAddrOfMap(pDatasetMemMap);
@@ -451,19 +457,18 @@ static void RefuseSparseCodes(size_t rows) {
     unsigned long long memory = (unsigned long long)pages * (unsigned long long)pageSize;
     unsigned long long need = (unsigned long long)rows * kTableBytesPerCode;
     if (need <= memory / 4) return;
-    fprintf(gpErrFile != nullptr ? gpErrFile : stdout,
-            "Item codes up to %d need %llu MB of per-item tables, more than a quarter of this "
-            "machine's memory; renumber the items densely (quivrel-convert renumber IN.bin "
-            "OUT.bin) and mine the renumbered file.\n",
-            gDatasetShape.maxItem, need / 1048576);
+    LogError("Item codes up to %d need %llu MB of per-item tables, more than a quarter of this "
+             "machine's memory; renumber the items densely (quivrel-convert renumber IN.bin "
+             "OUT.bin) and mine the renumbered file.\n",
+             gDatasetShape.maxItem, need / 1048576);
     FatalExit(-1);
 }
 
 long long InitProjDB(const char* path, int itemcount) {
-    return InitProjDBWithLimit(path, itemcount, kDatasetWindowLimit);
+    return InitProjDBWithLimit(path, itemcount, DatasetSnapshotLimit());
 }
 
-long long InitProjDBWithLimit(const char* path, int itemcount, unsigned int limit) {
+long long InitProjDBWithLimit(const char* path, int itemcount, unsigned long long limit) {
     pDatasetMemMap = CreateMemMap(path, limit);
     ValidateDataset(path, itemcount);
 

@@ -94,8 +94,9 @@ extern DatasetShape gDatasetShape;
 // sizes and allocates the per-item tables and returns the file's size in
 // bytes.  `itemcount` is the largest item code the caller allows.
 long long InitProjDB(const char* path, int itemcount);
-// Same, with an explicit window limit (tests use a small one).
-long long InitProjDBWithLimit(const char* path, int itemcount, unsigned int limit);
+// Same, with an explicit snapshot limit (files above it are mapped, not read
+// into private memory; tests use a small one).
+long long InitProjDBWithLimit(const char* path, int itemcount, unsigned long long limit);
 // Frees the per-item tables and unmaps the dataset.
 void CloseProjDB();
 

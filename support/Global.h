@@ -37,19 +37,54 @@ long double GetTimeDiff(int slot);
 // Seconds between two readings, computed as GetTimeDiff does.
 long double TimeBetween(const TimerSlot& start, const TimerSlot& now);
 
-// Writes strerror(errno) and a line end to the error log.
+// The one way a failure reaches the user: formats one or more lines, writes
+// them to the error log (to standard output while the log is not open, as
+// before it existed) and, each line prefixed "quivrel: ", to standard error.
+// The first message of a run replaces the log's "run in progress" line.
+void LogError(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Writes strerror(errno) and a line end through LogError.
 void ReportError();
 
+// Opens "error.tmp" in the current directory for a run: refuses a symbolic
+// link or anything that is not a regular file (message on standard error,
+// exit -1), takes an exclusive lock on it so that a second run in the same
+// directory refuses at once naming the running one, then empties it and
+// writes "quivrel run in progress (pid N), started at ..." until the run
+// ends.  Sets gpErrFile.
+void OpenErrorLog();
+// Empties the error log: the run completed.
+void ClearErrorLog();
+// Closes the error log (and drops its lock); null gpErrFile does nothing.
+void CloseErrorLog();
+
+// Signals that end a run early.  SIGINT and SIGTERM remove `tempResult` (when
+// one is registered), write "Run interrupted by signal N." to the error log
+// and standard error and exit with 128+N.  SIGBUS, raised when the mapped
+// dataset shrinks under the run, reports the dataset named by
+// SetDatasetForSignals as changed and exits with 1.
+void InstallRunSignalHandlers();
+void RestoreSignalHandlers();
+// The temporary result file to remove when a signal ends the run (null: none).
+void SetTempResultForSignals(const char* name);
+void SetDatasetForSignals(const char* path);
+// The message for a dataset that changed while it was mined.
+void ReportDatasetChanged(const char* path);
+
 // fopen that never returns null: on failure it reports
-// "Fail to open file %s with mode %s\n" (to the error log when it is open,
-// else to standard output) and ends the run with -1.
+// "Fail to open file %s with mode %s\n" and the system's reason on a line of
+// its own (through LogError) and ends the run with -1.
 FILE* file_open(const char* path, const char* mode);
 
 // malloc that never returns null for a non-zero size: a size of 0 gives null
 // without a message; a failed allocation reports
 // "Fail to allocate memory with size %i\n" (the byte count, printed in full
-// even beyond the int range) and ends the run with -1.
+// even beyond the int range) and ends the run with -1.  The program's
+// operator new fails the same way, so a node or a vector that cannot grow
+// ends the run with this message too.
 void* checked_alloc(size_t size);
+// Reports a failed allocation of `size` bytes and ends the run with -1.
+[[noreturn]] void OutOfMemory(size_t size);
 // Grows (or shrinks) a buffer obtained from checked_alloc, with the same
 // failure handling.  A new size of 0 frees the buffer and returns null.
 void* checked_realloc(void* ptr, size_t size);

@@ -1,80 +1,171 @@
-// Read-only mapping of the dataset file (one window from offset 0).
+// The dataset file in memory: a private snapshot, or a whole shared mapping.
 #include "support/LinuxMemMap.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "support/Global.h"
 
-// Messages go to the error log; before it is open (only in tests), to stdout.
-static FILE* MapErrorStream() {
-    return gpErrFile != nullptr ? gpErrFile : stdout;
+unsigned long long DatasetSnapshotLimit() {
+    unsigned long long limit = kSnapshotLimit;
+    long pages = sysconf(_SC_PHYS_PAGES);
+    long pageSize = sysconf(_SC_PAGESIZE);
+    if (pages > 0 && pageSize > 0)
+        limit = std::min(limit, (unsigned long long)pages * (unsigned long long)pageSize / 4);
+    struct rlimit rl;
+    if (getrlimit(RLIMIT_AS, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY)
+        limit = std::min(limit, (unsigned long long)rl.rlim_cur / 4);
+    if (getrlimit(RLIMIT_DATA, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY)
+        limit = std::min(limit, (unsigned long long)rl.rlim_cur / 4);
+    return limit;
 }
 
-mem_map* CreateMemMap(const char* path, unsigned int limit) {
-    mem_map* map = (mem_map*)checked_alloc(sizeof(mem_map));
+static long long ModTimeNs(const struct stat& st) {
+    return (long long)st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
+}
 
-    map->FileDesc = open(path, O_RDONLY);
-    if (map->FileDesc < 0) {
+// Ends the run for a file that cannot be taken into memory: the message, the
+// system's reason, status 1.
+[[noreturn]] static void FailView(mem_map* map, int err) {
+    LogError("Failed to create view of memory map-file.\n");
+    errno = err;
+    ReportError();
+    close(map->FileDesc);
+    free(map->Path);
+    free(map);
+    FatalExit(1);
+}
+
+// Reads the whole file into anonymous private memory.  A file that ends
+// before its size said has changed under the run.
+// A snapshot of some megabytes is held in 2 MiB aligned memory marked for
+// huge pages: the scans jump all over the data, and with 4 KiB pages the address
+// translations cost more than the page-cache mapping, whose pages the kernel
+// maps in batches.
+static const size_t kHugePage = (size_t)2 << 20;
+
+static void* AllocSnapshot(size_t size, size_t* held) {
+    if (size < 2 * kHugePage) {
+        // Small data: few translations to save, and a huge page would only
+        // add the clearing of memory that is never used.
+        *held = size;
+        return mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    }
+    size_t rounded = (size + kHugePage - 1) / kHugePage * kHugePage;
+    void* raw = mmap(nullptr, rounded + kHugePage, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) return MAP_FAILED;
+    // Keep the aligned part only.
+    uintptr_t at = (uintptr_t)raw;
+    uintptr_t aligned = (at + kHugePage - 1) / kHugePage * kHugePage;
+    if (aligned > at) munmap(raw, aligned - at);
+    size_t tail = (at + rounded + kHugePage) - (aligned + rounded);
+    if (tail > 0) munmap((void*)(aligned + rounded), tail);
+    madvise((void*)aligned, rounded, MADV_HUGEPAGE);
+    *held = rounded;
+    return (void*)aligned;
+}
+
+static void ReadSnapshot(mem_map* map) {
+    void* start = AllocSnapshot(map->MapSize, &map->HeldSize);
+    if (start == MAP_FAILED) {
+        // The data are counted as an allocation of their size.
         int err = errno;
-        fprintf(MapErrorStream(), "Failed to open memory file '%s'.\n", path);
-        errno = err;
-        ReportError();
-        free(map);
-        FatalExit(1);
-    }
-    map->CurWnd = 0;
-    off_t size = lseek(map->FileDesc, 0, SEEK_END);
-    lseek(map->FileDesc, 0, SEEK_SET);
-    map->FileSize = size < 0 ? 0 : (long long)size;
-    map->MapSize = map->FileSize <= (long long)limit ? (unsigned int)map->FileSize : limit;
-
-    void* start = mmap(nullptr, map->MapSize, PROT_READ, MAP_SHARED, map->FileDesc, 0);
-    if (map->MapSize == 0 || start == MAP_FAILED) {
-        // A mapping of 0 bytes fails too: an empty file ends here.
-        int err = map->MapSize == 0 ? EINVAL : errno;
-        fprintf(MapErrorStream(), "Failed to create view of memory map-file.\n");
-        errno = err;
-        ReportError();
         close(map->FileDesc);
+        free(map->Path);
+        size_t size = map->MapSize;
         free(map);
-        FatalExit(1);
+        errno = err;
+        OutOfMemory(size);
     }
-    map->StartOfMap = (int*)start;
-
-    if (map->FileSize <= (long long)limit) {
-        // The whole file is mapped.  A trailing part of a word (a size that
-        // is not a multiple of 4) is not data; the dataset check rejects it.
-        map->LastAddr = map->StartOfMap + map->FileSize / 4;
-    } else {
-        // The file is larger than the window: the data ends after the last
-        // sequence terminator inside it, so that no sequence is cut in two.
-        int* p = map->StartOfMap + map->MapSize / 4;
-        while (p > map->StartOfMap && p[-1] != -2) --p;
-        if (p == map->StartOfMap) {
-            fprintf(MapErrorStream(),
-                    "Malformed dataset '%s': no complete sequence within the first %u bytes.\n",
-                    path, map->MapSize);
-            munmap(map->StartOfMap, map->MapSize);
+    char* bytes = (char*)start;
+    size_t done = 0;
+    while (done < map->MapSize) {
+        ssize_t n = pread(map->FileDesc, bytes + done, map->MapSize - done, (off_t)done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            int err = n < 0 ? errno : 0;
+            munmap(start, map->HeldSize);
+            if (err != 0) FailView(map, err);
+            ReportDatasetChanged(map->Path);
             close(map->FileDesc);
+            free(map->Path);
             free(map);
             FatalExit(1);
         }
-        map->LastAddr = p;
+        done += (size_t)n;
     }
+    mprotect(start, map->HeldSize, PROT_READ);
+    map->StartOfMap = (int*)start;
+}
+
+mem_map* CreateMemMap(const char* path, unsigned long long snapshotLimit) {
+    mem_map* map = (mem_map*)checked_alloc(sizeof(mem_map));
+    memset(map, 0, sizeof *map);
+    map->FileDesc = open(path, O_RDONLY | O_CLOEXEC);
+    if (map->FileDesc < 0) {
+        int err = errno;
+        LogError("Failed to open memory file '%s'.\n", path);
+        errno = err;
+        ReportError();
+        free(map);
+        FatalExit(1);
+    }
+    map->Path = strdup(path);
+    if (map->Path == nullptr) OutOfMemory(strlen(path) + 1);
+    map->CurWnd = 0;
+    struct stat st;
+    if (fstat(map->FileDesc, &st) != 0) FailView(map, errno);
+    // Only regular files have a size to take in (a pipe reads as empty).
+    map->FileSize = S_ISREG(st.st_mode) ? (long long)st.st_size : 0;
+    map->ModTimeNs = ModTimeNs(st);
+    if (map->FileSize == 0) FailView(map, EINVAL);  // nothing to map
+    if ((unsigned long long)map->FileSize > (unsigned long long)SIZE_MAX) FailView(map, EFBIG);
+    map->MapSize = (size_t)map->FileSize;
+
+    if ((unsigned long long)map->FileSize <= snapshotLimit) {
+        map->Snapshot = true;
+        ReadSnapshot(map);
+    } else {
+        void* start = mmap(nullptr, map->MapSize, PROT_READ, MAP_SHARED, map->FileDesc, 0);
+        if (start == MAP_FAILED) FailView(map, errno);
+        map->StartOfMap = (int*)start;
+        map->HeldSize = map->MapSize;
+        // A truncation under the run shows as SIGBUS on the lost pages.
+        SetDatasetForSignals(path);
+    }
+    // A trailing part of a word (a size that is not a multiple of 4) is not
+    // data; the dataset check rejects it.
+    map->LastAddr = map->StartOfMap + map->FileSize / 4;
     return map;
+}
+
+bool MemMapFileChanged(const mem_map* map) {
+    if (map == nullptr || map->Snapshot) return false;
+    // The file held open is the one mapped: a new file renamed over its
+    // name leaves the mapped data as they were.
+    struct stat held;
+    if (fstat(map->FileDesc, &held) != 0) return true;
+    return (long long)held.st_size != map->FileSize || ModTimeNs(held) != map->ModTimeNs;
 }
 
 void CloseMemMap(mem_map** map) {
     if (map == nullptr) return;
     if (*map != nullptr) {
-        if ((*map)->StartOfMap != nullptr) munmap((*map)->StartOfMap, (*map)->MapSize);
+        if ((*map)->StartOfMap != nullptr) munmap((*map)->StartOfMap, (*map)->HeldSize);
+        if (!(*map)->Snapshot) SetDatasetForSignals(nullptr);
         close((*map)->FileDesc);
+        free((*map)->Path);
         free(*map);
         *map = nullptr;
     }

@@ -1,29 +1,52 @@
-// Read-only mapping of the dataset file.  The window always starts at file
-// offset 0 and is at most `limit` bytes long; when the file is larger, the
-// usable data ends after the last sequence terminator (-2) in the window so
-// that no scan meets a sequence cut in two.
+// The dataset file in memory, read-only, whole.  A file of at most the
+// snapshot limit is read into private memory, so that whatever happens to
+// the file while it is mined (overwritten in place, truncated, replaced) the
+// run sees the data as they were when it started.  A larger file is mapped
+// in one piece, shared; a change to it is detected (a truncation raises
+// SIGBUS, which the run reports; size and modification time are checked
+// again at the end) instead of prevented.
 #ifndef QUIVREL_LINUXMEMMAP_H
 #define QUIVREL_LINUXMEMMAP_H
 
+#include <cstddef>
+#include <ctime>
+
 struct mem_map {
-    int CurWnd;             // number of the current window, always 0
+    int CurWnd;             // always 0: the data always start at file offset 0
     long long FileSize;     // size of the whole file in bytes
-    unsigned int MapSize;   // bytes mapped: min(FileSize, limit)
-    int* LastAddr;          // just past the last usable word
+    size_t MapSize;         // bytes of data in memory: the whole file
+    size_t HeldSize;        // bytes of memory held for them (rounded up)
+    int* LastAddr;          // just past the last whole word
     int* StartOfMap;        // first word of the data (file offset 0)
     int FileDesc;           // read-only descriptor, open until CloseMemMap
+    bool Snapshot;          // data read into private memory, not mapped
+    long long ModTimeNs;    // modification time when the data were taken
+    char* Path;             // the path as given, for messages
 };
 
-// The window limit of a run: 1.5 GiB.
-const unsigned int kDatasetWindowLimit = 1610612736u;
+// Files up to this size are read into private memory (lowered further by a
+// share of the machine's memory and of the process's limits, see
+// DatasetSnapshotLimit); larger ones are mapped.
+const unsigned long long kSnapshotLimit = 1610612736ull;  // 1.5 GiB
 
-// Opens and maps `path`.  Never returns null: a file that cannot be opened or
-// mapped, or a window that holds no complete sequence, ends the run with
-// status 1 and a message in the error log.
-mem_map* CreateMemMap(const char* path, unsigned int limit);
-// Unmaps, closes and releases *map, then sets *map to null.  A null map or
-// *map does nothing.
+// The snapshot limit of a run: kSnapshotLimit, a quarter of the physical
+// memory or a quarter of the address-space or data limit of the process,
+// whichever is least.
+unsigned long long DatasetSnapshotLimit();
+
+// Opens `path` and takes its data into memory: read into private memory when
+// the file is at most `snapshotLimit` bytes, else mapped whole.  Never
+// returns null: a file that cannot be opened, read or mapped ends the run
+// with status 1 and a message in the error log.
+mem_map* CreateMemMap(const char* path, unsigned long long snapshotLimit);
+// Releases the data, closes and frees *map, then sets *map to null.  A null
+// map or *map does nothing.
 void CloseMemMap(mem_map** map);
+
+// Whether the file of a mapped (not snapshot) dataset has changed since it
+// was mapped: its size or modification time differ.  A snapshot never
+// changes.
+bool MemMapFileChanged(const mem_map* map);
 
 int* GetStartOfMap(const mem_map* map);
 int* GetLastAddrOfMap(const mem_map* map);

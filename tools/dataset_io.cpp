@@ -115,7 +115,8 @@ bool TempFile::write(const char* data, size_t size, std::string& err) {
   return true;
 }
 
-bool TempFile::commit(std::string& err) {
+bool TempFile::finish(std::string& err) {
+  if (fd_ < 0) return true;
   const int fd = fd_;
   fd_ = -1;
   if (::close(fd) != 0) {
@@ -123,6 +124,74 @@ bool TempFile::commit(std::string& err) {
     discard();
     return false;
   }
+  return true;
+}
+
+bool TempFile::commit_all(const std::vector<TempFile*>& files, std::string& err) {
+  for (TempFile* f : files) {
+    if (!f->finish(err)) return false;
+    struct stat st;
+    if (::stat(f->target_.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      err = f->target_ + ": cannot create: " + std::strerror(EISDIR);
+      return false;
+    }
+  }
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (!files[i]->commit(err)) {
+      for (size_t j = 0; j < i; ++j) ::unlink(files[j]->target_.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+// The identity of a path for same_file: device and inode when it exists.
+static bool path_identity(const std::string& path, struct stat& st) {
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+// The absolute place of a path that may not exist yet: its directory
+// resolved, then its name.
+static std::string resolved_place(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  char* real = ::realpath(dir.c_str(), nullptr);
+  std::string place = (real != nullptr ? std::string(real) : dir) + "/" + name;
+  std::free(real);
+  return place;
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+  if (a == "-" || b == "-") return false;
+  struct stat sa, sb;
+  const bool ha = path_identity(a, sa), hb = path_identity(b, sb);
+  if (ha && hb) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  if (ha != hb) return false;
+  return resolved_place(a) == resolved_place(b);
+}
+
+bool check_outputs(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs,
+                   std::string& err) {
+  for (size_t o = 0; o < outputs.size(); ++o) {
+    for (const std::string& in : inputs) {
+      if (same_file(in, outputs[o])) {
+        err = outputs[o] + ": is the input " + in + "; refusing to overwrite it";
+        return false;
+      }
+    }
+    for (size_t p = 0; p < o; ++p) {
+      if (same_file(outputs[p], outputs[o])) {
+        err = outputs[o] + ": is also the output " + outputs[p] + "; give each output its own file";
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+bool TempFile::commit(std::string& err) {
+  if (!finish(err)) return false;
   if (std::rename(name_.c_str(), target_.c_str()) != 0) {
     err = target_ + ": cannot create: " + std::strerror(errno);
     discard();
@@ -273,6 +342,10 @@ int run_tobin(const std::string& txt_path, const std::string& bin_path, std::ist
               std::ostream& err) {
   std::vector<int32_t> words;
   std::string why;
+  if (!check_outputs({txt_path}, {bin_path}, why)) {
+    err << "quivrel-convert: " << why << "\n";
+    return 1;
+  }
   bool ok;
   if (txt_path == "-") {
     ok = parse_text(stdin_stream, "-", words, why);

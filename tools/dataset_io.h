@@ -42,14 +42,33 @@ class TempFile {
 
   bool open(const std::string& target, std::string& err);
   bool write(const char* data, size_t size, std::string& err);
+  // Closes the temporary file, checking that every byte reached it.
+  bool finish(std::string& err);
   bool commit(std::string& err);
   void discard();
+
+  // Commits several files as one: each is finished and each target checked
+  // (a directory cannot be replaced) before the first rename, so that a
+  // failure leaves all targets as they were.  Should a rename still fail,
+  // the targets already renamed are removed rather than left beside old
+  // companions.
+  static bool commit_all(const std::vector<TempFile*>& files, std::string& err);
 
  private:
   std::string target_;
   std::string name_;
   int fd_ = -1;
 };
+
+// Whether two paths name the same file: the same device and inode when both
+// exist, else the same place (directory resolved, same name).  "-" (a
+// standard stream) is never the same as anything.
+bool same_file(const std::string& a, const std::string& b);
+
+// Refuses outputs that are one of the inputs or each other: a command would
+// otherwise replace its own input.  Sets `err` naming both.
+bool check_outputs(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs,
+                   std::string& err);
 
 // Writes `bytes` to `path` through a temporary file in the same directory that
 // is renamed into place, so that a failed write never leaves a partial file.

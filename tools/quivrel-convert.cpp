@@ -65,6 +65,12 @@ int run_fromcsv(FromCsvArgs& a) {
     std::cerr << kProg << ": " << err << "\n";
     return 2;
   }
+  const std::string items_path =
+      a.items_path.empty() ? qtools::dictionary_path_for(a.bin_path) : a.items_path;
+  if (!qtools::check_outputs({a.csv_path}, {a.bin_path, items_path}, err)) {
+    std::cerr << kProg << ": " << err << "\n";
+    return 1;
+  }
   std::ifstream file;
   std::istream* in = open_input(a.csv_path, file, err);
   if (!in) {
@@ -90,8 +96,6 @@ int run_fromcsv(FromCsvArgs& a) {
   }
   if (result.names.empty()) std::cerr << kProg << ": warning: no events, the dataset is empty\n";
 
-  const std::string items_path =
-      a.items_path.empty() ? qtools::dictionary_path_for(a.bin_path) : a.items_path;
   std::string bytes;
   qtools::append_le(result.words, bytes);
   const std::string dict = qtools::format_dictionary(result.names) +
@@ -100,7 +104,7 @@ int run_fromcsv(FromCsvArgs& a) {
   qtools::TempFile bin_file, dict_file;
   if (!bin_file.open(a.bin_path, err) || !bin_file.write(bytes.data(), bytes.size(), err) ||
       !dict_file.open(items_path, err) || !dict_file.write(dict.data(), dict.size(), err) ||
-      !bin_file.commit(err) || !dict_file.commit(err)) {
+      !qtools::TempFile::commit_all({&bin_file, &dict_file}, err)) {
     std::cerr << kProg << ": " << err << "\n";
     return 1;
   }

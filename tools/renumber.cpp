@@ -49,15 +49,6 @@ std::string renumber_dictionary(const std::vector<int32_t>& codes) {
 
 namespace {
 
-// True when both paths name one file: the same existing file, or, where
-// they do not exist yet, the same text.
-bool same_file(const std::string& a, const std::string& b) {
-  if (a == b) return true;
-  struct stat sa, sb;
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
-}
-
 // Writes the words little-endian in blocks, so that no second copy of a large
 // dataset is held as bytes.
 bool write_words(TempFile& file, const std::vector<int32_t>& words, std::string& err) {
@@ -108,13 +99,9 @@ int run_renumber(const std::string& in_path, const std::string& out_path,
   TempFile bin_file, dict_file;
   if (!bin_file.open(out_path, why) || !write_words(bin_file, words, why) ||
       !dict_file.open(items_path, why) || !dict_file.write(dict.data(), dict.size(), why) ||
-      !bin_file.commit(why)) {
-    err << prog << why << "\n";
-    return 1;
-  }
-  if (!dict_file.commit(why)) {
-    // A renumbered dataset without its dictionary cannot be decoded: take it away.
-    ::unlink(out_path.c_str());
+      !TempFile::commit_all({&bin_file, &dict_file}, why)) {
+    // A renumbered dataset without its dictionary cannot be decoded: both
+    // are written or neither.
     err << prog << why << "\n";
     return 1;
   }

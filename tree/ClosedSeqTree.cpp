@@ -105,9 +105,23 @@ size_t gNodeBlockUsed = kNodesPerBlock;
 std::vector<char*> gNodeBlocks;  // every block, kept reachable
 }  // namespace
 
+// Under AddressSanitizer every node is a heap block of its own, so that a
+// read of a deleted node and a node never deleted are reported as a use after
+// free and a leak: slots of a pool would hide both.
+#if defined(__SANITIZE_ADDRESS__)
+#define QUIVREL_NODES_ON_HEAP 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUIVREL_NODES_ON_HEAP 1
+#endif
+#endif
+
 void* TreeNode::operator new(std::size_t size)
 {
     static_assert(sizeof(TreeNode) >= sizeof(FreeSlot), "a free slot must fit a node");
+#ifdef QUIVREL_NODES_ON_HEAP
+    return ::operator new(size);
+#endif
     if (size != sizeof(TreeNode))
         return ::operator new(size);
     if (gFreeNodes != nullptr) {
@@ -127,6 +141,10 @@ void TreeNode::operator delete(void* node) noexcept
 {
     if (node == nullptr)
         return;
+#ifdef QUIVREL_NODES_ON_HEAP
+    ::operator delete(node);
+    return;
+#endif
     FreeSlot* slot = static_cast<FreeSlot*>(node);
     slot->next = gFreeNodes;
     gFreeNodes = slot;

@@ -20,8 +20,10 @@
 #   check.sh          optional: run in the temporary directory after quivrel,
 #                     for properties that no expected file states
 #   expected/status   the exit status as a shell sees it
-#   expected/stdout, expected/ClosedMaxset.txt, expected/error.tmp
-#                     compared when present; "NAME.absent" instead says that
+#   expected/stdout, expected/stderr, expected/ClosedMaxset.txt,
+#   expected/error.tmp
+#                     compared when present (stderr only when the case has
+#                     it: a new case is not given one by QUIVREL_UPDATE); "NAME.absent" instead says that
 #                     the run must not leave that file.
 # Time figures ("1.234 seconds", "(1.234 sec)") are masked on both sides.
 # With QUIVREL_UPDATE=1 the expected files are rewritten from the run.
@@ -67,6 +69,7 @@ if [ "${QUIVREL_UPDATE:-0}" = 1 ]; then
     mkdir -p "$case_dir/expected"
     echo "$status" > "$case_dir/expected/status"
     mask stdout.actual > "$case_dir/expected/stdout"
+    [ -f "$case_dir/expected/stderr" ] && mask stderr.actual > "$case_dir/expected/stderr"
     for f in ClosedMaxset.txt error.tmp; do
         rm -f "$case_dir/expected/$f" "$case_dir/expected/$f.absent"
         if [ -f "$f" ]; then mask "$f" > "$case_dir/expected/$f"; else : > "$case_dir/expected/$f.absent"; fi
@@ -78,9 +81,10 @@ else
         echo "exit status: expected $expected_status, got $status"
         failed=1
     fi
-    for f in stdout ClosedMaxset.txt error.tmp; do
+    for f in stdout stderr ClosedMaxset.txt error.tmp; do
         actual=$f
         [ "$f" = stdout ] && actual=stdout.actual
+        [ "$f" = stderr ] && actual=stderr.actual
         if [ -f "$case_dir/expected/$f" ]; then
             if [ ! -f "$actual" ]; then
                 echo "$f: missing"

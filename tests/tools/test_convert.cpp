@@ -134,3 +134,43 @@ TEST(ToolsConvert, TotextRejectsBrokenBinaries) {
   r = convert(dir, "totext");
   EXPECT_EQ(r.status, 2) << "a usage error";
 }
+
+TEST(ToolsOutputs, NoCommandOverwritesItsInputOrWritesTwoOutputsToOneFile) {
+  const std::string dir = scratch_dir();
+  const std::string text = "1 -1 -2\n";
+  const std::string csv = "session,t,page\ns1,1,home\ns1,2,cart\n";
+  write_file(dir + "/t.txt", text);
+  write_file(dir + "/ev.csv", csv);
+  write_file(dir + "/d.bin", std::string("\x01\0\0\0\xff\xff\xff\xff\xfe\xff\xff\xff", 12));
+  const char* refused[] = {
+      "tobin t.txt t.txt",
+      "tobin t.txt ./t.txt",
+      "fromcsv ev.csv ev.csv --seq session --order t --item page",
+      "fromcsv ev.csv out.bin --seq session --order t --item page --items ev.csv",
+      "fromcsv ev.csv out.bin --seq session --order t --item page --items out.bin",
+      "renumber d.bin out.bin --items d.bin",
+  };
+  for (const char* args : refused) {
+    const Outcome r = convert(dir, args);
+    EXPECT_EQ(r.status, 1) << args;
+    EXPECT_NE(r.err.find("quivrel-convert: "), std::string::npos) << args << ": " << r.err;
+  }
+  // Every input is as it was and no output appeared.
+  EXPECT_EQ(read_file(dir + "/t.txt"), text);
+  EXPECT_EQ(read_file(dir + "/ev.csv"), csv);
+  EXPECT_EQ(read_file(dir + "/d.bin").size(), 12u);
+  EXPECT_EQ(listing(dir), "d.bin ev.csv t.txt ");
+}
+
+TEST(ToolsOutputs, ADictionaryThatCannotBeWrittenLeavesNoNewDataset) {
+  // The dictionary's place is a directory: neither output is written, and
+  // an earlier out.bin stays as it was.
+  const std::string dir = scratch_dir();
+  write_file(dir + "/ev.csv", "session,t,page\ns1,1,home\n");
+  write_file(dir + "/out.bin", "old");
+  ASSERT_EQ(std::system(("mkdir '" + dir + "/out.items'").c_str()), 0);
+  const Outcome r = convert(dir, "fromcsv ev.csv out.bin --seq session --order t --item page");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(read_file(dir + "/out.bin"), "old");
+  EXPECT_EQ(listing(dir), "ev.csv out.bin out.items ");
+}

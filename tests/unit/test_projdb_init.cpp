@@ -118,15 +118,19 @@ TEST_F(ProjDBInitTest, DataWithoutItemsHasNoTablesAndNoRecords) {
     EXPECT_EQ(out, "\tCounting 1-Item sets ... \n");
 }
 
-TEST_F(ProjDBInitTest, ChecksOnlyTheWholeSequencesInsideTheWindow) {
-    // Window of 6 words: 1 -1 -2 | 2 -7 -1 (cut) -2.  The data ends after the
-    // first -2, so the bad value beyond it is never read, while the whole
-    // file's size is still reported.
+TEST_F(ProjDBInitTest, ChecksEveryWordAlsoWhenMapped) {
+    // Mapped, not read (limit 24 bytes, below the file's size): the bad
+    // value in the last sequence is still found, and every sequence counts.
     std::string path = WriteData({1, -1, -2, 2, -7, -1, -2});
-    EXPECT_EQ(InitProjDBWithLimit(path.c_str(), 9, 24), 28);
-    EXPECT_EQ(ErrorLog(), "");
-    EXPECT_EQ(gDatasetShape.sequences, 1);
-    EXPECT_EQ(gN_ITEMS, 2);
+    EXPECT_EQ(AbortStatus([&] { InitProjDBWithLimit(path.c_str(), 9, 24); }), 1);
+    EXPECT_EQ(ErrorLog(), "Malformed dataset '" + path +
+                              "': invalid value -7 at word 4 (only item codes, -1 and -2 may "
+                              "occur).\n");
+    ResetModule();
+    path = WriteData({1, -1, -2, 2, 3, -1, -1, -2});
+    EXPECT_EQ(InitProjDBWithLimit(path.c_str(), 9, 24), 32);
+    EXPECT_EQ(gDatasetShape.sequences, 2);
+    EXPECT_EQ(gN_ITEMS, 4);
 }
 
 }  // namespace

@@ -90,7 +90,7 @@ TEST_F(SupportTest, FileOpenFailureIsLoggedAndEndsTheRun) {
     std::string path = dir + "/no/such/dir/x.txt";
     int status = AbortStatus([](void* p) { file_open((const char*)p, "w"); }, (void*)path.c_str());
     EXPECT_EQ(status, -1);
-    EXPECT_EQ(ErrorLog(), "Fail to open file " + path + " with mode w\n");
+    EXPECT_EQ(ErrorLog(), "Fail to open file " + path + " with mode w\n" + strerror(ENOENT) + "\n");
 }
 
 TEST_F(SupportTest, CheckedAllocation) {
@@ -105,6 +105,12 @@ TEST_F(SupportTest, CheckedAllocation) {
     int status = AbortStatus([](void*) { checked_alloc((size_t)1 << 62); }, nullptr);
     EXPECT_EQ(status, -1);
     EXPECT_EQ(ErrorLog(), "Fail to allocate memory with size 4611686018427387904\n");
+
+    // A container that cannot grow fails the same way, not with bad_alloc.
+    status = AbortStatus([](void*) { std::vector<char> v; v.reserve((size_t)1 << 61); }, nullptr);
+    EXPECT_EQ(status, -1);
+    EXPECT_EQ(ErrorLog(), "Fail to allocate memory with size 4611686018427387904\n"
+                          "Fail to allocate memory with size 2305843009213693952\n");
 }
 
 TEST_F(SupportTest, MissingFileIsReportedWithTheSystemText) {
@@ -133,33 +139,46 @@ TEST_F(SupportTest, SmallFileIsMappedWhole) {
     EXPECT_EQ(map, nullptr);
 }
 
-TEST_F(SupportTest, WindowEndsAfterTheLastWholeSequence) {
-    // Sequences of 3 and 4 words; a window of 5 words cuts the second one.
+TEST_F(SupportTest, WholeFileIsTakenWhetherReadOrMapped) {
+    // The same data through the private snapshot (limit above the size) and
+    // through the shared mapping (limit below it): every word is there.
     std::string path = WriteWords("d.bin", {1, -1, -2, 2, 3, -1, -2, 4, -1, -2});
-    mem_map* map = CreateMemMap(path.c_str(), 20);
-    EXPECT_EQ(GetMemMapFileSize(map), 40);  // the whole file, not the window
-    EXPECT_EQ(GetLastAddrOfMap(map) - GetStartOfMap(map), 3);
-    CloseMemMap(&map);
-
-    // A window whose last word is -2 ends exactly there.
-    map = CreateMemMap(path.c_str(), 28);
-    EXPECT_EQ(GetLastAddrOfMap(map) - GetStartOfMap(map), 7);
-    CloseMemMap(&map);
-
-    // A file of exactly the limit is mapped whole without a search.
-    map = CreateMemMap(path.c_str(), 40);
-    EXPECT_EQ(GetLastAddrOfMap(map) - GetStartOfMap(map), 10);
-    CloseMemMap(&map);
+    for (unsigned long long limit : {4096ull, 8ull}) {
+        mem_map* map = CreateMemMap(path.c_str(), limit);
+        EXPECT_EQ(map->Snapshot, limit == 4096ull);
+        EXPECT_EQ(GetMemMapFileSize(map), 40);
+        ASSERT_EQ(GetLastAddrOfMap(map) - GetStartOfMap(map), 10);
+        EXPECT_EQ(GetStartOfMap(map)[7], 4);
+        EXPECT_FALSE(MemMapFileChanged(map));
+        CloseMemMap(&map);
+    }
 }
 
-TEST_F(SupportTest, WindowWithoutAnySequenceEndIsMalformed) {
-    std::string path = WriteWords("d.bin", {1, 2, 3, 4, -1, -2});
-    static std::string p;
-    p = path;
-    int status = AbortStatus([](void*) { CreateMemMap(p.c_str(), 8); }, nullptr);
-    EXPECT_EQ(status, 1);
-    EXPECT_EQ(ErrorLog(), "Malformed dataset '" + path +
-                              "': no complete sequence within the first 8 bytes.\n");
+TEST_F(SupportTest, ChangesToTheFileAfterwards) {
+    std::string path = WriteWords("d.bin", {1, -1, -2, 2, -1, -2});
+    mem_map* snapshot = CreateMemMap(path.c_str(), 4096);
+    mem_map* mapped = CreateMemMap(path.c_str(), 0);
+    // Overwritten in place with other data and made longer.
+    WriteWords("d.bin", {7, 7, 7, 7, 7, 7, 7, 7});
+    EXPECT_EQ(GetStartOfMap(snapshot)[3], 2);  // the snapshot keeps its data
+    EXPECT_FALSE(MemMapFileChanged(snapshot));
+    EXPECT_TRUE(MemMapFileChanged(mapped));
+    CloseMemMap(&snapshot);
+    CloseMemMap(&mapped);
+}
+
+TEST_F(SupportTest, TruncatedMappedDatasetEndsTheRunWithAMessage) {
+    std::string path = WriteWords("big.bin", std::vector<int32_t>(4096, -2));
+    EXPECT_EXIT(
+        {
+            mem_map* map = CreateMemMap(path.c_str(), 0);
+            if (truncate(path.c_str(), 0) != 0) _exit(3);
+            volatile int word = GetStartOfMap(map)[2048];  // a page gone from the file
+            (void)word;
+            _exit(4);
+        },
+        ::testing::ExitedWithCode(1), "quivrel: Dataset '.*big.bin' changed during the run.");
+    EXPECT_EQ(ErrorLog(), "Dataset '" + path + "' changed during the run.\n");
 }
 
 TEST(MemMap, CloseAcceptsNull) {

@@ -208,3 +208,19 @@ TEST_F(TreeNodeTest, HundredThousandDeepChainIsPrintedPrunedAndShifted)
 }
 
 }  // namespace
+
+// In a sanitizer build every node is a heap block of its own: a read of a
+// deleted node must be caught, not hidden in a pool slot.
+#if defined(__SANITIZE_ADDRESS__)
+TEST(TreeNodeStorage, ReadOfADeletedNodeIsCaughtUnderTheSanitizer) {
+    EXPECT_DEATH(
+        {
+            TreeNode* node = new TreeNode(7, false, 1, nullptr);
+            delete node->Children;
+            delete node;
+            volatile int item = node->Item;
+            (void)item;
+        },
+        "heap-use-after-free");
+}
+#endif

@@ -1,4 +1,4 @@
-# "ClosedMaxset.txt" is a directory with a file in it: the finished result
-# cannot be renamed over it.
+# "ClosedMaxset.txt" is a directory with a file in it: no result can
+# take its place.
 mkdir ClosedMaxset.txt
 echo kept > ClosedMaxset.txt/inside
