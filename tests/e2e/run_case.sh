@@ -25,7 +25,8 @@
 #                     compared when present (stderr only when the case has
 #                     it: a new case is not given one by QUIVREL_UPDATE); "NAME.absent" instead says that
 #                     the run must not leave that file.
-# Time figures ("1.234 seconds", "(1.234 sec)") are masked on both sides.
+# Time figures ("1.234 seconds", "(1.234 sec)") and the closing summary's
+# peak memory ("peak memory 3.1 MB") are masked on both sides.
 # With QUIVREL_UPDATE=1 the expected files are rewritten from the run.
 set -u
 case_dir=$(cd "$1" && pwd)
@@ -61,7 +62,8 @@ status=$?
 
 mask() {
     sed -E -e 's/[0-9]+\.[0-9]{3} seconds/T seconds/g' \
-           -e 's/\([0-9]+\.[0-9]{3} sec\)/(T sec)/g' "$1"
+           -e 's/\([0-9]+\.[0-9]{3} sec\)/(T sec)/g' \
+           -e 's/peak memory [0-9.]+ MB/peak memory M MB/g' "$1"
 }
 
 failed=0
