@@ -3,14 +3,18 @@
 # Environment:
 #   QUIVREL_DATA_SRC    folder of the compressed datasets (*.bin.xz);
 #                       default: ../shared/data beside the repository
-#   QUIVREL_BENCH_DATA  scratch folder for the decompressed datasets;
-#                       default: ${TMPDIR:-/tmp}/quivrel-bench-data
+#   QUIVREL_BENCH_DATA  scratch folder for the decompressed and generated
+#                       datasets; default: ${TMPDIR:-/tmp}/quivrel-bench-data
+#   QUIVREL_GEN         quivrel-gen binary for the datasets of generated.txt;
+#                       default: build/tools/quivrel-gen of the repository
 
 BENCH_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 REPO_DIR=$(cd "$BENCH_DIR/.." && pwd)
 DATA_SRC=${QUIVREL_DATA_SRC:-$REPO_DIR/../shared/data}
 DATA_DIR=${QUIVREL_BENCH_DATA:-${TMPDIR:-/tmp}/quivrel-bench-data}
 TIME_BIN=/usr/bin/time
+GEN_LIST=$BENCH_DIR/generated.txt
+GEN_BIN=${QUIVREL_GEN:-$REPO_DIR/build/tools/quivrel-gen}
 
 die() { echo "$(basename "$0"): $*" >&2; exit 2; }
 
@@ -25,10 +29,59 @@ read_rows() {
     sed -e 's/#.*//' "$1" | awk 'NF >= 3 { print $1, $2, $3, (NF >= 4 ? $4 : "") }'
 }
 
-# Path of the decompressed dataset, unpacking it on first use.  The data
-# never goes into the repository.
+# The line of generated.txt that describes dataset NAME ("name bytes sha256
+# quivrel-gen arguments"); fails when NAME is not a generated dataset.
+generated_entry() {
+    sed -e 's/#.*//' "$GEN_LIST" | awk -v n="$1" '$1 == n { print; found = 1 } END { exit !found }'
+}
+
+# Whether FILE has the size BYTES and the sha256 SUM.  A file that passed is
+# noted in FILE.sha256 with its size and modification time, so that a large
+# file is hashed once, not on every run.
+generated_ok() {
+    local file=$1 bytes=$2 sum=$3 stamp
+    [ -f "$file" ] || return 1
+    [ "$(stat -c %s "$file")" = "$bytes" ] || return 1
+    stamp="$(stat -c '%s %Y' "$file") $sum"
+    [ -f "$file.sha256" ] && [ "$(cat "$file.sha256")" = "$stamp" ] && return 0
+    [ "$(sha256sum < "$file" | cut -d' ' -f1)" = "$sum" ] || return 1
+    echo "$stamp" > "$file.sha256"
+}
+
+# Makes the generated dataset NAME in the data folder unless a file of the
+# right size and checksum is there already.  A result with another checksum
+# (another generator, or a changed one) is set aside as NAME.bin.wrong and
+# the benchmark stops: its rows would not be the rows of the table.
+ensure_generated() {
+    local name=$1 entry bytes sum args dst="$DATA_DIR/$1.bin"
+    entry=$(generated_entry "$name") || die "$name is not a dataset of $GEN_LIST"
+    read -r _ bytes sum args <<< "$entry"
+    generated_ok "$dst" "$bytes" "$sum" && return 0
+    [ -x "$GEN_BIN" ] || die "no generator $GEN_BIN (build it: cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build -j2 --target quivrel-gen; or set QUIVREL_GEN)"
+    mkdir -p "$DATA_DIR" || die "cannot make $DATA_DIR"
+    rm -f "$dst.sha256"
+    echo "generating $dst: quivrel-gen $args" >&2
+    # quivrel-gen prints the item count on stdout: keep it off the caller's.
+    # $args is split into words on purpose.
+    # shellcheck disable=SC2086
+    "$GEN_BIN" $args "$dst" > /dev/null || die "quivrel-gen failed for $name"
+    [ -f "$dst" ] || die "$GEN_BIN made no $dst"
+    if ! generated_ok "$dst" "$bytes" "$sum"; then
+        mv -f "$dst" "$dst.wrong"
+        die "$name came out with $(stat -c %s "$dst.wrong") bytes, sha256 $(sha256sum < "$dst.wrong" | cut -d' ' -f1); expected $bytes bytes, sha256 $sum (see $dst.wrong)"
+    fi
+}
+
+# Path of the dataset NAME, made on first use: generated when generated.txt
+# lists it, else unpacked from NAME.bin.xz.  The data never goes into the
+# repository.
 dataset_path() {
     local name=$1 src="$DATA_SRC/$1.bin.xz" dst="$DATA_DIR/$1.bin"
+    if generated_entry "$name" > /dev/null; then
+        ensure_generated "$name"
+        echo "$dst"
+        return
+    fi
     if [ ! -f "$dst" ]; then
         [ -f "$src" ] || die "no dataset $src"
         mkdir -p "$DATA_DIR"
