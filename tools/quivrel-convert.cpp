@@ -247,7 +247,7 @@ int main(int argc, char** argv) {
       "its old one; 'decode ClosedMaxset.txt ITEMS' prints the patterns with the old codes.\n"
       "Prints the largest new code: the itemcount argument of quivrel.");
   renumber->add_option("IN.bin", ren_in, "binary dataset to read")->required();
-  renumber->add_option("OUT.bin", ren_out, "binary dataset to write (may be IN.bin itself)")
+  renumber->add_option("OUT.bin", ren_out, "binary dataset to write (not IN.bin itself)")
       ->required();
   renumber->add_option("--items", ren_items,
                        "item dictionary to write (default: OUT.bin with .items in place of .bin)");

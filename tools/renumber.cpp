@@ -71,14 +71,12 @@ bool write_words(TempFile& file, const std::vector<int32_t>& words, std::string&
 int run_renumber(const std::string& in_path, const std::string& out_path,
                  const std::string& items_path, std::ostream& out, std::ostream& err) {
   const char* const prog = "quivrel-convert: ";
-  // Both outputs are renamed into place; were they one file, the dictionary
-  // would silently replace the dataset (or the input).
-  if (same_file(items_path, out_path)) {
-    err << prog << items_path << ": the dictionary cannot be the output dataset itself\n";
-    return 1;
-  }
-  if (same_file(items_path, in_path)) {
-    err << prog << items_path << ": the dictionary cannot be the input dataset itself\n";
+  // As with every other command, no output may be the input: the input
+  // stays as it was.  Nor may the two outputs, both renamed into place, be
+  // one file: the dictionary would silently replace the dataset.
+  std::string refusal;
+  if (!check_outputs({in_path}, {out_path, items_path}, refusal)) {
+    err << prog << refusal << "\n";
     return 1;
   }
 

@@ -149,6 +149,7 @@ TEST(ToolsOutputs, NoCommandOverwritesItsInputOrWritesTwoOutputsToOneFile) {
       "fromcsv ev.csv out.bin --seq session --order t --item page --items ev.csv",
       "fromcsv ev.csv out.bin --seq session --order t --item page --items out.bin",
       "renumber d.bin out.bin --items d.bin",
+      "renumber d.bin d.bin",
   };
   for (const char* args : refused) {
     const Outcome r = convert(dir, args);

@@ -55,12 +55,12 @@ TEST(ToolsRenumber, SparseCodesBecomeDenseWithTheirDictionary) {
             (std::vector<int32_t>{2, -1, 1, -1, -2, 0, 2, -1, -2, -2}));
   EXPECT_EQ(read_file(dir + "/dense.items"), "0\t5\n1\t7\n2\t2000000000\n");
 
-  // --items chooses the dictionary; the output may replace the input.
-  r = convert(dir, "renumber sparse.bin sparse.bin --items old-codes.txt");
+  // --items chooses the dictionary.
+  r = convert(dir, "renumber sparse.bin other.bin --items old-codes.txt");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(read_file(dir + "/sparse.bin"), read_file(dir + "/dense.bin"));
+  EXPECT_EQ(read_file(dir + "/other.bin"), read_file(dir + "/dense.bin"));
   EXPECT_EQ(read_file(dir + "/old-codes.txt"), read_file(dir + "/dense.items"));
-  EXPECT_EQ(listing(dir), "dense.bin dense.items old-codes.txt sparse.bin ");
+  EXPECT_EQ(listing(dir), "dense.bin dense.items old-codes.txt other.bin sparse.bin ");
 
   // A dataset without items: no codes, an empty dictionary and a warning.
   write_words(dir + "/empty.bin", {-2, -2});
@@ -118,14 +118,19 @@ TEST(ToolsRenumber, MalformedInputIsRejectedWithoutOutput) {
     EXPECT_EQ(read_file(dir + "/out.bin"), "old");
   }
 
-  // The dictionary may not overwrite the dataset being written or read.
+  // Neither output may overwrite the input, nor the dictionary the dataset
+  // being written.
   write_words(dir + "/good.bin", {3, -1, -2});
   Outcome r = convert(dir, "renumber good.bin new.bin --items new.bin");
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("cannot be the output dataset"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("new.bin: is also the output new.bin"), std::string::npos) << r.err;
   r = convert(dir, "renumber good.bin new.bin --items ./good.bin");
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("cannot be the input dataset"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("./good.bin: is the input good.bin; refusing"), std::string::npos) << r.err;
+  r = convert(dir, "renumber good.bin ./good.bin");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "quivrel-convert: ./good.bin: is the input good.bin; refusing to overwrite it\n");
+  EXPECT_FALSE(exists(dir + "/good.items")) << "no dictionary either";
   EXPECT_EQ(read_words(dir + "/good.bin"), (std::vector<int32_t>{3, -1, -2}));
   EXPECT_FALSE(exists(dir + "/new.bin"));
 
