@@ -320,6 +320,21 @@ static void OnBusError(int) {
     _exit(1);
 }
 
+static int gLeaseFd = -1;  // descriptor holding the dataset's read lease
+
+// A lease break: the kernel has marked the lease for removal (F_GETLEASE no
+// longer reports the read lease) and holds the writer back until this
+// process lets go of the file, which _exit does.  A SIGIO sent by anything
+// else leaves the run alone.
+static void OnLeaseBreak(int) {
+    int savedErrno = errno;
+    if (gLeaseFd >= 0 && fcntl(gLeaseFd, F_GETLEASE) == F_RDLCK) {
+        errno = savedErrno;
+        return;
+    }
+    OnBusError(SIGIO);
+}
+
 static void SetHandler(int sig, void (*handler)(int)) {
     struct sigaction action;
     memset(&action, 0, sizeof action);
@@ -328,6 +343,7 @@ static void SetHandler(int sig, void (*handler)(int)) {
     sigaddset(&action.sa_mask, SIGINT);
     sigaddset(&action.sa_mask, SIGTERM);
     sigaddset(&action.sa_mask, SIGBUS);
+    sigaddset(&action.sa_mask, SIGIO);
     sigaction(sig, &action, nullptr);
 }
 
@@ -343,6 +359,8 @@ void RestoreSignalHandlers() {
     SetHandler(SIGINT, SIG_DFL);
     SetHandler(SIGTERM, SIG_DFL);
     SetHandler(SIGBUS, SIG_DFL);
+    // While a lease is held its break must still end the run.
+    if (gLeaseFd < 0) SetHandler(SIGIO, SIG_DFL);
     gTempResult[0] = '\0';
     gHandlersInstalled = false;
 }
@@ -353,6 +371,7 @@ void SetTempResultForSignals(const char* name) {
     sigemptyset(&block);
     sigaddset(&block, SIGINT);
     sigaddset(&block, SIGTERM);
+    sigaddset(&block, SIGIO);
     sigprocmask(SIG_BLOCK, &block, &old);
     if (name == nullptr || strlen(name) >= sizeof gTempResult)
         gTempResult[0] = '\0';
@@ -373,6 +392,12 @@ void SetDatasetForSignals(const char* path) {
     FormatDatasetChanged(gDatasetMessage, sizeof gDatasetMessage, path);
     SetHandler(SIGBUS, OnBusError);
     gHandlersInstalled = true;
+}
+
+void SetDatasetLeaseForSignals(int fd) {
+    gLeaseFd = fd;
+    SetHandler(SIGIO, fd >= 0 ? OnLeaseBreak : SIG_DFL);
+    if (fd >= 0) gHandlersInstalled = true;
 }
 
 void ReportDatasetChanged(const char* path) {

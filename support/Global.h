@@ -61,13 +61,21 @@ void CloseErrorLog();
 // Signals that end a run early.  SIGINT and SIGTERM remove `tempResult` (when
 // one is registered), write "Run interrupted by signal N." to the error log
 // and standard error and exit with 128+N.  SIGBUS, raised when the mapped
-// dataset shrinks under the run, reports the dataset named by
-// SetDatasetForSignals as changed and exits with 1.
+// dataset shrinks under the run, and the break of the dataset's lease report
+// the dataset named by SetDatasetForSignals as changed and exit with 1.
 void InstallRunSignalHandlers();
 void RestoreSignalHandlers();
 // The temporary result file to remove when a signal ends the run (null: none).
 void SetTempResultForSignals(const char* name);
 void SetDatasetForSignals(const char* path);
+// The descriptor that holds a read lease on the mapped dataset (-1: none).
+// The lease's break, signalled (SIGIO) when another process opens the file
+// for writing or truncates it, reports the dataset named by
+// SetDatasetForSignals as changed and exits with 1; the writer is held back
+// until then.  Clear it only after the descriptor is closed: SIGIO's default
+// action ends the process, and RestoreSignalHandlers keeps the handler while
+// a lease descriptor is set.
+void SetDatasetLeaseForSignals(int fd);
 // The message for a dataset that changed while it was mined.
 void ReportDatasetChanged(const char* path);
 

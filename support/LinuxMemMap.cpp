@@ -16,18 +16,28 @@
 
 #include "support/Global.h"
 
-unsigned long long DatasetSnapshotLimit() {
-    unsigned long long limit = kSnapshotLimit;
+// The least of the physical memory and the process's address-space and
+// data limits, each divided by `share`.
+static unsigned long long MemoryShare(unsigned long long share) {
+    unsigned long long limit = ~0ull;
     long pages = sysconf(_SC_PHYS_PAGES);
     long pageSize = sysconf(_SC_PAGESIZE);
     if (pages > 0 && pageSize > 0)
-        limit = std::min(limit, (unsigned long long)pages * (unsigned long long)pageSize / 4);
+        limit = std::min(limit, (unsigned long long)pages * (unsigned long long)pageSize / share);
     struct rlimit rl;
     if (getrlimit(RLIMIT_AS, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY)
-        limit = std::min(limit, (unsigned long long)rl.rlim_cur / 4);
+        limit = std::min(limit, (unsigned long long)rl.rlim_cur / share);
     if (getrlimit(RLIMIT_DATA, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY)
-        limit = std::min(limit, (unsigned long long)rl.rlim_cur / 4);
+        limit = std::min(limit, (unsigned long long)rl.rlim_cur / share);
     return limit;
+}
+
+unsigned long long DatasetSnapshotLimit() {
+    return std::min(kSnapshotLimit, MemoryShare(4));
+}
+
+unsigned long long DatasetFallbackLimit() {
+    return MemoryShare(2);
 }
 
 static long long ModTimeNs(const struct stat& st) {
@@ -107,6 +117,54 @@ static void ReadSnapshot(mem_map* map) {
     }
     mprotect(start, map->HeldSize, PROT_READ);
     map->StartOfMap = (int*)start;
+    // A process that had the file open for writing may have written to it
+    // while it was read: such a copy mixes old and new data.
+    struct stat after;
+    if (fstat(map->FileDesc, &after) != 0 || (long long)after.st_size != map->FileSize ||
+        ModTimeNs(after) != map->ModTimeNs) {
+        munmap(start, map->HeldSize);
+        ReportDatasetChanged(map->Path);
+        close(map->FileDesc);
+        free(map->Path);
+        free(map);
+        FatalExit(1);
+    }
+}
+
+// Takes a read lease on the dataset's descriptor, its break handler set
+// first.  Returns 0, or the reason (errno) the lease was refused.  A file
+// changed between the first look at it and the lease ends the run.
+static int TakeReadLease(mem_map* map) {
+    SetDatasetForSignals(map->Path);
+    SetDatasetLeaseForSignals(map->FileDesc);
+    if (fcntl(map->FileDesc, F_SETLEASE, F_RDLCK) != 0) {
+        int err = errno;
+        SetDatasetLeaseForSignals(-1);  // no lease, no break to wait for
+        SetDatasetForSignals(nullptr);
+        return err;
+    }
+    map->Leased = true;
+    struct stat st;
+    if (fstat(map->FileDesc, &st) != 0 || (long long)st.st_size != map->FileSize ||
+        ModTimeNs(st) != map->ModTimeNs) {
+        ReportDatasetChanged(map->Path);
+        CloseMemMap(&map);
+        FatalExit(1);
+    }
+    return 0;
+}
+
+// Ends the run for a file too large to copy that cannot be leased either:
+// mapped without a lease, an in-place overwrite could feed the scans any
+// words at all.
+[[noreturn]] static void RefuseUnprotected(mem_map* map, int leaseErr) {
+    LogError("Dataset '%s' (%lld bytes) is too large to copy into memory and cannot be protected "
+             "from changes during the run (file lease refused: %s).\n"
+             "Mine a copy that no other process has open for writing, owned by the user who runs "
+             "quivrel.\n",
+             map->Path, map->FileSize, strerror(leaseErr));
+    CloseMemMap(&map);
+    FatalExit(1);
 }
 
 mem_map* CreateMemMap(const char* path, unsigned long long snapshotLimit) {
@@ -136,13 +194,23 @@ mem_map* CreateMemMap(const char* path, unsigned long long snapshotLimit) {
     if ((unsigned long long)map->FileSize <= snapshotLimit) {
         map->Snapshot = true;
         ReadSnapshot(map);
+    } else if (int leaseErr = TakeReadLease(map)) {
+        // Unprotected, the file is read whole or not at all.
+        if ((unsigned long long)map->FileSize > DatasetFallbackLimit()) RefuseUnprotected(map, leaseErr);
+        map->Snapshot = true;
+        ReadSnapshot(map);
     } else {
         void* start = mmap(nullptr, map->MapSize, PROT_READ, MAP_SHARED, map->FileDesc, 0);
-        if (start == MAP_FAILED) FailView(map, errno);
+        if (start == MAP_FAILED) {
+            int err = errno;
+            CloseMemMap(&map);  // drops the lease and its handler
+            errno = err;
+            LogError("Failed to create view of memory map-file.\n");
+            ReportError();
+            FatalExit(1);
+        }
         map->StartOfMap = (int*)start;
         map->HeldSize = map->MapSize;
-        // A truncation under the run shows as SIGBUS on the lost pages.
-        SetDatasetForSignals(path);
     }
     // A trailing part of a word (a size that is not a multiple of 4) is not
     // data; the dataset check rejects it.
@@ -164,7 +232,11 @@ void CloseMemMap(mem_map** map) {
     if (*map != nullptr) {
         if ((*map)->StartOfMap != nullptr) munmap((*map)->StartOfMap, (*map)->HeldSize);
         if (!(*map)->Snapshot) SetDatasetForSignals(nullptr);
+        // The lease goes with the last reference to the open file: the
+        // mapping's is gone, this is the descriptor's.  Only then may a
+        // lease break no longer end the run.
         close((*map)->FileDesc);
+        if ((*map)->Leased) SetDatasetLeaseForSignals(-1);
         free((*map)->Path);
         free(*map);
         *map = nullptr;

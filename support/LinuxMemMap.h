@@ -2,9 +2,15 @@
 // snapshot limit is read into private memory, so that whatever happens to
 // the file while it is mined (overwritten in place, truncated, replaced) the
 // run sees the data as they were when it started.  A larger file is mapped
-// in one piece, shared; a change to it is detected (a truncation raises
-// SIGBUS, which the run reports; size and modification time are checked
-// again at the end) instead of prevented.
+// in one piece, shared, under a read lease: another process that opens it
+// for writing or truncates it is held back by the kernel while this process,
+// told by the lease break, ends the run with a message, so no word changes
+// under a live run.  (A truncation would also raise SIGBUS, which the run
+// reports, and size and modification time are checked again at the end.)
+// Where no lease can be had (another process has the file open for
+// writing, the file is not the user's, the file system has none), a file of
+// at most the fallback limit is read into private memory after all, and a
+// larger one is refused before mining.
 #ifndef QUIVREL_LINUXMEMMAP_H
 #define QUIVREL_LINUXMEMMAP_H
 
@@ -20,6 +26,7 @@ struct mem_map {
     int* StartOfMap;        // first word of the data (file offset 0)
     int FileDesc;           // read-only descriptor, open until CloseMemMap
     bool Snapshot;          // data read into private memory, not mapped
+    bool Leased;            // FileDesc holds a read lease on the file
     long long ModTimeNs;    // modification time when the data were taken
     char* Path;             // the path as given, for messages
 };
@@ -34,10 +41,17 @@ const unsigned long long kSnapshotLimit = 1610612736ull;  // 1.5 GiB
 // whichever is least.
 unsigned long long DatasetSnapshotLimit();
 
+// The largest file read into private memory when a larger one cannot be
+// leased: half of the physical memory or half of the address-space or data
+// limit of the process, whichever is least.
+unsigned long long DatasetFallbackLimit();
+
 // Opens `path` and takes its data into memory: read into private memory when
-// the file is at most `snapshotLimit` bytes, else mapped whole.  Never
-// returns null: a file that cannot be opened, read or mapped ends the run
-// with status 1 and a message in the error log.
+// the file is at most `snapshotLimit` bytes, else mapped whole under a read
+// lease, else (no lease) read into private memory when it is at most
+// DatasetFallbackLimit() bytes.  Never returns null: a file that cannot be
+// opened, read, mapped or protected ends the run with status 1 and a
+// message in the error log.
 mem_map* CreateMemMap(const char* path, unsigned long long snapshotLimit);
 // Releases the data, closes and frees *map, then sets *map to null.  A null
 // map or *map does nothing.

@@ -1,6 +1,8 @@
 // Timers, checked opening and allocation, and the read-only dataset mapping.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -158,6 +160,10 @@ TEST_F(SupportTest, ChangesToTheFileAfterwards) {
     std::string path = WriteWords("d.bin", {1, -1, -2, 2, -1, -2});
     mem_map* snapshot = CreateMemMap(path.c_str(), 4096);
     mem_map* mapped = CreateMemMap(path.c_str(), 0);
+    // As if the lease had not held back the writer: the size and time
+    // check still sees the change.
+    ASSERT_TRUE(mapped->Leased);
+    ASSERT_EQ(fcntl(mapped->FileDesc, F_SETLEASE, F_UNLCK), 0);
     // Overwritten in place with other data and made longer.
     WriteWords("d.bin", {7, 7, 7, 7, 7, 7, 7, 7});
     EXPECT_EQ(GetStartOfMap(snapshot)[3], 2);  // the snapshot keeps its data
@@ -172,6 +178,8 @@ TEST_F(SupportTest, TruncatedMappedDatasetEndsTheRunWithAMessage) {
     EXPECT_EXIT(
         {
             mem_map* map = CreateMemMap(path.c_str(), 0);
+            // Without the lease the truncation goes through; SIGBUS remains.
+            if (fcntl(map->FileDesc, F_SETLEASE, F_UNLCK) != 0) _exit(2);
             if (truncate(path.c_str(), 0) != 0) _exit(3);
             volatile int word = GetStartOfMap(map)[2048];  // a page gone from the file
             (void)word;
@@ -179,6 +187,58 @@ TEST_F(SupportTest, TruncatedMappedDatasetEndsTheRunWithAMessage) {
         },
         ::testing::ExitedWithCode(1), "quivrel: Dataset '.*big.bin' changed during the run.");
     EXPECT_EQ(ErrorLog(), "Dataset '" + path + "' changed during the run.\n");
+}
+
+TEST_F(SupportTest, WriterOfALeasedDatasetEndsTheRunBeforeItWrites) {
+    std::vector<int32_t> words(4096, -2);
+    std::string path = WriteWords("big.bin", words);
+    EXPECT_EXIT(
+        {
+            mem_map* map = CreateMemMap(path.c_str(), 0);
+            if (map->Snapshot || !map->Leased) _exit(2);
+            // Any writer, this process too, is held back by the lease break.
+            int fd = open(path.c_str(), O_WRONLY);
+            if (fd >= 0 && write(fd, "\x07\0\0\0", 4) == 4) _exit(3);
+            _exit(4);
+        },
+        ::testing::ExitedWithCode(1), "quivrel: Dataset '.*big.bin' changed during the run.");
+    EXPECT_EQ(ErrorLog(), "Dataset '" + path + "' changed during the run.\n");
+    std::ifstream in(path, std::ios::binary);
+    std::vector<int32_t> after(words.size());
+    in.read((char*)after.data(), (std::streamsize)(after.size() * sizeof(int32_t)));
+    EXPECT_EQ(after, words) << "the writer got through";
+}
+
+TEST_F(SupportTest, DatasetOpenForWritingIsCopiedAndTheLeaseHandlerFollowsTheLease) {
+    std::string path = WriteWords("d.bin", {1, -1, -2, 2, -1, -2});
+    auto sigioHandler = [] {
+        struct sigaction now;
+        sigaction(SIGIO, nullptr, &now);
+        return now.sa_handler;
+    };
+    // Another writer holds the file open: no lease, so a private copy.
+    int writer = open(path.c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(writer, 0);
+    mem_map* map = CreateMemMap(path.c_str(), 0);
+    EXPECT_TRUE(map->Snapshot);
+    EXPECT_FALSE(map->Leased);
+    EXPECT_EQ(sigioHandler(), SIG_DFL);
+    int32_t more[] = {9, -1, -2};
+    ASSERT_EQ(write(writer, more, sizeof more), (ssize_t)sizeof more);
+    EXPECT_EQ(GetLastAddrOfMap(map) - GetStartOfMap(map), 6);
+    EXPECT_EQ(GetStartOfMap(map)[3], 2);
+    CloseMemMap(&map);
+    close(writer);
+
+    // Leased: the break handler stays through RestoreSignalHandlers and
+    // goes with the descriptor.
+    map = CreateMemMap(path.c_str(), 0);
+    ASSERT_TRUE(map->Leased);
+    EXPECT_NE(sigioHandler(), SIG_DFL);
+    RestoreSignalHandlers();
+    EXPECT_NE(sigioHandler(), SIG_DFL);
+    CloseMemMap(&map);
+    EXPECT_EQ(sigioHandler(), SIG_DFL);
 }
 
 TEST(MemMap, CloseAcceptsNull) {

@@ -1,0 +1,2 @@
+exec 3>> data.bin
+ulimit -d 20000 && exec "$QUIVREL" "$@"

@@ -1,0 +1,1 @@
+source "$CASE_DIR/../../mapped_dataset.sh"
