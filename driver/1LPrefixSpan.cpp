@@ -18,6 +18,7 @@
 
 #include "driver/CommandLine.h"
 #include "driver/Progress.h"
+#include "support/AtomicFile.h"
 #include "support/Global.h"
 #include "tree/ClosedSeqTree.h"
 
@@ -230,26 +231,22 @@ void ResetRun() {
 // "ClosedMaxset.txt" only once it is complete, so that a failed run never
 // leaves a truncated result in place of an earlier one.
 static void WriteResultFile(double totalSeconds) {
-    char tmpName[] = "ClosedMaxset.txt.XXXXXX";
-    int fd = mkstemp(tmpName);
-    FILE* file = fd >= 0 ? fdopen(fd, "w") : nullptr;
+    AtomicFile result;
+    int err = result.Open(kResultFileName, ".XXXXXX");
+    FILE* file = err == 0 ? result.Stream() : nullptr;
     if (file == nullptr) {
-        int err = errno;
-        if (fd >= 0) {
-            close(fd);
-            unlink(tmpName);
-        }
+        if (err == 0) err = errno;
+        result.Discard();
         LogError("Fail to open file %s with mode %s\n", kResultFileName, "w");
         errno = err;
         ReportError();
         FatalExit(-1);
     }
+    // The signal handlers may remove the temporary file at any moment: they
+    // get a copy of its name that stays put.
+    char tmpName[sizeof kResultFileName + 16];
+    snprintf(tmpName, sizeof tmpName, "%s", result.TempName().c_str());
     SetTempResultForSignals(tmpName);
-    // mkstemp creates the file for the owner only; give it the permissions
-    // that a plain fopen would.
-    mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
 
     fprintf(file, "CLOSED\n");
     char prefix[] = "(";
@@ -268,19 +265,9 @@ static void WriteResultFile(double totalSeconds) {
     fprintf(file, "%.3f seconds (Total running time after sort, and output.)\n",
             (double)GetTimeDiff(0));
 
-    bool failed = fflush(file) != 0 || ferror(file) || fsync(fd) != 0;
-    int err = errno;
-    if (fclose(file) != 0 && !failed) {
-        failed = true;
-        err = errno;
-    }
-    if (!failed && rename(tmpName, kResultFileName) != 0) {
-        failed = true;
-        err = errno;
-    }
-    if (failed) unlink(tmpName);
+    err = result.Commit(true);
     SetTempResultForSignals(nullptr);
-    if (failed) {
+    if (err != 0) {
         LogError("Fail to write file %s: %s\n", kResultFileName, strerror(err));
         FatalExit(-1);
     }

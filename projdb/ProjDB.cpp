@@ -41,12 +41,9 @@ double gSUP = 0.0;
 int gMAX_PAT_LEN = 30;
 int* gnArrLargeCount = nullptr;
 
-DatasetShape gDatasetShape = {-1, 0, 0};
+DatasetShape gDatasetShape;
 
 namespace {
-
-const int kItemsetEnd = -1;
-const int kSequenceEnd = -2;
 
 // Stamp base of the current projection step: the stamps in the count tables
 // that are not above it belong to earlier passes.
@@ -385,56 +382,39 @@ void ValidateDataset(const char* path, int itemcount) {
     const int* start = GetStartOfMap(pDatasetMemMap);
     const int* end = GetLastAddrOfMap(pDatasetMemMap);
 
-    DatasetShape shape = {-1, 0, 0};
-    gHasContinued = false;
-    long long itemWords = 0;   // item words of the current sequence
-    int prev = kSequenceEnd;   // the data starts as if after a sequence end
-    for (const int* w = start; w < end; ++w) {
-        int value = *w;
-        long long at = (long long)(w - start);
-        if (value >= 0) {
-            if (value > itemcount) {
-                RejectDataset("Malformed dataset '%s': item code %d at word %lld is above "
-                              "the item count %d.\n",
-                              path, value, at, itemcount);
-            }
-            // Itemsets are sets listed in ascending order: the scans match
-            // an itemset word by word and take a run of equal codes as one
-            // occurrence, so a code below the one before it would make the
-            // same pattern count twice under two spellings.
-            if (prev >= 0 && value < prev) {
-                RejectDataset("Malformed dataset '%s': item code %d at word %lld is lower than "
-                              "the code %d before it; the items of an itemset must be "
-                              "ascending. Rewrite the file with sorted itemsets: "
-                              "quivrel-convert totext '%s' | quivrel-convert tobin - OUT.bin\n",
-                              path, value, at, prev, path);
-            }
-            shape.maxItem = std::max(shape.maxItem, value);
-            ++itemWords;
-            if (prev >= 0) gHasContinued = true;
-        } else if (value == kSequenceEnd) {
-            // Either an empty sequence (after another -2 or at the start) or
-            // the end of the last itemset.
-            if (prev != kItemsetEnd && prev != kSequenceEnd) {
-                RejectDataset("Malformed dataset '%s': sequence end -2 at word %lld does not "
-                              "follow an itemset end -1.\n",
-                              path, at);
-            }
-            ++shape.sequences;
-            shape.maxSeqItemWords = std::max(shape.maxSeqItemWords, itemWords);
-            itemWords = 0;
-        } else if (value != kItemsetEnd) {
-            RejectDataset("Malformed dataset '%s': invalid value %d at word %lld (only item "
-                          "codes, -1 and -2 may occur).\n",
-                          path, value, at);
-        }
-        prev = value;
-    }
-    if (prev != kSequenceEnd) {
+    DatasetRules rules;
+    rules.maxItem = itemcount;
+    rules.ascendingItemsets = true;
+    DatasetShape shape;
+    const DatasetFault fault = CheckDatasetWords(start, (size_t)(end - start), rules, &shape);
+    const long long at = fault.offset;
+    switch (fault.kind) {
+    case DatasetFault::kNone:
+        break;
+    case DatasetFault::kItemAboveMax:
+        RejectDataset("Malformed dataset '%s': item code %d at word %lld is above "
+                      "the item count %d.\n",
+                      path, fault.value, at, itemcount);
+    case DatasetFault::kItemsetDescending:
+        RejectDataset("Malformed dataset '%s': item code %d at word %lld is lower than "
+                      "the code %d before it; the items of an itemset must be "
+                      "ascending. Rewrite the file with sorted itemsets: "
+                      "quivrel-convert totext '%s' | quivrel-convert tobin - OUT.bin\n",
+                      path, fault.value, at, fault.previous, path);
+    case DatasetFault::kMisplacedSequenceEnd:
+        RejectDataset("Malformed dataset '%s': sequence end -2 at word %lld does not "
+                      "follow an itemset end -1.\n",
+                      path, at);
+    case DatasetFault::kInvalidValue:
+        RejectDataset("Malformed dataset '%s': invalid value %d at word %lld (only item "
+                      "codes, -1 and -2 may occur).\n",
+                      path, fault.value, at);
+    case DatasetFault::kUnterminated:
         RejectDataset("Malformed dataset '%s': the data does not end with -2 (the last "
                       "sequence is not terminated).\n",
                       path);
     }
+    gHasContinued = shape.hasContinued;
     gDatasetShape = shape;
 }
 
@@ -528,7 +508,7 @@ void ResetProjDB() {
     gnCustCount = 0;
     gSUP = 0.0;
     gN_ITEMS = 0;
-    gDatasetShape = DatasetShape{-1, 0, 0};
+    gDatasetShape = DatasetShape();
 }
 
 // ---- release of a record's buffers ----
