@@ -41,11 +41,25 @@ public:
     void Print(char* prefix, FILE* file);
 };
 
+// Orders a key (isIntra, item) against a node: in-itemset children first, then
+// ascending item code.  Returns -1, 0 or +1 as the key comes before, ties with
+// or comes after the node.
+inline int CompareKey(bool isIntra, int item, const TreeNode* node)
+{
+    if (isIntra != node->ItemIsIntra)
+        return isIntra ? -1 : 1;
+    if (item < node->Item)
+        return -1;
+    return item > node->Item ? 1 : 0;
+}
+
 // Child order: in-itemset children first, then ascending Item.
 bool TreeNodeLess(TreeNode* a, TreeNode* b);
 int TreeNodeCompare(TreeNode** a, TreeNode** b);
 // Binary search of a Children array for (item, isIntra); null when absent.
 TreeNode* FindChild(std::vector<TreeNode*>* children, int item, bool isIntra);
+// The slot of the child (item, isIntra) in a Children array, or null.
+TreeNode** FindSlot(std::vector<TreeNode*>* children, int item, bool isIntra);
 // Appends `node` and merges it into child order.
 void InsertChild(std::vector<TreeNode*>* children, TreeNode* node);
 
