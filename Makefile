@@ -32,7 +32,7 @@ test: build
 
 # The whole suite again with address and undefined-behaviour sanitizers.
 asan:
-	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DQUIVREL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug"
+	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="$(CMAKE_FLAGS) -DQUIVREL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug"
 
 clean:
 	rm -rf build build-asan

@@ -2,7 +2,7 @@
 // is set up, mined, pruned and reported, and every failure becomes an exit
 // status and a message.
 //
-// Tested by tests/unit/test_command_line.cpp, test_mining_run.cpp and the
+// Tested by tests/unit/test_command_line.cpp, tests/integration/ and the
 // end-to-end cases, which run the real binary.
 #include "driver/1LPrefixSpan.h"
 #include "driver/Report.h"

@@ -6,7 +6,7 @@
 // follows the recursion: every successful insertion moves it down, and it
 // steps back up exactly once for each.
 //
-// Tested by tests/unit/test_mining_run.cpp, tests/unit/test_bruteforce_closed.cpp
+// Tested by tests/integration/test_mining_run.cpp, tests/integration/test_bruteforce_closed.cpp
 // and the deep_chain_* and repeated_codes_* end-to-end cases.
 #include "driver/1LPrefixSpan.h"
 

@@ -3,7 +3,7 @@
 // the banner) and tear-down, which gives back everything whether the run
 // completed or ended early, so that one process can run again.
 //
-// Tested by tests/unit/test_mining_run.cpp and the end-to-end cases on
+// Tested by tests/integration/test_mining_run.cpp and the end-to-end cases on
 // output files (result_*, error_log_*, dataset_is_*).
 #include "driver/1LPrefixSpan.h"
 #include "driver/Report.h"

@@ -9,8 +9,8 @@
 // slower but still exact).  The first level leaves one frame: the empty
 // pattern with every frequent item.
 //
-// Tested by tests/unit/test_projdb_project.cpp (forced mask and marks
-// counters, which need the candidates) and the differential fuzz target.
+// Tested by tests/integration/test_bruteforce_closed.cpp (forced mask and
+// marks counters, which need the candidates) and the fuzz target.
 #ifndef QUIVREL_PROJDB_CANDIDATEFRAMES_H
 #define QUIVREL_PROJDB_CANDIDATEFRAMES_H
 

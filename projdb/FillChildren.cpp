@@ -11,8 +11,9 @@
 //   a child's match is mostly its first word in the sequence, found with no
 //   scan at all.
 //
-// Tested by tests/unit/test_projdb_project.cpp, which forces each fill on
-// data checked against a brute-force miner, and the fuzz target.
+// Tested by tests/integration/test_bruteforce_closed.cpp, which forces each
+// fill on data checked against a brute-force miner, by the fuzz target, and
+// for single steps by tests/unit/test_projdb_project.cpp.
 #include <cstdint>
 #include <vector>
 

@@ -12,8 +12,8 @@
 // per itemset has no in-itemset extension at all: its rests follow from
 // the positions and the sequence ends without reading the data.
 //
-// Tested by tests/unit/test_projdb_project.cpp (both ways forced) and
-// tests/unit/test_bruteforce_closed.cpp.
+// Tested by tests/integration/test_bruteforce_closed.cpp (both ways forced)
+// and tests/unit/test_projdb_project.cpp.
 #include <algorithm>
 
 #include "projdb/Counting.h"

@@ -7,7 +7,7 @@
 // been projected or inserted.
 //
 // Tested by tests/unit/test_projdb_project.cpp (counts back to 0, peak) and
-// test_mining_run.cpp (no bytes held after a run).
+// tests/integration/test_mining_run.cpp (no bytes held after a run).
 #include <cstdlib>
 #include <cstring>
 

@@ -14,8 +14,9 @@
 // A pattern's new-itemset extensions are among its parent's (the candidate
 // frames), so the last three look only at codes that can still be frequent.
 //
-// Tested by tests/unit/test_projdb_project.cpp, which forces each counter
-// on data checked against a brute-force miner, and the fuzz target.
+// Tested by tests/integration/test_bruteforce_closed.cpp, which forces each
+// counter on data checked against a brute-force miner, by the fuzz target,
+// and for single steps by tests/unit/test_projdb_project.cpp.
 #include <algorithm>
 #include <cstdint>
 #include <vector>

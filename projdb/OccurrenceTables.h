@@ -5,8 +5,8 @@
 // rest, and finds most matches without scanning.  Built once on the first
 // projection step, read-only afterwards.
 //
-// Tested by tests/unit/test_projdb_project.cpp (forced table and no-table
-// strategies against brute force) and tests/unit/test_bruteforce_closed.cpp.
+// Tested by tests/integration/test_bruteforce_closed.cpp (forced table and
+// no-table strategies against brute force) and tests/unit/test_projdb_project.cpp.
 #ifndef QUIVREL_PROJDB_OCCURRENCETABLES_H
 #define QUIVREL_PROJDB_OCCURRENCETABLES_H
 

@@ -29,7 +29,7 @@
 // fills.  ChooseStrategies decides which counter and fill run.
 //
 // Tested by tests/unit/test_projdb_project.cpp and, over whole runs, by
-// tests/unit/test_bruteforce_closed.cpp and the fuzz target.
+// tests/integration/test_bruteforce_closed.cpp and the fuzz target.
 #include <climits>
 #include <cstdlib>
 #include <cstring>

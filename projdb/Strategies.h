@@ -9,8 +9,9 @@
 // noted, for the new-itemset counter (which may first ask for the candidate
 // list), and, once the children are known, for the fill.
 //
-// Tested by tests/unit/test_projdb_project.cpp, which forces every
-// counter and fill (ProjectionStrategy) on data checked by brute force.
+// Tested by tests/integration/test_bruteforce_closed.cpp, which forces
+// every counter and fill (ProjectionStrategy) on data checked by brute
+// force, and by the fuzz target, which draws the strategy from its input.
 #ifndef QUIVREL_PROJDB_STRATEGIES_H
 #define QUIVREL_PROJDB_STRATEGIES_H
 

@@ -29,6 +29,10 @@ public:
     static void operator delete(void* node) noexcept;
     // Copy that shares the source's Children array; IsClosed is set.
     explicit TreeNode(TreeNode* source);
+    // A node owns its Children array (when it is their Parent's): a copy
+    // would release it twice.
+    TreeNode(const TreeNode&) = delete;
+    TreeNode& operator=(const TreeNode&) = delete;
     ~TreeNode();
 
     bool isRoot();
@@ -75,6 +79,8 @@ public:
         uint64_t fingerprint;  // of the positions of the node's projection
     };
     EquivTable();                // 193 buckets
+    EquivTable(const EquivTable&) = delete;  // owns its buckets and entry blocks
+    EquivTable& operator=(const EquivTable&) = delete;
     ~EquivTable();
     void Insert(int key, TreeNode* node, uint64_t fingerprint = 0);
     // First entry of the group with this key, or null.  The group continues
@@ -99,6 +105,8 @@ class LevelNode {
 public:
     EquivTable* table;
     LevelNode();
+    LevelNode(const LevelNode&) = delete;  // owns its table
+    LevelNode& operator=(const LevelNode&) = delete;
     ~LevelNode();
 };
 

@@ -7,7 +7,7 @@
 // nothing.
 //
 // Tested by tests/unit/test_add_sequence.cpp and, over whole runs, by
-// tests/unit/test_bruteforce_closed.cpp and the closed_* end-to-end cases.
+// tests/integration/test_bruteforce_closed.cpp and the closed_* end-to-end cases.
 #include "tree/ClosedSeqTree.h"
 
 #include <algorithm>
