@@ -74,8 +74,6 @@ void InitApp(const char* path, double support, int itemcount) {
     if (fromData) itemcount = std::max(gDatasetShape.maxItem, 0);
 
     root = new TreeNode(-1, false, 0, nullptr);
-    root->ItemsetNumber = 0;
-    root->Parent = nullptr;
     currentLevel = root;
     reverseTable = new EquivTable();
     closed_maxFreq.assign(256, 0);

@@ -108,15 +108,14 @@ static PROJ_DB* FirstProjection(double support, const SupportFraction* exact, in
     int k = 0;
     for (int item = 0; item < gN_ITEMS; ++item) {
         if (inter[item].m_nCount >= gSUP) {
+            // The records come zero-filled: no entries, key, flag or
+            // fingerprint yet.
             PROJ_DB* db = &records[k];
             db->m_nPatLen = 1;
             db->m_nPatItem = item;
             db->maxSupport = inter[item].m_nCount;
             db->m_nLastItem = item;
             db->m_nLastSeq = -1;
-            db->m_nSupport = 0;
-            db->NumOfItems = 0;
-            db->m_bIsIntra = false;
             db->m_pProjSeq = AllocEntries(inter_freq_idx[item]);
             inter_freq_idx[item] = k++;
         } else {

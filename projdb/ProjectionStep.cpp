@@ -73,7 +73,8 @@ Touched gTouchedInter;
 
 // Makes the child of `parent` grown by `item`, in the parent's last itemset
 // or as a new itemset, with `support` empty entry slots.  `items` is the
-// child's number of items.
+// child's number of items.  `child` is zero-filled (AllocRecords): no
+// entries, key or fingerprint yet.
 static void MakeChild(PROJ_DB* child, const PROJ_DB* parent, int item, bool isIntra, int support,
                int items) {
     int parentLen = parent->m_nPatLen;
@@ -93,9 +94,7 @@ static void MakeChild(PROJ_DB* child, const PROJ_DB* parent, int item, bool isIn
     child->maxSupport = support;
     child->m_pProjSeq = AllocEntries(support);
     child->m_nLastSeq = -1;
-    child->m_nSupport = 0;
     child->m_nLastItem = item;
-    child->NumOfItems = 0;
     child->m_bIsIntra = isIntra;
 }
 
