@@ -54,7 +54,8 @@ bool ParseCommandLine(int argc, char** argv, bool stderrIsTerminal, RunOptions* 
     bool optionsEnded = false;
     for (int i = 1; i < argc; i++) {
         const char* arg = argv[i];
-        if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
+        // The last branch also takes a positional word, for its own reason.
+        if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {  // NOLINT(bugprone-branch-clone)
             positional.push_back(argv[i]);
         } else if (strcmp(arg, "--") == 0) {
             optionsEnded = true;

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 
+#include "support/DatasetFormat.h"
 #include "support/LinuxMemMap.h"
 #include "support/SupportFraction.h"
 
@@ -82,11 +83,6 @@ extern int gMAX_PAT_LEN;          // number of counters in gnArrLargeCount
 extern int* gnArrLargeCount;      // frequent patterns by number of items
 
 // Facts gathered by the validation pass over the mapped data.
-struct DatasetShape {
-    int maxItem;               // largest item code present, -1 when none
-    long long sequences;       // number of sequences (empty ones included)
-    long long maxSeqItemWords; // most item words in one sequence
-};
 extern DatasetShape gDatasetShape;
 
 // Maps the dataset, checks that it is well formed (a malformed file ends the

@@ -76,10 +76,11 @@ static void Emit(const char* text, bool stdoutWithoutLog) {
     ToStandardError(text);
 }
 
-// Formats into a fixed buffer: the message must get out also when memory
-// has run out.  Longer texts are cut (paths are the only long part).
+// Formats into a fixed buffer on the stack: the message must get out also
+// when memory has run out, and two runs in one process may fail at once.
+// Longer texts are cut (paths are the only long part).
 static void EmitFormatted(bool stdoutWithoutLog, const char* format, va_list args) {
-    static char text[8192];
+    char text[8192];
     vsnprintf(text, sizeof text, format, args);
     Emit(text, stdoutWithoutLog);
 }
@@ -106,7 +107,7 @@ static void StandardErrorOnly(const char* format, ...) {
 void ReportError() {
     // The reason line of a failed system call; without an open log it goes
     // to standard error only, so that standard output keeps its one line.
-    static char text[512];
+    char text[512];
     snprintf(text, sizeof text, "%s\n", strerror(errno));
     Emit(text, false);
 }

@@ -56,89 +56,58 @@ bool read_binary(const std::string& path, std::vector<int32_t>& words, std::stri
 }
 
 bool check_words(const std::vector<int32_t>& words, std::string& err) {
-  bool seq_start = true;  // next word starts a sequence
-  for (size_t i = 0; i < words.size(); ++i) {
-    const int32_t w = words[i];
-    if (w < kEndSequence) {
-      err = "word " + std::to_string(i) + ": invalid value " + std::to_string(w);
+  const DatasetFault fault = CheckDatasetWords(words.data(), words.size(), DatasetRules(), nullptr);
+  const std::string at = "word " + std::to_string(fault.offset) + ": ";
+  switch (fault.kind) {
+    case DatasetFault::kNone:
+      return true;
+    case DatasetFault::kInvalidValue:
+      err = at + "invalid value " + std::to_string(fault.value);
       return false;
-    }
-    if (w == kEndSequence) {
-      if (!seq_start && words[i - 1] != kEndItemset) {
-        err = "word " + std::to_string(i) + ": -2 must follow -1 or stand alone";
-        return false;
-      }
-      seq_start = true;
-    } else {
-      seq_start = false;
-    }
+    case DatasetFault::kMisplacedSequenceEnd:
+      err = at + "-2 must follow -1 or stand alone";
+      return false;
+    case DatasetFault::kUnterminated:
+      err = "the last sequence does not end with -2";
+      return false;
+    case DatasetFault::kItemAboveMax:
+    case DatasetFault::kItemsetDescending:
+      break;  // not asked for
   }
-  if (!seq_start) {
-    err = "the last sequence does not end with -2";
-    return false;
-  }
-  return true;
+  err = at + "malformed";
+  return false;
 }
 
 bool TempFile::open(const std::string& target, std::string& err) {
-  discard();
-  target_ = target;
-  std::string tmpl = target + ".tmpXXXXXX";
-  std::vector<char> name(tmpl.begin(), tmpl.end());
-  name.push_back('\0');
-  fd_ = ::mkstemp(name.data());
-  if (fd_ < 0) {
-    err = target + ": cannot create: " + std::strerror(errno);
-    return false;
-  }
-  name_ = name.data();
-  // mkstemp creates the file 0600; give it the permissions of a new file.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  if (::fchmod(fd_, 0666 & ~mask) != 0) {
-    // Not fatal: the file is still usable by its owner.
-  }
-  return true;
+  const int e = file_.Open(target, ".tmpXXXXXX");
+  if (e != 0) err = target + ": cannot create: " + std::strerror(e);
+  return e == 0;
 }
 
 bool TempFile::write(const char* data, size_t size, std::string& err) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd_, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      err = target_ + ": write error: " + std::strerror(errno);
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
+  const int e = file_.Write(data, size);
+  if (e != 0) err = file_.Target() + ": write error: " + std::strerror(e);
+  return e == 0;
 }
 
 bool TempFile::finish(std::string& err) {
-  if (fd_ < 0) return true;
-  const int fd = fd_;
-  fd_ = -1;
-  if (::close(fd) != 0) {
-    err = target_ + ": write error: " + std::strerror(errno);
-    discard();
-    return false;
-  }
-  return true;
+  const int e = file_.Finish(false);
+  if (e != 0) err = file_.Target() + ": write error: " + std::strerror(e);
+  return e == 0;
 }
 
 bool TempFile::commit_all(const std::vector<TempFile*>& files, std::string& err) {
   for (TempFile* f : files) {
     if (!f->finish(err)) return false;
     struct stat st;
-    if (::stat(f->target_.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-      err = f->target_ + ": cannot create: " + std::strerror(EISDIR);
+    if (::stat(f->file_.Target().c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      err = f->file_.Target() + ": cannot create: " + std::strerror(EISDIR);
       return false;
     }
   }
   for (size_t i = 0; i < files.size(); ++i) {
     if (!files[i]->commit(err)) {
-      for (size_t j = 0; j < i; ++j) ::unlink(files[j]->target_.c_str());
+      for (size_t j = 0; j < i; ++j) ::unlink(files[j]->file_.Target().c_str());
       return false;
     }
   }
@@ -192,21 +161,12 @@ bool check_outputs(const std::vector<std::string>& inputs, const std::vector<std
 
 bool TempFile::commit(std::string& err) {
   if (!finish(err)) return false;
-  if (std::rename(name_.c_str(), target_.c_str()) != 0) {
-    err = target_ + ": cannot create: " + std::strerror(errno);
-    discard();
-    return false;
-  }
-  name_.clear();
-  return true;
+  const int e = file_.Commit(false);
+  if (e != 0) err = file_.Target() + ": cannot create: " + std::strerror(e);
+  return e == 0;
 }
 
-void TempFile::discard() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-  if (!name_.empty()) ::unlink(name_.c_str());
-  name_.clear();
-}
+void TempFile::discard() { file_.Discard(); }
 
 bool write_file_atomic(const std::string& path, const std::string& bytes, std::string& err) {
   TempFile file;
@@ -257,11 +217,14 @@ bool parse_text_line(const std::string& line, std::vector<int32_t>& words, std::
       return false;
     }
   }
-  if (lw.back() != kEndSequence) {
+  // One sequence per line: with no -2 before the end, the grammar's fault
+  // can only be about the line's last word.
+  const DatasetFault fault = CheckDatasetWords(lw.data(), lw.size(), DatasetRules(), nullptr);
+  if (fault.kind == DatasetFault::kUnterminated) {
     err = "the line does not end with -2";
     return false;
   }
-  if (lw.size() > 1 && lw[lw.size() - 2] != kEndItemset) {
+  if (fault.kind != DatasetFault::kNone) {
     err = "-2 must follow -1 or stand alone";
     return false;
   }

@@ -12,10 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "support/AtomicFile.h"
+#include "support/DatasetFormat.h"
+
 namespace qtools {
 
-constexpr int32_t kEndItemset = -1;
-constexpr int32_t kEndSequence = -2;
+constexpr int32_t kEndItemset = kItemsetEnd;
+constexpr int32_t kEndSequence = kSequenceEnd;
 
 // Appends the little-endian bytes of each word to `out`.
 void append_le(const std::vector<int32_t>& words, std::string& out);
@@ -38,7 +41,6 @@ class TempFile {
   TempFile() = default;
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
-  ~TempFile() { discard(); }
 
   bool open(const std::string& target, std::string& err);
   bool write(const char* data, size_t size, std::string& err);
@@ -55,9 +57,7 @@ class TempFile {
   static bool commit_all(const std::vector<TempFile*>& files, std::string& err);
 
  private:
-  std::string target_;
-  std::string name_;
-  int fd_ = -1;
+  AtomicFile file_;
 };
 
 // Whether two paths name the same file: the same device and inode when both

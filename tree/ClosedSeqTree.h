@@ -29,6 +29,10 @@ public:
     static void operator delete(void* node) noexcept;
     // Copy that shares the source's Children array; IsClosed is set.
     explicit TreeNode(TreeNode* source);
+    // A node owns its Children array (when it is their Parent's): a copy
+    // would release it twice.
+    TreeNode(const TreeNode&) = delete;
+    TreeNode& operator=(const TreeNode&) = delete;
     ~TreeNode();
 
     bool isRoot();
@@ -41,11 +45,25 @@ public:
     void Print(char* prefix, FILE* file);
 };
 
+// Orders a key (isIntra, item) against a node: in-itemset children first, then
+// ascending item code.  Returns -1, 0 or +1 as the key comes before, ties with
+// or comes after the node.
+inline int CompareKey(bool isIntra, int item, const TreeNode* node)
+{
+    if (isIntra != node->ItemIsIntra)
+        return isIntra ? -1 : 1;
+    if (item < node->Item)
+        return -1;
+    return item > node->Item ? 1 : 0;
+}
+
 // Child order: in-itemset children first, then ascending Item.
 bool TreeNodeLess(TreeNode* a, TreeNode* b);
 int TreeNodeCompare(TreeNode** a, TreeNode** b);
 // Binary search of a Children array for (item, isIntra); null when absent.
 TreeNode* FindChild(std::vector<TreeNode*>* children, int item, bool isIntra);
+// The slot of the child (item, isIntra) in a Children array, or null.
+TreeNode** FindSlot(std::vector<TreeNode*>* children, int item, bool isIntra);
 // Appends `node` and merges it into child order.
 void InsertChild(std::vector<TreeNode*>* children, TreeNode* node);
 
@@ -61,6 +79,8 @@ public:
         uint64_t fingerprint;  // of the positions of the node's projection
     };
     EquivTable();                // 193 buckets
+    EquivTable(const EquivTable&) = delete;  // owns its buckets and entry blocks
+    EquivTable& operator=(const EquivTable&) = delete;
     ~EquivTable();
     void Insert(int key, TreeNode* node, uint64_t fingerprint = 0);
     // First entry of the group with this key, or null.  The group continues
@@ -85,6 +105,8 @@ class LevelNode {
 public:
     EquivTable* table;
     LevelNode();
+    LevelNode(const LevelNode&) = delete;  // owns its table
+    LevelNode& operator=(const LevelNode&) = delete;
     ~LevelNode();
 };
 

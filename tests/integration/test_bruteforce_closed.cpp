@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "driver/1LPrefixSpan.h"
-#include "test_util.h"
+#include "tests/unit/test_util.h"
 #include "tests/oracle/closed_oracle.h"
 #include "tree/ClosedSeqTree.h"
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "driver/1LPrefixSpan.h"
-#include "test_util.h"
+#include "tests/unit/test_util.h"
 #include "tree/ClosedSeqTree.h"
 
 namespace {

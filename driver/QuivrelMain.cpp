@@ -1,0 +1,125 @@
+// One whole run from the command line: the command line is parsed, the run
+// is set up, mined, pruned and reported, and every failure becomes an exit
+// status and a message.
+//
+// Tested by tests/unit/test_command_line.cpp, tests/integration/ and the
+// end-to-end cases, which run the real binary.
+#include "driver/1LPrefixSpan.h"
+#include "driver/Report.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cassert>
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <vector>
+
+#include "driver/CommandLine.h"
+#include "driver/Progress.h"
+#include "support/Global.h"
+#include "tree/ClosedSeqTree.h"
+
+// A standard stream that the caller closed (quivrel ... >&-) leaves its
+// descriptor free, and the next open, the error log's, would take it: the
+// banner and the statistics would end up in "error.tmp" and the run would
+// look good.  Each closed one is opened on /dev/null in the direction that
+// fails (standard output read-only), so a write to it is caught as a failed
+// write at the end of the run.
+static void KeepStandardDescriptors() {
+    // In ascending order the lowest free descriptor, which open takes, is
+    // always the one being handled.
+    const int failingMode[3] = {O_WRONLY, O_RDONLY, O_RDONLY};
+    for (int fd = 0; fd <= 2; fd++) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            int opened = open("/dev/null", failingMode[fd]);
+            (void)opened;  // nothing better to do when even that fails
+        }
+    }
+}
+
+static int RunQuivrel(int argc, char** argv) {
+    KeepStandardDescriptors();
+    RunOptions options;
+    if (!ParseCommandLine(argc, argv, isatty(STDERR_FILENO) == 1, &options)) {
+        // The help went to standard output: a failed write is not a success.
+        if (fflush(stdout) == 0 && !ferror(stdout)) return 0;
+        fprintf(stderr, "quivrel: cannot write the help: %s\n", strerror(errno));
+        return -1;
+    }
+
+    InitApp(options.path, options.support.approx, options.itemcount);
+    ReadClock(&pTimer[0]);
+
+    ResetProgressCounters();
+    int count = 0;
+    PROJ_DB* first = make_projdb_from_org_dataset(options.support, &count);
+    {
+        // The line runs on standard error while nothing goes to standard
+        // output: from after the first projection's lines to the statistics.
+        fflush(stdout);
+        gProgressFirstTotal.store(count, std::memory_order_relaxed);
+        std::unique_ptr<ProgressLine> progress;
+        if (options.progress) progress.reset(new ProgressLine(stderr));
+        MineFirstLevel(first, count);
+    }
+    // Every projection buffer is given back by the end of mining; a count
+    // left over means the accounting or a release went wrong, and the
+    // figures printed from it would be wrong too.
+    if (n_total_mem != 0) {
+        LogError("Internal error: %d bytes of projection memory still held after mining.\n",
+                 n_total_mem);
+        FatalExit(-1);
+    }
+    assert(currentLevel == root);
+    // A mapped dataset that changed under the run may have given wrong
+    // patterns: no result replaces the previous one.
+    if (MemMapFileChanged(pDatasetMemMap)) {
+        ReportDatasetChanged(options.path);
+        FatalExit(1);
+    }
+
+    double totalSeconds = (double)GetTimeDiff(0);
+    PrintStatistics(totalSeconds);
+
+    std::vector<TreeNode*>& top = *root->Children;
+    for (size_t i = 0, n = top.size(); i < n; i++) closed_maxPruning(top[i], root);
+
+    WriteResultFile(totalSeconds);
+    fprintf(gpResultFile, "%.3f seconds (Total running time after sort, and output.)\n",
+            (double)GetTimeDiff(0));
+
+    // Standard output may be a file or a pipe: a failed write is a failed run.
+    if (fflush(stdout) != 0 || ferror(stdout)) {
+        LogError("Fail to write standard output: %s\n", strerror(errno));
+        FatalExit(-1);
+    }
+    ClearErrorLog();  // the run is complete
+    if (options.summary) {
+        long long closed = 0;
+        for (int n : closed_maxFreq) closed += n;
+        fputs(RunSummary(gnCustCount, closed, (double)GetTimeDiff(0), PeakResidentKilobytes())
+                  .c_str(),
+              stderr);
+    }
+    CloseApp();
+    return 0;
+}
+
+int QuivrelMain(int argc, char** argv) {
+    try {
+        return RunQuivrel(argc, argv);
+    } catch (const RunAbort& abort) {
+        fflush(stdout);
+        return abort.status;
+    } catch (const std::exception& e) {
+        // Nothing should get here (allocations fail through OutOfMemory);
+        // if something does, it is still reported, never a silent abort.
+        LogError("Internal error: %s\n", e.what());
+        fflush(stdout);
+        return -1;
+    }
+}
+

@@ -1,0 +1,76 @@
+// The end-of-run reports: the statistics on standard output and the result
+// file, written under a temporary name and renamed into place when
+// complete.
+//
+// Tested by the e2e cases' expected stdout and ClosedMaxset.txt, and by the
+// write_* and interrupted_* end-to-end cases.
+#include "driver/Report.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "driver/1LPrefixSpan.h"
+#include "support/AtomicFile.h"
+#include "support/Global.h"
+#include "tree/ClosedSeqTree.h"
+
+// Writes the result file under a temporary name and renames it over
+// "ClosedMaxset.txt" only once it is complete, so that a failed run never
+// leaves a truncated result in place of an earlier one.
+void WriteResultFile(double totalSeconds) {
+    AtomicFile result;
+    int err = result.Open(kResultFileName, ".XXXXXX");
+    FILE* file = err == 0 ? result.Stream() : nullptr;
+    if (file == nullptr) {
+        if (err == 0) err = errno;
+        result.Discard();
+        LogError("Fail to open file %s with mode %s\n", kResultFileName, "w");
+        errno = err;
+        ReportError();
+        FatalExit(-1);
+    }
+    // The signal handlers may remove the temporary file at any moment: they
+    // get a copy of its name that stays put.
+    char tmpName[sizeof kResultFileName + 16];
+    snprintf(tmpName, sizeof tmpName, "%s", result.TempName().c_str());
+    SetTempResultForSignals(tmpName);
+
+    fprintf(file, "CLOSED\n");
+    char prefix[] = "(";
+    std::vector<TreeNode*>& top = *root->Children;
+    for (size_t i = 0; i < top.size(); i++) {
+        if (top[i]->Parent == root) top[i]->Print(prefix, file);
+    }
+    fprintf(file, "%.3f seconds (\nTotal running time)\n\n", totalSeconds);
+    fprintf(file, "Total # of TreeNode: %d\n", zzz);
+    for (size_t i = 0; i < closed_maxFreq.size(); i++) {
+        if (closed_maxFreq[i] != 0) fprintf(file, "Closed/Max %d : %d\n", (int)i, closed_maxFreq[i]);
+    }
+    fprintf(file, "\nTotal of %d large items.\n", gnArrLargeCount[0]);
+    fprintf(file, "# of projected datasets: %d\n", n_proj_db);
+    fprintf(file, "Maximum memory usage: %.6fMB\n", n_max_mem / kBytesPerMB);
+    fprintf(file, "%.3f seconds (Total running time after sort, and output.)\n",
+            (double)GetTimeDiff(0));
+
+    err = result.Commit(true);
+    SetTempResultForSignals(nullptr);
+    if (err != 0) {
+        LogError("Fail to write file %s: %s\n", kResultFileName, strerror(err));
+        FatalExit(-1);
+    }
+}
+
+void PrintStatistics(double totalSeconds) {
+    fprintf(gpResultFile, "%.3f seconds (Total running time)\n", totalSeconds);
+    // Per-length counts up to the first length without a pattern; their sum
+    // goes into element 0.
+    for (int d = 1; d < gMAX_PAT_LEN && gnArrLargeCount[d] > 0; d++) {
+        fprintf(gpResultFile, "Large %d : %d\n", d, gnArrLargeCount[d]);
+        gnArrLargeCount[0] += gnArrLargeCount[d];
+    }
+    fprintf(gpResultFile, "Total of %d large items.\n", gnArrLargeCount[0]);
+    fprintf(gpResultFile, "# of projected datasets: %d\n", n_proj_db);
+    fprintf(gpResultFile, "Maximum memory usage: %.3fMB\n", n_max_mem / kBytesPerMB);
+}

@@ -1,0 +1,16 @@
+// The end-of-run reports, internal to driver/.
+#ifndef QUIVREL_DRIVER_REPORT_H
+#define QUIVREL_DRIVER_REPORT_H
+
+const char kResultFileName[] = "ClosedMaxset.txt";
+const char kErrorLogName[] = "error.tmp";
+const double kBytesPerMB = 1048576.0;
+
+// Writes "ClosedMaxset.txt" whole or not at all (the run ends with -1 when
+// it cannot).
+void WriteResultFile(double totalSeconds);
+// The statistics on gpResultFile; sums the per-length counts into
+// gnArrLargeCount[0].
+void PrintStatistics(double totalSeconds);
+
+#endif

@@ -1,0 +1,113 @@
+// The life of a run's state: set-up (timers, error log, signal handlers,
+// the dataset and its per-item tables, the tree and the equivalence table,
+// the banner) and tear-down, which gives back everything whether the run
+// completed or ended early, so that one process can run again.
+//
+// Tested by tests/integration/test_mining_run.cpp and the end-to-end cases on
+// output files (result_*, error_log_*, dataset_is_*).
+#include "driver/1LPrefixSpan.h"
+#include "driver/Report.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+
+#include "driver/CommandLine.h"
+#include "support/Global.h"
+#include "tree/ClosedSeqTree.h"
+
+FILE* gpStatusFile = nullptr;
+FILE* gpResultFile = nullptr;
+int n_proj_db = 0;
+
+// The run's two output files must not be the dataset: opening them would
+// empty or replace it before it is read.  Checked before either is opened;
+// the message can only go to standard error.
+static void RefuseDatasetAsOutput(const char* path) {
+    struct stat data;
+    if (stat(path, &data) != 0) return;  // the mapping reports it
+    const char* outputs[2] = {kErrorLogName, kResultFileName};
+    for (const char* output : outputs) {
+        struct stat out;
+        if (stat(output, &out) == 0 && out.st_dev == data.st_dev && out.st_ino == data.st_ino) {
+            fprintf(stderr,
+                    "quivrel: Refusing to mine '%s': it is the same file as %s, which the run "
+                    "writes.\n",
+                    path, output);
+            FatalExit(-1);
+        }
+    }
+}
+
+// The result is renamed over "ClosedMaxset.txt" at the end; a symbolic link,
+// a directory or any other non-regular file there is refused before mining.
+static void CheckResultPath() {
+    struct stat st;
+    if (lstat(kResultFileName, &st) != 0) return;  // not there yet: fine
+    if (S_ISLNK(st.st_mode)) {
+        LogError("Refusing to write %s: it is a symbolic link.\n", kResultFileName);
+        FatalExit(-1);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        LogError("Refusing to write %s: it is not a regular file.\n", kResultFileName);
+        FatalExit(-1);
+    }
+}
+
+void InitApp(const char* path, double support, int itemcount) {
+    CreateTimers(3);
+    bool fromData = itemcount == kItemCountAuto;
+    if (fromData) itemcount = INT_MAX;
+    gN_ITEMS = itemcount < INT_MAX ? itemcount + 1 : INT_MAX;
+    RefuseDatasetAsOutput(path);
+    OpenErrorLog();
+    InstallRunSignalHandlers();
+    CheckResultPath();
+    // Every code that occurs gets a row in the per-item tables, whose row
+    // count is an int: the code INT_MAX cannot have one, so it is refused as
+    // a code above the item count.
+    long long size = InitProjDB(path, itemcount < INT_MAX ? itemcount : INT_MAX - 1);
+    gpStatusFile = gpResultFile = stdout;
+    // "auto": the largest code the dataset check met (0 for data without items).
+    if (fromData) itemcount = std::max(gDatasetShape.maxItem, 0);
+
+    root = new TreeNode(-1, false, 0, nullptr);
+    currentLevel = root;
+    reverseTable = new EquivTable();
+    closed_maxFreq.assign(256, 0);
+
+    fprintf(gpStatusFile, "quivrel: A sequential pattern mining algorithm (pseudo projection).\n");
+    fprintf(gpStatusFile, "Data set (%.3f MB): %s\n", (double)size / kBytesPerMB, path);
+    fprintf(gpStatusFile, "# of items: %d\n", itemcount);
+    fprintf(gpStatusFile, "Support threshold: %.3f%%\n", support * 100);
+    fprintf(gpStatusFile, "-----------------------\n");
+}
+
+void CloseApp() {
+    DeleteTimers();
+    if (gnArrLargeCount != nullptr) {
+        free(gnArrLargeCount);
+        gnArrLargeCount = nullptr;
+    }
+    if (buf_idx != nullptr) {
+        free(buf_idx);
+        buf_idx = nullptr;
+    }
+    CloseProjDB();
+    CloseErrorLog();
+    RestoreSignalHandlers();
+}
+
+void ResetRun() {
+    CloseApp();
+    ReleaseTree(root);
+    root = currentLevel = nullptr;
+    delete reverseTable;
+    reverseTable = nullptr;
+    closed_maxFreq.clear();
+    zzz = 0;
+    n_proj_db = 0;
+    ResetProjDB();
+}

@@ -1,0 +1,256 @@
+// Filling the children of a projection step: each parent entry gives a
+// child at most one entry, and a child's entries follow the parent's in
+// order.  In-itemset children are filled from the parent's positions.
+// New-itemset children are filled one of three ways, all giving the same
+// entries (ChooseStrategies picks one):
+// - by one scan of each rest for all children, when there are many: one
+//   walk finds every child's match and further positions;
+// - item by item, when there are few: a child's item is searched for in
+//   each rest, and the last-occurrence table skips rests without it;
+// - from the occurrence tables, when most items occur once per sequence:
+//   a child's match is mostly its first word in the sequence, found with no
+//   scan at all.
+//
+// Tested by tests/integration/test_bruteforce_closed.cpp, which forces each
+// fill on data checked against a brute-force miner, by the fuzz target, and
+// for single steps by tests/unit/test_projdb_project.cpp.
+#include <cstdint>
+#include <vector>
+
+#include "projdb/Counting.h"
+#include "projdb/OccurrenceTables.h"
+#include "projdb/Positions.h"
+
+// Scratch of FillNewItemset for one rest: the children matched (in file
+// order of their matches), the further positions found for them, and the
+// positions grouped by match; gMatchOfChild maps a matched child to its
+// match (valid while the child's stamp is the rest's).
+namespace {
+
+struct Match {
+    int child;
+    int* r;     // the match: last word of the first run of the child's item
+    int count;  // its further positions, then a slot index while grouping
+};
+struct Pending {
+    int match;
+    int* position;
+};
+static std::vector<Match> gMatches;
+static std::vector<Pending> gPending;
+static std::vector<int*> gGrouped;
+static std::vector<int> gMatchOfChild;
+
+}  // namespace
+
+// In-itemset extensions after position j of a parent entry: each frequent
+// item that stands after the position within its itemset gives its child an
+// entry (once per parent entry).  The first position follows the match;
+// further ones follow the item in the itemsets of the parent's later
+// positions, where that itemset goes on after it.
+static void FillInItemset(PROJ_DB* children, const PROJ_SEQ& entry, int j, int stamp, const int* end) {
+    for (int* w = EntryPosition(entry, j); *w != kItemsetEnd; ++w) {
+        int* r = RunEnd(w);
+        w = r;
+        int item = *r;
+        int index = intra_freq_idx[item];
+        if (index < 0 || IsLastItem(r)) continue;
+        PROJ_DB* child = &children[index];
+        if (child->m_nLastSeq >= stamp) continue;
+        int* q = r + 1;
+        int n = OpenEntry(child, stamp, r, end);
+        for (int k = j; k < entry.m_nProjCount; ++k) {
+            int* from = k == j ? q : EntryPosition(entry, k);
+            int* hit = FindInItemset(from, item);
+            if (hit != nullptr && hit[1] != kItemsetEnd) PutPosition(n++, hit + 1);
+        }
+        StoreEntry(child, n, entry.m_nSeq);
+    }
+}
+
+// New-itemset extensions in one rest, by scanning it: the first occurrence
+// of each frequent item that is not the sequence's last item gives its child
+// an entry.
+//
+// An entry's further positions follow the later occurrences of its item that
+// their itemset continues (the next word is an item); they are collected for
+// all children in the same walk.  Data with one item per itemset has no such
+// word.
+static void FillNewItemset(PROJ_DB* children, int* start, const Rest& rest, const int* end) {
+    int* w = start + rest.from;
+    const int stamp = rest.entry + 1;
+
+    if (!gHasContinued) {
+        // One item per itemset: no runs, and an entry has a single position.
+        for (++w; *w != kSequenceEnd; ++w) {
+            int item = *w;
+            if (item < 0) continue;
+            int index = inter_freq_idx[item];
+            if (index < 0 || IsLastItem(w)) continue;
+            PROJ_DB* child = &children[index];
+            if (child->m_nLastSeq >= stamp) continue;
+            StoreEntry(child, OpenEntry(child, stamp, w, end), rest.seq);
+        }
+        return;
+    }
+
+    // One walk: the first occurrence of a child's item (the last word of its
+    // first run) is the child's match; every later occurrence (again the
+    // last word of its run) that its itemset continues gives that child a
+    // further position.  The positions come out in file order and are then
+    // grouped by match with a counting pass.
+    gMatches.clear();
+    gPending.clear();
+    for (++w; *w != kSequenceEnd; ++w) {
+        const int item = *w;
+        if (item < 0) continue;
+        const int index = inter_freq_idx[item];
+        if (index < 0) continue;
+        PROJ_DB* child = &children[index];
+        if (child->m_nLastSeq != stamp) {
+            int* r = RunEnd(w);
+            w = r;  // the rest of the first run lies before the match
+            if (IsLastItem(r)) continue;
+            OpenEntry(child, stamp, r, end);  // its positions are stored below
+            gMatchOfChild[index] = (int)gMatches.size();
+            gMatches.push_back(Match{index, r, 0});
+        } else {
+            w = RunEnd(w);
+            if (w[1] < 0) continue;
+            int m = gMatchOfChild[index];
+            gPending.push_back(Pending{m, w + 1});
+            gMatches[m].count++;
+        }
+    }
+    if (gMatches.empty()) return;
+
+    int placed = 0;
+    for (Match& match : gMatches) {
+        int count = match.count;
+        match.count = placed;  // now the first slot of the match's positions
+        placed += count;
+    }
+    gGrouped.resize(gPending.size());
+    for (const Pending& p : gPending) gGrouped[gMatches[p.match].count++] = p.position;
+    int from = 0;
+    for (const Match& match : gMatches) {
+        // match.count is now one past the match's last slot.
+        PutPosition(0, match.r + 1);
+        int n = 1;
+        for (int k = from; k < match.count; ++k) PutPosition(n++, gGrouped[k]);
+        from = match.count;
+        StoreEntry(&children[match.child], n, rest.seq);
+    }
+}
+
+// New-itemset child of `item` filled item by item: in each rest, the first
+// occurrence of the item (the last word of its run) gives the entry unless
+// it is the sequence's last item, and the later words of the item whose
+// itemset goes on give the further positions.  With the last-occurrence
+// table, rests without the item are skipped at once and the walk for further
+// positions ends at the item's last word.
+void FillNewItemsetByItem(PROJ_DB* child, int item, int* start, const int* end) {
+    const uint16_t* lastColumn = nullptr;
+    if (gLastTable != nullptr && gLastColumn[item] >= 0) lastColumn = gLastTable + gLastColumn[item];
+    for (const Rest& rest : Rests()) {
+        int* seqStart = start + SeqStart(rest.seq);
+        int* seqEnd = start + gSeqEnd[rest.seq];
+        int* lastWord = seqEnd;
+        int* w = start + rest.from + 1;
+        if (lastColumn != nullptr) {
+            const size_t cell = (size_t)rest.seq * gnLastColumns;
+            int lastInSeq = lastColumn[cell];
+            if (lastInSeq <= rest.fromInSeq) continue;
+            lastWord = seqStart + lastInSeq;
+        }
+        while (w < lastWord && *w != item) ++w;
+        if (*w != item) continue;
+        int* r = RunEnd(w);
+        if (IsLastItem(r)) continue;
+        int n = OpenEntry(child, rest.entry + 1, r, end);
+        if (gHasContinued) {
+            for (int* v = r + 1; v <= lastWord && *v != kSequenceEnd; ++v) {
+                if (*v != item) continue;
+                v = RunEnd(v);
+                if (v[1] >= 0) PutPosition(n++, v + 1);
+            }
+        }
+        StoreEntry(child, n, rest.seq);
+    }
+}
+
+static std::vector<int> gChildColumn;
+static std::vector<PROJ_DB*> gChildRecord;
+
+// New-itemset children filled from the two occurrence tables, rest by rest
+// so that a sequence's rows are read once for all children: a child's item
+// is in the rest when its last word lies after the rest's start; its first
+// match after the start is its first word in the sequence when that lies
+// after the start too, else it is searched for.  The match (the last word of
+// its run) gives the entry unless it is the sequence's last item; later
+// words of the item up to its last word, where their itemset goes on, give
+// the further positions.  A child's entries still follow the rests in order.
+void FillNewItemsetFromTables(PROJ_DB* children, int* start, const int* end) {
+    const size_t columns = gnLastColumns;
+    const size_t nChildren = gFreqInter.size();
+    gChildColumn.resize(nChildren);
+    gChildRecord.resize(nChildren);
+    for (size_t c = 0; c < nChildren; ++c) {
+        gChildColumn[c] = gLastColumn[gFreqInter[c]];
+        gChildRecord[c] = &children[inter_freq_idx[gFreqInter[c]]];
+    }
+    for (size_t r = 0; r < gnRests; ++r) {
+        const Rest& rest = gRests[r];
+        if (r + kPrefetchAhead < gnRests) {
+            size_t ahead = (size_t)gRests[r + kPrefetchAhead].seq * columns;
+            __builtin_prefetch(gLastTable + ahead);
+            __builtin_prefetch(gFirstTable + ahead);
+            __builtin_prefetch(start + gRests[r + kPrefetchAhead].from);
+        }
+        const uint16_t* lastRow = gLastTable + (size_t)rest.seq * columns;
+        const uint16_t* firstRow = gFirstTable + (size_t)rest.seq * columns;
+        int* seqStart = start + (rest.from - rest.fromInSeq);
+        for (size_t c = 0; c < nChildren; ++c) {
+            const int column = gChildColumn[c];
+            const int lastInSeq = lastRow[column];
+            if (lastInSeq <= rest.fromInSeq) continue;
+            const int item = gFreqInter[c];
+            const int firstInSeq = firstRow[column];
+            int* w;
+            if (firstInSeq > rest.fromInSeq) {
+                w = seqStart + firstInSeq;
+            } else {
+                w = start + rest.from + 1;
+                while (*w != item) ++w;
+            }
+            int* match = RunEnd(w);
+            if (IsLastItem(match)) continue;
+            PROJ_DB* child = gChildRecord[c];
+            int n = OpenEntry(child, rest.entry + 1, match, end);
+            if (gHasContinued) {
+                for (int* v = match + 1, *lastWord = seqStart + lastInSeq; v <= lastWord; ++v) {
+                    if (*v != item) continue;
+                    v = RunEnd(v);
+                    if (v[1] >= 0) PutPosition(n++, v + 1);
+                }
+            }
+            StoreEntry(child, n, rest.seq);
+        }
+    }
+}
+
+void FillInItemsetChildren(PROJ_DB* children, const PROJ_DB* parent, const int* end) {
+    for (int i = 0; i < parent->m_nSupport; ++i) {
+        const PROJ_SEQ& entry = parent->m_pProjSeq[i];
+        for (int j = 0; j < entry.m_nProjCount; ++j) FillInItemset(children, entry, j, i + 1, end);
+    }
+}
+
+void FillNewItemsetByScan(PROJ_DB* children, int* start, const int* end) {
+    if (gMatchOfChild.size() < gFreqIntra.size() + gFreqInter.size())
+        gMatchOfChild.resize(gFreqIntra.size() + gFreqInter.size());
+    for (size_t r = 0; r < gnRests; ++r) {
+        PrefetchRest(start, r);
+        FillNewItemset(children, start, gRests[r], end);
+    }
+}

@@ -1,0 +1,162 @@
+// The first level: one pass counts every item's support (once per
+// sequence), which fixes the number of sequences and the absolute
+// threshold; a second pass gives each frequent item's record one entry per
+// sequence whose first occurrence of the item is not its last item.  The
+// frequent items also become the first candidate frame and the columns of
+// the occurrence tables.
+//
+// Tested by tests/unit/test_projdb_first.cpp and the threshold_* and
+// support_* end-to-end cases.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "projdb/CandidateFrames.h"
+#include "projdb/Positions.h"
+#include "support/Global.h"
+
+static PROJ_DB* FirstProjection(double support, const SupportFraction* exact, int* count);
+
+PROJ_DB* make_projdb_from_org_dataset(double support, int* count) {
+    return FirstProjection(support, nullptr, count);
+}
+
+PROJ_DB* make_projdb_from_org_dataset(const SupportFraction& support, int* count) {
+    return FirstProjection(support.approx, &support, count);
+}
+
+// `exact`, when given, sets the threshold; else it is support x sequences in
+// floating point.
+static PROJ_DB* FirstProjection(double support, const SupportFraction* exact, int* count) {
+    int* const start = GetStartOfMap(pDatasetMemMap);
+    int* const end = GetLastAddrOfMap(pDatasetMemMap);
+    gDataEnd = end;
+    *count = 0;
+    if (gStrategy.generalItemsets) gHasContinued = true;
+
+    printf("\tCounting 1-Item sets ... \n");
+    fflush(stdout);
+    ReadClock(&pTimer[1]);
+
+    std::fill_n(inter_freq_idx, gN_ITEMS, 0);
+    std::fill_n(inter, gN_ITEMS, ITEM_CNT{0, 0});
+
+    // Counting pass: the support of every item (once per sequence), the
+    // number of entries its record will get (sequences whose first
+    // occurrence of it is not their last item), the most item occurrences
+    // in one sequence and the largest position bound of one sequence.
+    int seq = 0;
+    int maxWords = 0;
+    for (int* w = start; w < end; ++w) {  // w ends each round on the -2
+        ++seq;
+        int occurrences = 0;
+        int words = 0;
+        for (; *w != kSequenceEnd; ++w) {
+            if (*w == kItemsetEnd) {
+                ++words;
+                continue;
+            }
+            int* r = RunEnd(w);
+            int item = *r;
+            ++occurrences;
+            if (inter[item].m_nLastSeq < seq) {
+                inter[item].m_nCount++;
+                inter[item].m_nLastSeq = seq;
+                if (!IsLastItem(r)) inter_freq_idx[item]++;
+            }
+            words += 2;
+            w = r;
+        }
+        gMAX_PAT_LEN = std::max(gMAX_PAT_LEN, occurrences);
+        maxWords = std::max(maxWords, words);
+    }
+
+    gnCustCount = seq;
+    // Supports are whole counts, so count >= ceil(x) exactly when count >= x.
+    gSUP = exact != nullptr ? (double)LeastSupportCount(*exact, gnCustCount)
+                            : (double)((long double)support * (long double)gnCustCount);
+    gMAX_PAT_LEN += 2;
+
+    if (gnArrLargeCount != nullptr) free(gnArrLargeCount);
+    gnArrLargeCount = (int*)checked_alloc(sizeof(int) * (size_t)gMAX_PAT_LEN);
+    std::fill_n(gnArrLargeCount, gMAX_PAT_LEN, 0);
+    if (buf_idx != nullptr) free(buf_idx);
+    buf_idx = (int**)checked_alloc(sizeof(int*) * (size_t)maxWords);
+    std::fill_n(buf_idx, maxWords, nullptr);
+    gnBufIdxSize = maxWords;
+
+    for (int item = 0; item < gN_ITEMS; ++item) {
+        if (inter[item].m_nCount >= gSUP) gnArrLargeCount[1]++;
+    }
+    // From here on the rows of inter hold stamps of this pass: make them
+    // stale for the projection steps that follow.
+    gStampBase = std::max(gStampBase, seq);
+    if (gnArrLargeCount[1] <= 0) {
+        std::fill_n(inter_freq_idx, gN_ITEMS, -1);
+        n_max_mem = n_total_mem;
+        return nullptr;
+    }
+
+    ReadClock(&pTimer[1]);
+    printf("\tCreating projection DBs ... ");
+    fflush(stdout);
+
+    // One record per frequent item in ascending code order; from here on
+    // inter_freq_idx maps an item to its record, -1 when not frequent.
+    *count = gnArrLargeCount[1];
+    PROJ_DB* records = AllocRecords(*count);
+    int k = 0;
+    for (int item = 0; item < gN_ITEMS; ++item) {
+        if (inter[item].m_nCount >= gSUP) {
+            // The records come zero-filled: no entries, key, flag or
+            // fingerprint yet.
+            PROJ_DB* db = &records[k];
+            db->m_nPatLen = 1;
+            db->m_nPatItem = item;
+            db->maxSupport = inter[item].m_nCount;
+            db->m_nLastItem = item;
+            db->m_nLastSeq = -1;
+            db->m_pProjSeq = AllocEntries(inter_freq_idx[item]);
+            inter_freq_idx[item] = k++;
+        } else {
+            inter_freq_idx[item] = -1;
+        }
+    }
+
+    // Filling pass: each sequence gives a frequent item's record one entry,
+    // made at the item's first occurrence that is not the sequence's last
+    // item.  The entry's first position follows that occurrence; further
+    // positions follow later occurrences that their itemset continues.
+    seq = 0;
+    for (int* w = start; w < end; ++w) {
+        ++seq;
+        for (; *w != kSequenceEnd; ++w) {
+            if (*w == kItemsetEnd) continue;
+            int* r = RunEnd(w);
+            w = r;
+            int item = *r;
+            if (IsLastItem(r)) continue;
+            int index = inter_freq_idx[item];
+            if (index < 0) continue;
+            PROJ_DB* db = &records[index];
+            if (db->m_nLastSeq >= seq) continue;
+            int* q = r + 1;
+            int n = OpenEntry(db, seq, r, end);
+            if (r[3] != kSequenceEnd) n = CollectLaterMatches(q, item, n);
+            StoreEntry(db, n, seq - 1);
+        }
+    }
+
+    // Between steps every index row is -1.
+    for (int i = 0; i < *count; ++i) inter_freq_idx[records[i].m_nLastItem] = -1;
+
+    // No pattern can grow by an item that is not frequent on its own.
+    gFirstLevelItems.clear();
+    for (int i = 0; i < *count; ++i) gFirstLevelItems.push_back(records[i].m_nLastItem);
+    StartCandidateFrames(gFirstLevelItems);
+
+    printf(" (%.3f sec)\n", (double)GetTimeDiff(1));
+    fflush(stdout);
+    n_max_mem = n_total_mem;
+    return records;
+}

@@ -1,0 +1,74 @@
+// Counting in-itemset extensions: the items that stand after any position
+// of a parent entry within the position's itemset, each counted once per
+// entry by its stamp.  A run of equal codes needs no merging here: the
+// stamp counts a code once per entry anyway.  On the way the rest of every
+// entry (what follows its first position's itemset) is noted for the
+// new-itemset counters.
+//
+// Two ways, the same counts (ChooseStrategies picks one): a step with few
+// entries notes the codes it meets and picks the frequent ones among them;
+// a step with many entries meets most codes anyway, so it clears the whole
+// table and looks at every first-level item instead.  Data with one item
+// per itemset has no in-itemset extension at all: its rests follow from
+// the positions and the sequence ends without reading the data.
+//
+// Tested by tests/integration/test_bruteforce_closed.cpp (both ways forced)
+// and tests/unit/test_projdb_project.cpp.
+#include <algorithm>
+
+#include "projdb/Counting.h"
+#include "projdb/OccurrenceTables.h"
+#include "projdb/Positions.h"
+
+size_t CountInItemset(const PROJ_DB* parent, int* start, bool wholeIntra) {
+    size_t nRests = 0;
+    if (wholeIntra) std::fill_n(intra, gN_ITEMS, ITEM_CNT{0, 0});
+    const int* seqEnd = gSeqEnd;
+    int prevFrom = 0;
+    // One item per itemset: every position is the -1 that ends its itemset.
+    for (int i = 0; !gHasContinued && i < parent->m_nSupport; ++i) {
+        const PROJ_SEQ& entry = parent->m_pProjSeq[i];
+        int from = (int)(EntryPosition(entry, 0) - start);
+        int seq = SequenceOf(entry.m_nSeq, from, &seqEnd, &prevFrom);
+        if (gSeqEnd[seq] == from + 1) continue;  // the position's itemset ends the sequence
+        AddRest(nRests++, i, from, seq);
+    }
+    for (int i = 0; gHasContinued && i < parent->m_nSupport; ++i) {
+        const PROJ_SEQ& entry = parent->m_pProjSeq[i];
+        int stamp = gStampBase + i + 1;
+        if (i + kPrefetchAhead < parent->m_nSupport) PrefetchEntry(parent->m_pProjSeq[i + kPrefetchAhead]);
+        for (int j = 0; j < entry.m_nProjCount; ++j) {
+            int* w = EntryPosition(entry, j);
+            if (wholeIntra) {
+                for (; *w != kItemsetEnd; ++w) CountStamped(intra[*w], stamp, gStampBase);
+            } else {
+                for (; *w != kItemsetEnd; ++w) CountStamped(intra, gTouchedIntra, *w, stamp);
+            }
+            if (j == 0 && w[1] != kSequenceEnd) {
+                // w is on the -1 that ends the first position's itemset.
+                int from = (int)(w - start);
+                int seq = SequenceOf(entry.m_nSeq, from, &seqEnd, &prevFrom);
+                AddRest(nRests++, i, from, seq);
+            }
+        }
+    }
+    if (wholeIntra) {
+        // No code outside the first level's frequent ones can be frequent.
+        gFreqIntra.clear();
+        gFreqIntraCount.clear();
+        auto pick = [](int item) {
+            if (intra[item].m_nCount >= gSUP) {
+                gFreqIntra.push_back(item);
+                gFreqIntraCount.push_back(intra[item].m_nCount);
+            }
+        };
+        if (!gFirstLevelItems.empty()) {
+            for (int item : gFirstLevelItems) pick(item);
+        } else {
+            for (int item = 0; item < gN_ITEMS; ++item) pick(item);
+        }
+    } else {
+        PickFrequent(intra, gTouchedIntra, gFreqIntra, gFreqIntraCount);
+    }
+    return nRests;
+}

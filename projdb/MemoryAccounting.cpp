@@ -1,0 +1,83 @@
+// Memory accounting of projection buffers: every allocation of a record's
+// pattern words, entries or position arrays adds its bytes to n_total_mem
+// and every release subtracts the same amount, so that the count is 0 again
+// after mining (the driver checks it) and the sampled peak n_max_mem is the
+// figure the run reports.  Records are plain C arrays: the recursion hands
+// them around by pointer and releases a record's buffers as soon as it has
+// been projected or inserted.
+//
+// Tested by tests/unit/test_projdb_project.cpp (counts back to 0, peak) and
+// tests/integration/test_mining_run.cpp (no bytes held after a run).
+#include <cstdlib>
+#include <cstring>
+
+#include "projdb/Positions.h"
+
+// A zero-filled entries array of `slots` slots (null for none), accounted.
+PROJ_SEQ* AllocEntries(int slots) {
+    size_t bytes = sizeof(PROJ_SEQ) * (size_t)slots;
+    PROJ_SEQ* entries = (PROJ_SEQ*)checked_alloc(bytes);
+    if (entries != nullptr) std::memset(entries, 0, bytes);
+    MemAdd(bytes);
+    return entries;
+}
+
+// A zero-filled array of `count` records, accounted.
+PROJ_DB* AllocRecords(int count) {
+    size_t bytes = sizeof(PROJ_DB) * (size_t)count;
+    PROJ_DB* records = (PROJ_DB*)checked_alloc(bytes);
+    std::memset(records, 0, bytes);
+    MemAdd(bytes);
+    return records;
+}
+
+// The pattern-words, entries and position buffers of a record, accounted.
+void ReleaseBuffers(PROJ_DB* db) {
+    if (db->m_nPatLen > 1) {
+        MemSub(sizeof(int) * (size_t)db->m_nPatLen);
+        if (db->m_pnPat != nullptr) {
+            free(db->m_pnPat);
+            db->m_pnPat = nullptr;
+        }
+    }
+    for (int i = 0; i < db->m_nSupport; ++i) {
+        PROJ_SEQ* entry = &db->m_pProjSeq[i];
+        if (entry->m_nProjCount > 1) {
+            MemSub(sizeof(int*) * (size_t)entry->m_nProjCount);
+            if (entry->m_ppSeq != nullptr) {
+                free(entry->m_ppSeq);
+                entry->m_ppSeq = nullptr;
+            }
+        }
+    }
+    // A first-level record (one-word pattern) has one slot per entry; a
+    // deeper record has one slot per supporting parent entry.
+    int slots = db->m_nPatLen == 1 ? db->m_nSupport : db->maxSupport;
+    MemSub(sizeof(PROJ_SEQ) * (size_t)slots);
+    if (db->m_pProjSeq != nullptr) {
+        free(db->m_pProjSeq);
+        db->m_pProjSeq = nullptr;
+    }
+}
+
+void clean_projcted_db(PROJ_DB* db) {
+    SamplePeak();
+    ReleaseBuffers(db);
+}
+
+void release_projdb_buffers(PROJ_DB* db) {
+    ReleaseBuffers(db);
+}
+
+void CountLargePattern(int items) {
+    int size = gnArrLargeCount != nullptr ? gMAX_PAT_LEN : 0;
+    if (items + 1 >= size) {
+        // Keep a zero counter after the longest pattern: it ends the
+        // driver's printout of the counters.
+        int newSize = std::max(items + 2, size * 2);
+        gnArrLargeCount = (int*)checked_realloc(gnArrLargeCount, sizeof(int) * (size_t)newSize);
+        std::fill(gnArrLargeCount + size, gnArrLargeCount + newSize, 0);
+        gMAX_PAT_LEN = newSize;
+    }
+    gnArrLargeCount[items]++;
+}

@@ -1,0 +1,168 @@
+// Counting new-itemset extensions: for every rest (what follows the first
+// position's itemset of a parent entry), each code in it counts once.  Four
+// counters give the same counts (ChooseStrategies picks one):
+// - from the last-occurrence table: an item is in a rest when its last
+//   word in the sequence lies after the rest's start, one vectorized compare
+//   of a short row per rest; wins while the table's rows are shorter than
+//   the rests;
+// - by mask: with at most 63 candidates each rest ORs one bit per word into
+//   a word-sized mask, with no branch on the data;
+// - by marks: the candidates are marked and the other codes skipped, while
+//   they are a small share of all codes;
+// - every code: each word counts into its row (the -1 words into a spare
+//   row), and the frequent codes come out in code order from a bitmap.
+// A pattern's new-itemset extensions are among its parent's (the candidate
+// frames), so the last three look only at codes that can still be frequent.
+//
+// Tested by tests/integration/test_bruteforce_closed.cpp, which forces each
+// counter on data checked against a brute-force miner, by the fuzz target,
+// and for single steps by tests/unit/test_projdb_project.cpp.
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "projdb/Counting.h"
+#include "projdb/OccurrenceTables.h"
+#include "support/Global.h"
+
+// Puts the frequent codes among those met into `freq`, in ascending order,
+// and their counts into `counts`.
+void PickFrequent(const ITEM_CNT* table, const Touched& touched, std::vector<int>& freq,
+                  std::vector<int>& counts) {
+    freq.clear();
+    for (size_t i = 0; i < touched.n; ++i) {
+        int item = touched.codes[i];
+        if (table[item].m_nCount >= gSUP) freq.push_back(item);
+    }
+    std::sort(freq.begin(), freq.end());
+    counts.clear();
+    for (int item : freq) counts.push_back(table[item].m_nCount);
+}
+
+// Marks of the candidate codes of the current step (0 between steps).
+static std::vector<char> gIsCandidate;
+
+// Bit per code (and one for the -1 words) of the codes that CountAllCodes
+// met in the current step; all 0 between steps.
+static std::vector<uint64_t> gSeenCodes;
+
+// Counts every code of every rest into `inter`, once per rest (by the
+// running stamps, so the table needs no clearing), and notes each code met
+// in gSeenCodes.  The -1 words count into a spare row and a spare bit after
+// the last code's, so the loop has no branch on the data.  The frequent
+// codes come out in code order by walking the bits of the codes met.
+void CountAllCodes(const int* start) {
+    const unsigned spare = (unsigned)gN_ITEMS;
+    if (!gInterHasSpareRow) {
+        // Added here rather than at set-up, which keeps the table's size
+        // there (and in its failure message) one row per code.
+        inter = (ITEM_CNT*)checked_realloc(inter, sizeof(ITEM_CNT) * ((size_t)spare + 1));
+        inter[spare] = ITEM_CNT{0, 0};
+        gInterHasSpareRow = true;
+    }
+    if (gSeenCodes.size() < spare / 64 + 1) gSeenCodes.resize(spare / 64 + 1, 0);
+    uint64_t* const seen = gSeenCodes.data();
+    ITEM_CNT* const table = inter;
+    const int base = gStampBase;
+    for (size_t r = 0; r < gnRests; ++r) {
+        PrefetchRest(start, r);
+        const Rest& rest = gRests[r];
+        const int stamp = base + rest.entry + 1;
+        const int* first = start + rest.from + 1;
+        const int length = gSeqEnd[rest.seq] - rest.from - 1;  // up to the -2
+        for (int i = 0; i < length; ++i) {
+            // The -1 is the largest unsigned value: the minimum maps it to
+            // the spare row.
+            const unsigned code = std::min((unsigned)first[i], spare);
+            CountStamped(table[code], stamp, base);
+            seen[code / 64] |= (uint64_t)1 << (code % 64);
+        }
+    }
+    gFreqInter.clear();
+    gFreqInterCount.clear();
+    seen[spare / 64] &= ~((uint64_t)1 << (spare % 64));
+    for (size_t k = 0; k <= spare / 64; ++k) {
+        for (uint64_t bits = seen[k]; bits != 0; bits &= bits - 1) {
+            const unsigned code = (unsigned)(k * 64) + (unsigned)__builtin_ctzll(bits);
+            if (table[code].m_nCount >= gSUP) {
+                gFreqInter.push_back((int)code);
+                gFreqInterCount.push_back(table[code].m_nCount);
+            }
+        }
+        seen[k] = 0;
+    }
+}
+
+// Up to this many candidates are counted with a mask per rest: bit c + 1
+// stands for candidate c, bit 0 for every other word.
+const size_t kMaskCandidates = 63;
+
+// The bit number of each code for CountByMask, 0 for the codes that are not
+// candidates and for the -1 (gMaskBit.data() + 1 is indexed by the word, so
+// the -1 reads slot 0); all 0 between steps.
+static std::vector<uint8_t> gMaskBit;
+
+// Counts the rests that hold each of the (at most kMaskCandidates)
+// candidates.  One pass per rest without branches on the data: each word
+// ORs its bit into the rest's mask.  The frequent candidates go into
+// gFreqInter (in the candidates' order, which is code order) with their
+// counts.
+void CountByMask(const std::vector<int>& candidates, const int* start) {
+    gFreqInter.clear();
+    gFreqInterCount.clear();
+    if (candidates.empty()) return;
+    if (gMaskBit.size() < (size_t)gN_ITEMS + 1) gMaskBit.resize((size_t)gN_ITEMS + 1, 0);
+    const uint8_t* bitOf = gMaskBit.data() + 1;
+    for (size_t c = 0; c < candidates.size(); ++c) gMaskBit[(size_t)candidates[c] + 1] = (uint8_t)(c + 1);
+    int counts[kMaskCandidates + 1] = {};
+    for (size_t r = 0; r < gnRests; ++r) {
+        PrefetchRest(start, r);
+        const Rest& rest = gRests[r];
+        const int* first = start + rest.from + 1;
+        const int length = gSeqEnd[rest.seq] - rest.from - 1;  // up to the -2
+        uint64_t mask = 0;
+        for (int i = 0; i < length; ++i) mask |= (uint64_t)1 << bitOf[first[i]];
+        for (mask &= ~(uint64_t)1; mask != 0; mask &= mask - 1) counts[__builtin_ctzll(mask)]++;
+    }
+    for (int item : candidates) gMaskBit[(size_t)item + 1] = 0;
+    for (size_t c = 0; c < candidates.size(); ++c) {
+        if (counts[c + 1] >= gSUP) {
+            gFreqInter.push_back(candidates[c]);
+            gFreqInterCount.push_back(counts[c + 1]);
+        }
+    }
+}
+
+// Only the candidates are counted: no other code can be frequent.
+void CountByMarks(const std::vector<int>& candidates, const int* start) {
+    if (gIsCandidate.size() < (size_t)gN_ITEMS) gIsCandidate.resize((size_t)gN_ITEMS, 0);
+    for (int item : candidates) gIsCandidate[item] = 1;
+    for (size_t r = 0; r < gnRests; ++r) {
+        PrefetchRest(start, r);
+        const Rest& rest = gRests[r];
+        int stamp = gStampBase + rest.entry + 1;
+        for (const int* w = start + rest.from + 1; *w != kSequenceEnd; ++w) {
+            if (*w >= 0 && gIsCandidate[*w]) CountStamped(inter, gTouchedInter, *w, stamp);
+        }
+    }
+    for (int item : candidates) gIsCandidate[item] = 0;
+    PickFrequent(inter, gTouchedInter, gFreqInter, gFreqInterCount);
+}
+
+// Per-column counts of CountByTable (kept between steps for their storage).
+static std::vector<uint32_t> gTableCounts;
+
+// Counts through the last-occurrence table; its columns are the first
+// level's frequent items, in code order.
+void CountByTable() {
+    std::vector<uint32_t>& counts = gTableCounts;
+    CountFromTable(counts);
+    gFreqInter.clear();
+    gFreqInterCount.clear();
+    for (size_t k = 0; k < gFirstLevelItems.size(); ++k) {
+        if (counts[k] >= gSUP) {
+            gFreqInter.push_back(gFirstLevelItems[k]);
+            gFreqInterCount.push_back((int)counts[k]);
+        }
+    }
+}

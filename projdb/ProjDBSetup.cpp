@@ -1,0 +1,130 @@
+// Set-up and tear-down of the projection module: the dataset is taken into
+// memory and checked, the per-item tables are sized to the largest code
+// that occurs, and everything is given back at the end (or between two runs
+// of one process).  Item codes index the tables directly, so a few huge
+// codes are refused up front instead of exhausting the machine.
+//
+// Tested by tests/unit/test_projdb_init.cpp and the itemcount_* and
+// sparse_* end-to-end cases.
+#include <algorithm>
+#include <cstdlib>
+
+#include <unistd.h>
+
+#include "projdb/OccurrenceTables.h"
+#include "projdb/ProjDBSetup.h"
+#include "support/Global.h"
+
+// The sequence hint lives in what would be padding: an entry stays two words.
+static_assert(sizeof(PROJ_SEQ) == 2 * sizeof(void*), "PROJ_SEQ grew");
+
+int gN_ITEMS = 0;
+mem_map* pDatasetMemMap = nullptr;
+ITEM_CNT* inter = nullptr;
+ITEM_CNT* intra = nullptr;
+int* inter_freq_idx = nullptr;
+int* intra_freq_idx = nullptr;
+int** buf_idx = nullptr;
+int gnBufIdxSize = 0;
+int n_total_mem = 0;
+int n_max_mem = 0;
+
+int gnCustCount = 0;
+double gSUP = 0.0;
+int gMAX_PAT_LEN = 30;
+int* gnArrLargeCount = nullptr;
+
+DatasetShape gDatasetShape;
+
+// Bytes that the per-item tables of the projection steps take per item code,
+// all of them together (count rows, index rows, scratch of the steps).
+static const size_t kTableBytesPerCode = 2 * sizeof(ITEM_CNT) + 4 * sizeof(int) + 8;
+
+// Item codes index the per-item tables directly, so a dataset whose codes
+// are few but large (say a handful around two billion) would need tables of
+// billions of rows: the run would exhaust the machine instead of mining.
+// Such a dataset is refused before anything is allocated, with the way out.
+static void RefuseSparseCodes(size_t rows) {
+    long pages = sysconf(_SC_PHYS_PAGES);
+    long pageSize = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0) return;
+    unsigned long long memory = (unsigned long long)pages * (unsigned long long)pageSize;
+    unsigned long long need = (unsigned long long)rows * kTableBytesPerCode;
+    if (need <= memory / 4) return;
+    LogError("Item codes up to %d need %llu MB of per-item tables, more than a quarter of this "
+             "machine's memory; renumber the items densely (quivrel-convert renumber IN.bin "
+             "OUT.bin) and mine the renumbered file.\n",
+             gDatasetShape.maxItem, need / 1048576);
+    FatalExit(-1);
+}
+
+long long InitProjDB(const char* path, int itemcount) {
+    return InitProjDBWithLimit(path, itemcount, DatasetSnapshotLimit());
+}
+
+long long InitProjDBWithLimit(const char* path, int itemcount, unsigned long long limit) {
+    pDatasetMemMap = CreateMemMap(path, limit);
+    ValidateDataset(path, itemcount);
+
+    // The tables need a row for every code that occurs; a code that never
+    // occurs can never be frequent at a positive threshold.
+    gN_ITEMS = gDatasetShape.maxItem + 1;
+    size_t rows = (size_t)gN_ITEMS;
+    RefuseSparseCodes(rows);
+    inter = (ITEM_CNT*)checked_alloc(sizeof(ITEM_CNT) * rows);
+    intra = (ITEM_CNT*)checked_alloc(sizeof(ITEM_CNT) * rows);
+    inter_freq_idx = (int*)checked_alloc(sizeof(int) * rows);
+    intra_freq_idx = (int*)checked_alloc(sizeof(int) * rows);
+    // The projection steps rely on stale count rows (stamps not above the
+    // stamp base) and on index rows of -1 between steps.
+    std::fill_n(inter, rows, ITEM_CNT{0, 0});
+    std::fill_n(intra, rows, ITEM_CNT{0, 0});
+    std::fill_n(inter_freq_idx, rows, -1);
+    std::fill_n(intra_freq_idx, rows, -1);
+    gInterHasSpareRow = false;
+    gStampBase = 0;
+    FreeTables();
+    return GetMemMapFileSize(pDatasetMemMap);
+}
+
+void CloseProjDB() {
+    if (inter != nullptr) {
+        free(inter);
+        inter = nullptr;
+    }
+    gInterHasSpareRow = false;
+    if (intra != nullptr) {
+        free(intra);
+        intra = nullptr;
+    }
+    if (inter_freq_idx != nullptr) {
+        free(inter_freq_idx);
+        inter_freq_idx = nullptr;
+    }
+    if (intra_freq_idx != nullptr) {
+        free(intra_freq_idx);
+        intra_freq_idx = nullptr;
+    }
+    FreeTables();
+    CloseMemMap(&pDatasetMemMap);
+}
+
+void ResetProjDB() {
+    CloseProjDB();
+    free(gnArrLargeCount);
+    gnArrLargeCount = nullptr;
+    free(buf_idx);
+    buf_idx = nullptr;
+    gnBufIdxSize = 0;
+    n_total_mem = 0;
+    n_max_mem = 0;
+    gMAX_PAT_LEN = 30;
+    gnCustCount = 0;
+    gSUP = 0.0;
+    gN_ITEMS = 0;
+    gDatasetShape = DatasetShape();
+}
+
+void SetProjectionStrategy(const ProjectionStrategy& strategy) {
+    gStrategy = strategy;
+}

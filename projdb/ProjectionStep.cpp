@@ -1,0 +1,222 @@
+// The projection step: grows a projected database by one item, both into
+// its last itemset and as a new itemset, and releases the parent's buffers.
+//
+// A step does work only for the item codes that the parent's entries hold,
+// never for the whole code range:
+// - the count tables are stamped with a run-wide running stamp (the base of
+//   the step plus the 1-based parent entry), so a row whose stamp is not
+//   above the step's base is stale, counts as 0 and is reset on first touch
+//   instead of by clearing the tables;
+// - the codes counted for the first time in a step are collected (in a
+//   list, sorted afterwards, or as bits that are walked in code order), and
+//   the frequent ones among them give the children in code order;
+// - the index tables hold -1 between steps; a step sets the rows of its
+//   frequent codes and puts -1 back into those rows when it ends.
+//
+// New-itemset extensions are counted by scanning the rest of every entry's
+// sequence after the first position's itemset, or, where the data is small
+// enough for the last-occurrence table, from the table: an item is in a rest
+// when its last word in the sequence lies after the rest's start.  Only the
+// frequent items have columns, and no other item can be a frequent
+// extension.  The scans have no branch on the data: with few candidate
+// codes each rest ORs the bits of its words into a mask, else every code is
+// counted (the -1 words into a spare row).  The children of new-itemset
+// extensions are filled by one scan of each rest when there are many, or
+// item by item when there are few.
+//
+// The step itself only sequences the work: in-itemset counts (which also
+// note the rests), new-itemset counts, the children in item order, the
+// fills.  ChooseStrategies decides which counter and fill run.
+//
+// Tested by tests/unit/test_projdb_project.cpp and, over whole runs, by
+// tests/integration/test_bruteforce_closed.cpp and the fuzz target.
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "projdb/CandidateFrames.h"
+#include "projdb/Counting.h"
+#include "projdb/OccurrenceTables.h"
+#include "projdb/Positions.h"
+#include "projdb/Strategies.h"
+
+// Stamp base of the current projection step: the stamps in the count tables
+// that are not above it belong to earlier passes.
+int gStampBase = 0;
+
+// Whether some itemset of the data holds more than one item (some item is
+// followed by another item).
+bool gHasContinued = false;
+
+// The way the projection steps count and fill (automatic unless a test
+// forces one), and the end of the data for the position fingerprints.
+ProjectionStrategy gStrategy;
+const int* gDataEnd = nullptr;
+
+// Whether `inter` has got its spare row after the last code (see
+// CountAllCodes).
+bool gInterHasSpareRow = false;
+
+// The frequent items of the first-level step, in ascending code order.
+std::vector<int> gFirstLevelItems;
+
+std::vector<Rest> gRests;
+size_t gnRests = 0;
+
+std::vector<int> gFreqIntra;
+std::vector<int> gFreqInter;
+std::vector<int> gFreqIntraCount;
+std::vector<int> gFreqInterCount;
+
+Touched gTouchedIntra;
+Touched gTouchedInter;
+
+// Makes the child of `parent` grown by `item`, in the parent's last itemset
+// or as a new itemset, with `support` empty entry slots.  `items` is the
+// child's number of items.  `child` is zero-filled (AllocRecords): no
+// entries, key or fingerprint yet.
+static void MakeChild(PROJ_DB* child, const PROJ_DB* parent, int item, bool isIntra, int support,
+               int items) {
+    int parentLen = parent->m_nPatLen;
+    int len = parentLen + (isIntra ? 1 : 2);
+    int* pat = (int*)checked_alloc(sizeof(int) * (size_t)len);
+    if (parentLen == 1) {
+        pat[0] = parent->m_nPatItem;
+    } else {
+        std::memcpy(pat, parent->m_pnPat, sizeof(int) * (size_t)parentLen);
+    }
+    if (!isIntra) pat[len - 2] = kItemsetEnd;
+    pat[len - 1] = item;
+    child->m_nPatLen = len;
+    child->m_pnPat = pat;
+    CountLargePattern(items);
+
+    child->maxSupport = support;
+    child->m_pProjSeq = AllocEntries(support);
+    child->m_nLastSeq = -1;
+    child->m_nLastItem = item;
+    child->m_bIsIntra = isIntra;
+}
+
+// Number of items (words that are not -1) of a record's pattern.
+static int PatternItems(const PROJ_DB* db) {
+    if (db->m_nPatLen == 1) return 1;
+    int items = 0;
+    for (int i = 0; i < db->m_nPatLen; ++i) {
+        if (db->m_pnPat[i] != kItemsetEnd) ++items;
+    }
+    return items;
+}
+
+PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
+    int* const start = GetStartOfMap(pDatasetMemMap);
+    int* const end = GetLastAddrOfMap(pDatasetMemMap);
+    gDataEnd = end;
+    *count = 0;
+    BuildTables();
+
+    // Stamps of this step are gStampBase + 1 .. gStampBase + m_nSupport;
+    // before they could overflow, the tables are cleared and start over.
+    if (gStampBase > INT_MAX - parent->m_nSupport - 1) {
+        std::fill_n(intra, gN_ITEMS, ITEM_CNT{0, 0});
+        std::fill_n(inter, gN_ITEMS, ITEM_CNT{0, 0});
+        gStampBase = 0;
+    }
+    for (Touched* t : {&gTouchedIntra, &gTouchedInter}) {
+        // Room for every code, and one more for the store of a code that is
+        // not counted as met.
+        if (t->codes.size() < (size_t)gN_ITEMS + 1) t->codes.resize((size_t)gN_ITEMS + 1);
+        t->n = 0;
+    }
+    // Room for a rest per entry; trimmed to the rests found below.  (Filled
+    // field by field: a whole-record store would be read back too early.)
+    if (gRests.size() < (size_t)parent->m_nSupport) gRests.resize((size_t)parent->m_nSupport);
+
+    StepFacts facts;
+    facts.parentEntries = parent->m_nSupport;
+    facts.itemCodes = gN_ITEMS;
+    facts.haveTables = gLastTable != nullptr;
+    facts.tablesFindMatches = gFillFromTables;
+    facts.tableColumns = (long long)gnLastColumns;
+    StepStrategies plan = ChooseStrategies(facts, gStrategy);
+    gnRests = CountInItemset(parent, start, plan.wholeIntra);
+
+    facts.rests = (long long)gnRests;
+    facts.restWords = 0;
+    for (const Rest& rest : Rests()) facts.restWords += gSeqEnd[rest.seq] - rest.from;
+    plan = ChooseStrategies(facts, gStrategy);
+    const std::vector<int>* candidates = nullptr;
+    if (plan.needCandidates) {
+        candidates = InterCandidates(parent);
+        facts.candidates = candidates != nullptr ? (long long)candidates->size() : -2;
+        plan = ChooseStrategies(facts, gStrategy);
+    }
+    switch (plan.count) {
+    case ProjectionStrategy::kCountTable:
+        CountByTable();
+        break;
+    case ProjectionStrategy::kCountMask:
+        CountByMask(*candidates, start);
+        break;
+    case ProjectionStrategy::kCountMarks:
+        CountByMarks(*candidates, start);
+        break;
+    default:
+        CountAllCodes(start);
+        break;
+    }
+    gStampBase += parent->m_nSupport;
+
+    const size_t nIntra = gFreqIntra.size();
+    const size_t nInter = gFreqInter.size();
+    PROJ_DB* children = nullptr;
+    if (nIntra + nInter > 0) {
+        *count = (int)(nIntra + nInter);
+        children = AllocRecords(*count);
+        // All the children's pattern arrays at once.
+        MemAdd(sizeof(int) * ((size_t)(parent->m_nPatLen + 1) * (nIntra + nInter) + nInter));
+
+        // Children in item order, an item's in-itemset child before its
+        // new-itemset child: a merge of the two sorted lists.
+        const int items = PatternItems(parent) + 1;
+        size_t a = 0, b = 0;
+        int k = 0;
+        while (a < nIntra || b < nInter) {
+            if (b == nInter || (a < nIntra && gFreqIntra[a] <= gFreqInter[b])) {
+                int item = gFreqIntra[a];
+                MakeChild(&children[k], parent, item, true, gFreqIntraCount[a++], items);
+                intra_freq_idx[item] = k++;
+            } else {
+                int item = gFreqInter[b];
+                MakeChild(&children[k], parent, item, false, gFreqInterCount[b++], items);
+                inter_freq_idx[item] = k++;
+            }
+        }
+
+        if (nIntra > 0) FillInItemsetChildren(children, parent, end);
+        facts.newItemsetChildren = (long long)nInter;
+        plan = ChooseStrategies(facts, gStrategy);
+        if (nInter > 0) {
+            switch (plan.fill) {
+            case ProjectionStrategy::kFillTables:
+                FillNewItemsetFromTables(children, start, end);
+                break;
+            case ProjectionStrategy::kFillByItem:
+                for (int item : gFreqInter)
+                    FillNewItemsetByItem(&children[inter_freq_idx[item]], item, start, end);
+                break;
+            default:
+                FillNewItemsetByScan(children, start, end);
+                break;
+            }
+        }
+
+        for (int item : gFreqIntra) intra_freq_idx[item] = -1;
+        for (int item : gFreqInter) inter_freq_idx[item] = -1;
+        PushCandidates(parent, gFreqInter);
+    }
+
+    // The peak sample covers the parent and all its children.
+    clean_projcted_db(parent);
+    return children;
+}

@@ -1,0 +1,69 @@
+// Thresholds of the projection steps' choices, all of them.
+#include "projdb/Strategies.h"
+
+// A step with more than one parent entry per this many item codes clears the
+// whole in-itemset count table and walks all codes instead of noting the
+// codes it meets.
+static const long long kWholeTableFactor = 8;
+
+// Look-ups in the last-occurrence table that cost about as much as one
+// scanned word (a row is compared a vector at a time).
+static const long long kTableLookupsPerWord = 4;
+
+// Up to this many candidates are counted with a mask per rest: bit c + 1
+// stands for candidate c, bit 0 for every other word.
+static const long long kMaskCandidates = 63;
+
+// The candidates of a step are marked and the others skipped while they are
+// fewer than one code in this many.
+static const long long kCandidateShare = 4;
+
+// Up to this many new-itemset children are filled item by item, more by one
+// scan of each rest.
+static const long long kFewChildren = 3;
+
+StepStrategies ChooseStrategies(const StepFacts& f, const ProjectionStrategy& forced) {
+    typedef ProjectionStrategy S;
+    StepStrategies s;
+    s.wholeIntra = forced.wholeIntra != 0 ? forced.wholeIntra > 0
+                                          : f.parentEntries * kWholeTableFactor >= f.itemCodes;
+    if (f.rests < 0) return s;
+
+    // New-itemset counter: through the table when few items can still be
+    // frequent, else by scanning every rest, looking only at candidates
+    // where they are known and few.
+    const bool byTable =
+        f.haveTables && (forced.count == S::kCountAuto
+                             ? f.tableColumns * f.rests < f.restWords * kTableLookupsPerWord
+                             : forced.count == S::kCountTable);
+    const bool anyCandidates = forced.count == S::kCountAuto || forced.count == S::kCountMask ||
+                               forced.count == S::kCountMarks;
+    if (byTable) {
+        s.count = S::kCountTable;
+    } else if (anyCandidates && f.candidates == -1) {
+        s.needCandidates = true;
+        return s;
+    } else if (anyCandidates && f.candidates >= 0 && f.candidates <= kMaskCandidates &&
+               forced.count != S::kCountMarks) {
+        s.count = S::kCountMask;
+    } else if (f.candidates >= 0 && (forced.count == S::kCountMarks ||
+                                     f.candidates * kCandidateShare < f.itemCodes)) {
+        s.count = S::kCountMarks;
+    } else {
+        s.count = S::kCountAllCodes;
+    }
+    if (f.newItemsetChildren < 0) return s;
+
+    // Fill: from the tables each child costs a look-up per rest (and a
+    // search when its item also occurs before the rest); a scan costs every
+    // word of every rest; item by item pays a walk per child.
+    const bool fromTables =
+        f.haveTables &&
+        (forced.fill == S::kFillAuto
+             ? f.tablesFindMatches && f.newItemsetChildren * f.rests < f.restWords
+             : forced.fill == S::kFillTables);
+    const bool byItem = forced.fill == S::kFillAuto ? f.newItemsetChildren <= kFewChildren
+                                                    : forced.fill == S::kFillByItem;
+    s.fill = fromTables ? S::kFillTables : byItem ? S::kFillByItem : S::kFillScan;
+    return s;
+}
