@@ -101,9 +101,10 @@ static int RunQuivrel(int argc, char** argv) {
     if (options.summary) {
         long long closed = 0;
         for (int n : closed_maxFreq) closed += n;
-        fputs(RunSummary(proj.ds.gnCustCount, closed, (double)GetTimeDiff(0), PeakResidentKilobytes())
-                  .c_str(),
-              stderr);
+        fputs(
+            RunSummary(proj.ds.gnCustCount, closed, (double)GetTimeDiff(0), PeakResidentKilobytes())
+                .c_str(),
+            stderr);
     }
     CloseApp();
     return 0;

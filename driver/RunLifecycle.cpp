@@ -26,7 +26,9 @@ int n_proj_db = 0;
 static Dataset gRunDataset;
 static ProjWorkspace gRunProj(gRunDataset);
 
-ProjWorkspace& RunProj() { return gRunProj; }
+ProjWorkspace& RunProj() {
+    return gRunProj;
+}
 
 // The run's two output files must not be the dataset: opening them would
 // empty or replace it before it is read.  Checked before either is opened;

@@ -54,4 +54,3 @@ void ProjWorkspace::StartCandidateFrames(const std::vector<int>& firstLevelItems
     gFrames[0].items = firstLevelItems;
     gFrameCount = 1;
 }
-

@@ -28,7 +28,7 @@ struct Dataset {
 
     // Tables of the data built by the first projection step after the first
     // level (see projdb/OccurrenceTables.h); not counted as projection memory.
-    int* gSeqEnd = nullptr;        // word offset of the -2 that ends sequence k
+    int* gSeqEnd = nullptr;  // word offset of the -2 that ends sequence k
     int gnSeqEnds = 0;
     uint16_t* gLastTable = nullptr;
     uint16_t* gFirstTable = nullptr;

@@ -26,7 +26,8 @@
 // entry (once per parent entry).  The first position follows the match;
 // further ones follow the item in the itemsets of the parent's later
 // positions, where that itemset goes on after it.
-void ProjWorkspace::FillInItemset(PROJ_DB* children, const PROJ_SEQ& entry, int j, int stamp, const int* end) {
+void ProjWorkspace::FillInItemset(PROJ_DB* children, const PROJ_SEQ& entry, int j, int stamp,
+                                  const int* end) {
     for (int* w = EntryPosition(entry, j); *w != kItemsetEnd; ++w) {
         int* r = RunEnd(w);
         w = r;
@@ -54,7 +55,8 @@ void ProjWorkspace::FillInItemset(PROJ_DB* children, const PROJ_SEQ& entry, int 
 // their itemset continues (the next word is an item); they are collected for
 // all children in the same walk.  Data with one item per itemset has no such
 // word.
-void ProjWorkspace::FillNewItemset(PROJ_DB* children, int* start, const Rest& rest, const int* end) {
+void ProjWorkspace::FillNewItemset(PROJ_DB* children, int* start, const Rest& rest,
+                                   const int* end) {
     int* w = start + rest.from;
     const int stamp = rest.entry + 1;
 
@@ -129,7 +131,8 @@ void ProjWorkspace::FillNewItemset(PROJ_DB* children, int* start, const Rest& re
 // positions ends at the item's last word.
 void ProjWorkspace::FillNewItemsetByItem(PROJ_DB* child, int item, int* start, const int* end) {
     const uint16_t* lastColumn = nullptr;
-    if (ds.gLastTable != nullptr && ds.gLastColumn[item] >= 0) lastColumn = ds.gLastTable + ds.gLastColumn[item];
+    if (ds.gLastTable != nullptr && ds.gLastColumn[item] >= 0)
+        lastColumn = ds.gLastTable + ds.gLastColumn[item];
     for (const Rest& rest : Rests()) {
         int* seqStart = start + SeqStart(rest.seq);
         int* seqEnd = start + ds.gSeqEnd[rest.seq];
@@ -156,7 +159,6 @@ void ProjWorkspace::FillNewItemsetByItem(PROJ_DB* child, int item, int* start, c
         StoreEntry(child, n, rest.seq);
     }
 }
-
 
 // New-itemset children filled from the two occurrence tables, rest by rest
 // so that a sequence's rows are read once for all children: a child's item
@@ -215,7 +217,8 @@ void ProjWorkspace::FillNewItemsetFromTables(PROJ_DB* children, int* start, cons
     }
 }
 
-void ProjWorkspace::FillInItemsetChildren(PROJ_DB* children, const PROJ_DB* parent, const int* end) {
+void ProjWorkspace::FillInItemsetChildren(PROJ_DB* children, const PROJ_DB* parent,
+                                          const int* end) {
     for (int i = 0; i < parent->m_nSupport; ++i) {
         const PROJ_SEQ& entry = parent->m_pProjSeq[i];
         for (int j = 0; j < entry.m_nProjCount; ++j) FillInItemset(children, entry, j, i + 1, end);

@@ -15,7 +15,6 @@
 #include "projdb/Positions.h"
 #include "support/Global.h"
 
-
 PROJ_DB* ProjWorkspace::make_projdb_from_org_dataset(double support, int* count) {
     return FirstProjection(support, nullptr, count);
 }
@@ -35,7 +34,9 @@ PROJ_DB* ProjWorkspace::FirstProjection(double support, const SupportFraction* e
 
     printf("\tCounting 1-Item sets ... \n");
     fflush(stdout);
-    ReadClock(&pTimer[1]);
+    // The step's own clock: workspaces on other threads time their own.
+    TimerSlot stepStart;
+    ReadClock(&stepStart);
 
     std::fill_n(inter_freq_idx, ds.gN_ITEMS, 0);
     std::fill_n(inter, ds.gN_ITEMS, ITEM_CNT{0, 0});
@@ -96,7 +97,7 @@ PROJ_DB* ProjWorkspace::FirstProjection(double support, const SupportFraction* e
         return nullptr;
     }
 
-    ReadClock(&pTimer[1]);
+    ReadClock(&stepStart);
     printf("\tCreating projection DBs ... ");
     fflush(stdout);
 
@@ -154,7 +155,9 @@ PROJ_DB* ProjWorkspace::FirstProjection(double support, const SupportFraction* e
     for (int i = 0; i < *count; ++i) ds.gFirstLevelItems.push_back(records[i].m_nLastItem);
     StartCandidateFrames(ds.gFirstLevelItems);
 
-    printf(" (%.3f sec)\n", (double)GetTimeDiff(1));
+    TimerSlot now;
+    ReadClock(&now);
+    printf(" (%.3f sec)\n", (double)TimeBetween(stepStart, now));
     fflush(stdout);
     n_max_mem = n_total_mem;
     return records;

@@ -27,8 +27,8 @@
 
 // Puts the frequent codes among those met into `freq`, in ascending order,
 // and their counts into `counts`.
-void ProjWorkspace::PickFrequent(const ITEM_CNT* table, const Touched& touched, std::vector<int>& freq,
-                  std::vector<int>& counts) const {
+void ProjWorkspace::PickFrequent(const ITEM_CNT* table, const Touched& touched,
+                                 std::vector<int>& freq, std::vector<int>& counts) const {
     freq.clear();
     for (size_t i = 0; i < touched.n; ++i) {
         int item = touched.codes[i];
@@ -38,8 +38,6 @@ void ProjWorkspace::PickFrequent(const ITEM_CNT* table, const Touched& touched, 
     counts.clear();
     for (int item : freq) counts.push_back(table[item].m_nCount);
 }
-
-
 
 // Counts every code of every rest into `inter`, once per rest (by the
 // running stamps, so the table needs no clearing), and notes each code met
@@ -141,7 +139,6 @@ void ProjWorkspace::CountByMarks(const std::vector<int>& candidates, const int* 
     for (int item : candidates) gIsCandidate[item] = 0;
     PickFrequent(inter, gTouchedInter, gFreqInter, gFreqInterCount);
 }
-
 
 // Counts through the last-occurrence table; its columns are the first
 // level's frequent items, in code order.

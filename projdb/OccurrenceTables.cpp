@@ -97,7 +97,6 @@ void ProjWorkspace::BuildTables() {
     ds.gFillFromTables = firsts * 10 >= words * 9;
 }
 
-
 void ProjWorkspace::CountFromTable(std::vector<uint32_t>& counts) {
     const size_t columns = ds.gnLastColumns;  // a multiple of kTableLanes
     counts.assign(columns, 0);
@@ -110,7 +109,8 @@ void ProjWorkspace::CountFromTable(std::vector<uint32_t>& counts) {
     for (size_t r = 0; r < n; ++r) {
         const Rest& rest = gRests[r];
         if (r + kPrefetchAhead < n) {
-            const uint16_t* ahead = ds.gLastTable + (size_t)gRests[r + kPrefetchAhead].seq * columns;
+            const uint16_t* ahead =
+                ds.gLastTable + (size_t)gRests[r + kPrefetchAhead].seq * columns;
             __builtin_prefetch(ahead);
             __builtin_prefetch(ahead + columns - 1);
         }

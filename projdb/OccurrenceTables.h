@@ -34,7 +34,9 @@
 // nothing.  FreeTables gives them back.
 
 // Offset of the first word of sequence k.
-inline int ProjWorkspace::SeqStart(int k) const { return k == 0 ? 0 : ds.gSeqEnd[k - 1] + 1; }
+inline int ProjWorkspace::SeqStart(int k) const {
+    return k == 0 ? 0 : ds.gSeqEnd[k - 1] + 1;
+}
 
 // First element of the ascending range [p, last) that is above `value`.
 // The values looked up grow and are mostly near: a few steps one by one,
@@ -56,8 +58,7 @@ inline const int* FirstAbove(const int* p, const int* last, int value) {
 // The sequence (from 0) that holds word offset `from`: the entry's hint when
 // it is right, else a search of the sequence ends from the last one found
 // (entries come in file order), or from the first when `from` went back.
-inline int ProjWorkspace::SequenceOf(int hint, int from, const int** cursor,
-                                     int* prevFrom) const {
+inline int ProjWorkspace::SequenceOf(int hint, int from, const int** cursor, int* prevFrom) const {
     if (gStrategy.ignoreSeqHints) hint = -1;
     if (hint >= 0 && hint < ds.gnSeqEnds && ds.gSeqEnd[hint] > from && SeqStart(hint) <= from)
         return hint;

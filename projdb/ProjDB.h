@@ -157,20 +157,20 @@ public:
     int OutputPattern(int* pattern, int length);
 
     // ---- state read by the caller ----
-    Dataset& ds;                       // the data projected over
-    double gSUP = 0.0;                 // absolute support threshold
-    int gMAX_PAT_LEN = 30;             // number of counters in gnArrLargeCount
-    int* gnArrLargeCount = nullptr;    // frequent patterns by number of items
-    int n_total_mem = 0;               // bytes held by projection buffers
-    int n_max_mem = 0;                 // sampled peak of n_total_mem
+    Dataset& ds;                     // the data projected over
+    double gSUP = 0.0;               // absolute support threshold
+    int gMAX_PAT_LEN = 30;           // number of counters in gnArrLargeCount
+    int* gnArrLargeCount = nullptr;  // frequent patterns by number of items
+    int n_total_mem = 0;             // bytes held by projection buffers
+    int n_max_mem = 0;               // sampled peak of n_total_mem
 
     // ---- internal to the projection steps (projdb/) ----
-    ITEM_CNT* inter = nullptr;         // new-itemset extension counts
-    ITEM_CNT* intra = nullptr;         // in-itemset extension counts
-    int* inter_freq_idx = nullptr;     // item -> new-itemset child index (or count)
-    int* intra_freq_idx = nullptr;     // item -> in-itemset child index
-    int** buf_idx = nullptr;           // position scratch of one entry
-    int gnBufIdxSize = 0;              // slots of buf_idx (grows on demand)
+    ITEM_CNT* inter = nullptr;      // new-itemset extension counts
+    ITEM_CNT* intra = nullptr;      // in-itemset extension counts
+    int* inter_freq_idx = nullptr;  // item -> new-itemset child index (or count)
+    int* intra_freq_idx = nullptr;  // item -> in-itemset child index
+    int** buf_idx = nullptr;        // position scratch of one entry
+    int gnBufIdxSize = 0;           // slots of buf_idx (grows on demand)
 
     // Stamp base of the current projection step: the stamps in the count
     // tables that are not above it belong to earlier passes.

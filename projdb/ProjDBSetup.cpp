@@ -33,10 +33,11 @@ void ProjWorkspace::RefuseSparseCodes(size_t rows) {
     unsigned long long memory = (unsigned long long)pages * (unsigned long long)pageSize;
     unsigned long long need = (unsigned long long)rows * kTableBytesPerCode;
     if (need <= memory / 4) return;
-    LogError("Item codes up to %d need %llu MB of per-item tables, more than a quarter of this "
-             "machine's memory; renumber the items densely (quivrel-convert renumber IN.bin "
-             "OUT.bin) and mine the renumbered file.\n",
-             ds.gDatasetShape.maxItem, need / 1048576);
+    LogError(
+        "Item codes up to %d need %llu MB of per-item tables, more than a quarter of this "
+        "machine's memory; renumber the items densely (quivrel-convert renumber IN.bin "
+        "OUT.bin) and mine the renumbered file.\n",
+        ds.gDatasetShape.maxItem, need / 1048576);
     FatalExit(-1);
 }
 
@@ -44,7 +45,8 @@ long long ProjWorkspace::InitProjDB(const char* path, int itemcount) {
     return InitProjDBWithLimit(path, itemcount, DatasetSnapshotLimit());
 }
 
-long long ProjWorkspace::InitProjDBWithLimit(const char* path, int itemcount, unsigned long long limit) {
+long long ProjWorkspace::InitProjDBWithLimit(const char* path, int itemcount,
+                                             unsigned long long limit) {
     ds.pDatasetMemMap = CreateMemMap(path, limit);
     ValidateDataset(path, itemcount);
 

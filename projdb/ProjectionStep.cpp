@@ -40,13 +40,12 @@
 #include "projdb/Positions.h"
 #include "projdb/Strategies.h"
 
-
 // Makes the child of `parent` grown by `item`, in the parent's last itemset
 // or as a new itemset, with `support` empty entry slots.  `items` is the
 // child's number of items.  `child` is zero-filled (AllocRecords): no
 // entries, key or fingerprint yet.
-void ProjWorkspace::MakeChild(PROJ_DB* child, const PROJ_DB* parent, int item, bool isIntra, int support,
-               int items) {
+void ProjWorkspace::MakeChild(PROJ_DB* child, const PROJ_DB* parent, int item, bool isIntra,
+                              int support, int items) {
     int parentLen = parent->m_nPatLen;
     int len = parentLen + (isIntra ? 1 : 2);
     int* pat = (int*)checked_alloc(sizeof(int) * (size_t)len);

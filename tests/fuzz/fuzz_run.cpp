@@ -180,7 +180,8 @@ void CheckResult(const std::vector<int32_t>& words, bool exact) {
         if (!printed.emplace(pattern, support).second) Fail("printed twice: " + line);
     }
     if (!exact) return;
-    std::map<closed_oracle::Pattern, int> closed = closed_oracle::ClosedPatterns(db, RunProj().gSUP);
+    std::map<closed_oracle::Pattern, int> closed =
+        closed_oracle::ClosedPatterns(db, RunProj().gSUP);
     for (const auto& [p, support] : closed)
         if (printed.count(p) == 0) Fail("closed pattern missing: " + closed_oracle::Text(p));
     for (const auto& [p, support] : printed)
