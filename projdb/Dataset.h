@@ -1,8 +1,9 @@
 // The dataset of a run: the file in memory, the facts that its check found
-// and the tables built from it on the first projection steps.  Set up by
-// ProjWorkspace::InitProjDB and the first projection (the first-level items,
-// the sequence count) and the first deeper step (the occurrence tables);
-// read-only afterwards, so that several workspaces can project over it.
+// and the tables built from it by the first projection.  Set up by
+// ProjWorkspace::InitProjDB and make_projdb_from_org_dataset (the sequence
+// count, the first-level items and, when a record is grown further, the
+// occurrence tables); read-only afterwards, so that the deeper steps of
+// several workspaces could read it at once.
 #ifndef QUIVREL_PROJDB_DATASET_H
 #define QUIVREL_PROJDB_DATASET_H
 

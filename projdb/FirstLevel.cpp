@@ -160,5 +160,14 @@ PROJ_DB* ProjWorkspace::FirstProjection(double support, const SupportFraction* e
     printf(" (%.3f sec)\n", (double)TimeBetween(stepStart, now));
     fflush(stdout);
     n_max_mem = n_total_mem;
+    // The occurrence tables complete the dataset's set-up here, before any
+    // deeper step, so that the dataset is read-only from now on; only a
+    // record that is grown further needs them.
+    for (int i = 0; i < *count; ++i) {
+        if (records[i].m_nSupport >= gSUP) {
+            BuildTables();
+            break;
+        }
+    }
     return records;
 }

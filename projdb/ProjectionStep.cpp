@@ -82,7 +82,7 @@ PROJ_DB* ProjWorkspace::make_projdb_from_projected_db(PROJ_DB* parent, int* coun
     int* const end = GetLastAddrOfMap(ds.pDatasetMemMap);
     gDataEnd = end;
     *count = 0;
-    BuildTables();
+    BuildTables();  // already built when the first level came before
 
     // Stamps of this step are gStampBase + 1 .. gStampBase + m_nSupport;
     // before they could overflow, the tables are cleared and start over.
