@@ -74,26 +74,29 @@ public:
             out.write(bytes, 4);
         }
         out.close();
-        InitProjDB(path.c_str(), 100);
+        ws.InitProjDB(path.c_str(), 100);
     }
     ~LoadedData() {
-        ResetProjDB();
+        ws.ReleaseProjDB();
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
     }
+
+    Dataset dataset;
+    ProjWorkspace ws{dataset};
 
 private:
     std::string dir;
 };
 
 // The first projection with its progress lines sent to /dev/null.
-PROJ_DB* FirstLevel(double support, int* count) {
+PROJ_DB* FirstLevel(ProjWorkspace& ws, double support, int* count) {
     fflush(stdout);
     int saved = dup(STDOUT_FILENO);
     int null = open("/dev/null", O_WRONLY);
     dup2(null, STDOUT_FILENO);
     close(null);
-    PROJ_DB* records = make_projdb_from_org_dataset(support, count);
+    PROJ_DB* records = ws.make_projdb_from_org_dataset(support, count);
     fflush(stdout);
     dup2(saved, STDOUT_FILENO);
     close(saved);
@@ -102,10 +105,10 @@ PROJ_DB* FirstLevel(double support, int* count) {
 
 // Releases an array of records except the one at `skip` (already released
 // by its projection: its entries pointer is null but its count is kept).
-void ReleaseRecords(PROJ_DB* records, int count, int skip = -1) {
+void ReleaseRecords(ProjWorkspace& ws, PROJ_DB* records, int count, int skip = -1) {
     for (int i = 0; i < count; ++i)
-        if (i != skip) release_projdb_buffers(&records[i]);
-    n_total_mem -= count * (int)sizeof(PROJ_DB);
+        if (i != skip) ws.release_projdb_buffers(&records[i]);
+    ws.ReleaseRecordsArray(count);
     free(records);
 }
 
@@ -116,7 +119,7 @@ void ReleaseRecords(PROJ_DB* records, int count, int skip = -1) {
 void BM_ProjectFirstLevelRecord(benchmark::State& state) {
     LoadedData data(4000, (int)state.range(0));
     int count = 0;
-    PROJ_DB* records = FirstLevel(kProjectSupport, &count);
+    PROJ_DB* records = FirstLevel(data.ws, kProjectSupport, &count);
     int best = 0;
     for (int i = 1; i < count; ++i)
         if (records[i].m_nSupport > records[best].m_nSupport) best = i;
@@ -124,15 +127,15 @@ void BM_ProjectFirstLevelRecord(benchmark::State& state) {
     int children = 0;
     for (auto _ : state) {
         int n = 0;
-        PROJ_DB* kids = make_projdb_from_projected_db(&records[best], &n);
+        PROJ_DB* kids = data.ws.make_projdb_from_projected_db(&records[best], &n);
         state.PauseTiming();
         children = n;
-        ReleaseRecords(kids, n);
-        ReleaseRecords(records, count, best);
-        records = FirstLevel(kProjectSupport, &count);
+        ReleaseRecords(data.ws, kids, n);
+        ReleaseRecords(data.ws, records, count, best);
+        records = FirstLevel(data.ws, kProjectSupport, &count);
         state.ResumeTiming();
     }
-    ReleaseRecords(records, count);
+    ReleaseRecords(data.ws, records, count);
     state.SetItemsProcessed(state.iterations() * entries);  // parent entries
     state.counters["entries"] = entries;
     state.counters["children"] = children;
@@ -154,8 +157,8 @@ struct Trace {
     std::vector<int> top;  // first-level patterns
 };
 
-int Note(Trace& t, const PROJ_DB& db) {
-    Pattern p{PROJ_DB{}, db.m_nSupport >= gSUP, {}};
+int Note(ProjWorkspace& ws, Trace& t, const PROJ_DB& db) {
+    Pattern p{PROJ_DB{}, db.m_nSupport >= ws.gSUP, {}};
     p.rec.m_nLastItem = db.m_nLastItem;
     p.rec.m_bIsIntra = db.m_bIsIntra;
     p.rec.maxSupport = db.maxSupport;
@@ -166,20 +169,20 @@ int Note(Trace& t, const PROJ_DB& db) {
 
 // Projects every expandable pattern below `db`, as a run does when no
 // pattern is found equivalent to an earlier one.
-void Record(Trace& t, PROJ_DB* db, int self) {
+void Record(ProjWorkspace& ws, Trace& t, PROJ_DB* db, int self) {
     int n = 0;
-    PROJ_DB* kids = make_projdb_from_projected_db(db, &n);
+    PROJ_DB* kids = ws.make_projdb_from_projected_db(db, &n);
     std::vector<int> ids;
-    for (int i = 0; i < n; ++i) ids.push_back(Note(t, kids[i]));
+    for (int i = 0; i < n; ++i) ids.push_back(Note(ws, t, kids[i]));
     t.patterns[self].kids = ids;
     for (int i = 0; i < n; ++i) {
         if (t.patterns[ids[i]].expandable) {
-            Record(t, &kids[i], ids[i]);  // releases the child's buffers
+            Record(ws, t, &kids[i], ids[i]);  // releases the child's buffers
         } else {
-            release_projdb_buffers(&kids[i]);
+            ws.release_projdb_buffers(&kids[i]);
         }
     }
-    n_total_mem -= n * (int)sizeof(PROJ_DB);
+    ws.ReleaseRecordsArray(n);
     free(kids);
 }
 
@@ -188,16 +191,16 @@ const Trace& MiningTrace() {
         Trace t;
         LoadedData data(1000, 3);
         int count = 0;
-        PROJ_DB* records = FirstLevel(kTraceSupport, &count);
-        for (int i = 0; i < count; ++i) t.top.push_back(Note(t, records[i]));
+        PROJ_DB* records = FirstLevel(data.ws, kTraceSupport, &count);
+        for (int i = 0; i < count; ++i) t.top.push_back(Note(data.ws, t, records[i]));
         for (int i = 0; i < count; ++i) {
             if (t.patterns[t.top[i]].expandable) {
-                Record(t, &records[i], t.top[i]);
+                Record(data.ws, t, &records[i], t.top[i]);
             } else {
-                release_projdb_buffers(&records[i]);
+                data.ws.release_projdb_buffers(&records[i]);
             }
         }
-        n_total_mem -= count * (int)sizeof(PROJ_DB);
+        data.ws.ReleaseRecordsArray(count);
         free(records);
         return t;
     }();

@@ -16,6 +16,10 @@ extern int n_proj_db;       // expandable records met
 // allocations, 1 for a dataset that cannot be opened, mapped or read).
 int QuivrelMain(int argc, char** argv);
 
+// The run's dataset and projection workspace: one per process until a run
+// object owns them.
+ProjWorkspace& RunProj();
+
 // Gives back everything a run holds, whether it completed or ended early,
 // and resets the run-wide counters, so that the same process can start
 // another run (tests and fuzzing do; the command line never needs to).
@@ -28,8 +32,8 @@ void CloseApp();
 
 // Mines the first-level records (one per frequent item) depth first and
 // frees the array.
-void MineFirstLevel(PROJ_DB* records, int count);
+void MineFirstLevel(ProjWorkspace& proj, PROJ_DB* records, int count);
 // Inserts an expandable record's pattern and mines everything grown from it.
-void PrefixSpan(PROJ_DB* db);
+void PrefixSpan(ProjWorkspace& proj, PROJ_DB* db);
 
 #endif

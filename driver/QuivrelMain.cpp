@@ -55,7 +55,8 @@ static int RunQuivrel(int argc, char** argv) {
 
     ResetProgressCounters();
     int count = 0;
-    PROJ_DB* first = make_projdb_from_org_dataset(options.support, &count);
+    ProjWorkspace& proj = RunProj();
+    PROJ_DB* first = proj.make_projdb_from_org_dataset(options.support, &count);
     {
         // The line runs on standard error while nothing goes to standard
         // output: from after the first projection's lines to the statistics.
@@ -63,20 +64,20 @@ static int RunQuivrel(int argc, char** argv) {
         gProgressFirstTotal.store(count, std::memory_order_relaxed);
         std::unique_ptr<ProgressLine> progress;
         if (options.progress) progress.reset(new ProgressLine(stderr));
-        MineFirstLevel(first, count);
+        MineFirstLevel(proj, first, count);
     }
     // Every projection buffer is given back by the end of mining; a count
     // left over means the accounting or a release went wrong, and the
     // figures printed from it would be wrong too.
-    if (n_total_mem != 0) {
+    if (proj.n_total_mem != 0) {
         LogError("Internal error: %d bytes of projection memory still held after mining.\n",
-                 n_total_mem);
+                 proj.n_total_mem);
         FatalExit(-1);
     }
     assert(currentLevel == root);
     // A mapped dataset that changed under the run may have given wrong
     // patterns: no result replaces the previous one.
-    if (MemMapFileChanged(pDatasetMemMap)) {
+    if (MemMapFileChanged(proj.ds.pDatasetMemMap)) {
         ReportDatasetChanged(options.path);
         FatalExit(1);
     }
@@ -100,9 +101,10 @@ static int RunQuivrel(int argc, char** argv) {
     if (options.summary) {
         long long closed = 0;
         for (int n : closed_maxFreq) closed += n;
-        fputs(RunSummary(gnCustCount, closed, (double)GetTimeDiff(0), PeakResidentKilobytes())
-                  .c_str(),
-              stderr);
+        fputs(
+            RunSummary(proj.ds.gnCustCount, closed, (double)GetTimeDiff(0), PeakResidentKilobytes())
+                .c_str(),
+            stderr);
     }
     CloseApp();
     return 0;

@@ -19,12 +19,12 @@
 // A record is grown further only when enough sequences still have something
 // A record is grown further only when enough sequences still have something
 // after the pattern for an extension to reach the threshold.
-static bool IsExpandable(const PROJ_DB* r) {
-    return (double)r->m_nSupport >= gSUP;
+static bool IsExpandable(const ProjWorkspace& proj, const PROJ_DB* r) {
+    return (double)r->m_nSupport >= proj.gSUP;
 }
 
-static void FreeRecordArray(PROJ_DB* records, int count) {
-    n_total_mem -= count * (int)sizeof(PROJ_DB);
+static void FreeRecordArray(ProjWorkspace& proj, PROJ_DB* records, int count) {
+    proj.ReleaseRecordsArray(count);
     free(records);
 }
 
@@ -42,70 +42,70 @@ struct GrowthFrame {
 // children's frame is pushed for the caller's loop.  Every successful
 // insertion is matched by exactly one step of currentLevel back up: here
 // when nothing is projected, or when the pushed frame is finished.
-static void GrowRecord(PROJ_DB* db, std::vector<GrowthFrame>& stack) {
+static void GrowRecord(ProjWorkspace& proj, PROJ_DB* db, std::vector<GrowthFrame>& stack) {
     if (addSequence(db, &currentLevel, reverseTable) == 0) {
         // An equivalent subtree already serves this pattern.
-        clean_projcted_db(db);
+        proj.clean_projcted_db(db);
         return;
     }
     int count = 0;
-    PROJ_DB* children = make_projdb_from_projected_db(db, &count);
+    PROJ_DB* children = proj.make_projdb_from_projected_db(db, &count);
     if (count > 0) BumpProgress(gProgressPatterns, (long long)count);
     if (count <= 0) {
         currentLevel = currentLevel->Parent;
         return;
     }
     for (int i = 0; i < count; i++) {
-        if (IsExpandable(&children[i]))
+        if (IsExpandable(proj, &children[i]))
             n_proj_db++;
         else
-            release_projdb_buffers(&children[i]);  // inserted later, in order
+            proj.release_projdb_buffers(&children[i]);  // inserted later, in order
     }
     stack.push_back(GrowthFrame{children, count, 0});
 }
 
-void PrefixSpan(PROJ_DB* db) {
+void PrefixSpan(ProjWorkspace& proj, PROJ_DB* db) {
     std::vector<GrowthFrame> stack;
-    GrowRecord(db, stack);
+    GrowRecord(proj, db, stack);
     while (!stack.empty()) {
         GrowthFrame& frame = stack.back();
         if (frame.next < frame.count) {
             PROJ_DB* rec = &frame.records[frame.next++];
-            if (IsExpandable(rec)) {
-                GrowRecord(rec, stack);  // may push: `frame` is not used after
+            if (IsExpandable(proj, rec)) {
+                GrowRecord(proj, rec, stack);  // may push: `frame` is not used after
             } else if (addSequence(rec, &currentLevel, reverseTable) != 0) {
                 currentLevel = currentLevel->Parent;
             }
         } else {
-            FreeRecordArray(frame.records, frame.count);
+            FreeRecordArray(proj, frame.records, frame.count);
             stack.pop_back();
             currentLevel = currentLevel->Parent;  // back from the pattern of this frame
         }
     }
 }
 
-void MineFirstLevel(PROJ_DB* records, int count) {
+void MineFirstLevel(ProjWorkspace& proj, PROJ_DB* records, int count) {
     if (count <= 0 || records == nullptr) return;
     gProgressFirstTotal.store(count, std::memory_order_relaxed);
     BumpProgress(gProgressPatterns, (long long)count);
     // All first-level leaves enter the tree before any pattern is mined.
     int leaves = 0;
     for (int i = 0; i < count; i++) {
-        if (IsExpandable(&records[i])) {
+        if (IsExpandable(proj, &records[i])) {
             n_proj_db++;
         } else {
             if (addSequence(&records[i], &currentLevel, reverseTable) != 0)
                 currentLevel = currentLevel->Parent;
-            release_projdb_buffers(&records[i]);
+            proj.release_projdb_buffers(&records[i]);
             leaves++;
         }
     }
     gProgressFirstDone.store(leaves, std::memory_order_relaxed);
     for (int i = 0; i < count; i++) {
-        if (IsExpandable(&records[i])) {
-            PrefixSpan(&records[i]);
+        if (IsExpandable(proj, &records[i])) {
+            PrefixSpan(proj, &records[i]);
             BumpProgress(gProgressFirstDone, 1);
         }
     }
-    FreeRecordArray(records, count);
+    FreeRecordArray(proj, records, count);
 }

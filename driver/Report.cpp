@@ -48,9 +48,10 @@ void WriteResultFile(double totalSeconds) {
     for (size_t i = 0; i < closed_maxFreq.size(); i++) {
         if (closed_maxFreq[i] != 0) fprintf(file, "Closed/Max %d : %d\n", (int)i, closed_maxFreq[i]);
     }
-    fprintf(file, "\nTotal of %d large items.\n", gnArrLargeCount[0]);
+    const ProjWorkspace& proj = RunProj();
+    fprintf(file, "\nTotal of %d large items.\n", proj.gnArrLargeCount[0]);
     fprintf(file, "# of projected datasets: %d\n", n_proj_db);
-    fprintf(file, "Maximum memory usage: %.6fMB\n", n_max_mem / kBytesPerMB);
+    fprintf(file, "Maximum memory usage: %.6fMB\n", proj.n_max_mem / kBytesPerMB);
     fprintf(file, "%.3f seconds (Total running time after sort, and output.)\n",
             (double)GetTimeDiff(0));
 
@@ -66,11 +67,13 @@ void PrintStatistics(double totalSeconds) {
     fprintf(gpResultFile, "%.3f seconds (Total running time)\n", totalSeconds);
     // Per-length counts up to the first length without a pattern; their sum
     // goes into element 0.
-    for (int d = 1; d < gMAX_PAT_LEN && gnArrLargeCount[d] > 0; d++) {
-        fprintf(gpResultFile, "Large %d : %d\n", d, gnArrLargeCount[d]);
-        gnArrLargeCount[0] += gnArrLargeCount[d];
+    ProjWorkspace& proj = RunProj();
+    int* large = proj.gnArrLargeCount;
+    for (int d = 1; d < proj.gMAX_PAT_LEN && large[d] > 0; d++) {
+        fprintf(gpResultFile, "Large %d : %d\n", d, large[d]);
+        large[0] += large[d];
     }
-    fprintf(gpResultFile, "Total of %d large items.\n", gnArrLargeCount[0]);
+    fprintf(gpResultFile, "Total of %d large items.\n", large[0]);
     fprintf(gpResultFile, "# of projected datasets: %d\n", n_proj_db);
-    fprintf(gpResultFile, "Maximum memory usage: %.3fMB\n", n_max_mem / kBytesPerMB);
+    fprintf(gpResultFile, "Maximum memory usage: %.3fMB\n", proj.n_max_mem / kBytesPerMB);
 }

@@ -22,6 +22,14 @@ FILE* gpStatusFile = nullptr;
 FILE* gpResultFile = nullptr;
 int n_proj_db = 0;
 
+// The run's dataset and projection workspace (see RunProj).
+static Dataset gRunDataset;
+static ProjWorkspace gRunProj(gRunDataset);
+
+ProjWorkspace& RunProj() {
+    return gRunProj;
+}
+
 // The run's two output files must not be the dataset: opening them would
 // empty or replace it before it is read.  Checked before either is opened;
 // the message can only go to standard error.
@@ -60,7 +68,6 @@ void InitApp(const char* path, double support, int itemcount) {
     CreateTimers(3);
     bool fromData = itemcount == kItemCountAuto;
     if (fromData) itemcount = INT_MAX;
-    gN_ITEMS = itemcount < INT_MAX ? itemcount + 1 : INT_MAX;
     RefuseDatasetAsOutput(path);
     OpenErrorLog();
     InstallRunSignalHandlers();
@@ -68,10 +75,10 @@ void InitApp(const char* path, double support, int itemcount) {
     // Every code that occurs gets a row in the per-item tables, whose row
     // count is an int: the code INT_MAX cannot have one, so it is refused as
     // a code above the item count.
-    long long size = InitProjDB(path, itemcount < INT_MAX ? itemcount : INT_MAX - 1);
+    long long size = gRunProj.InitProjDB(path, itemcount < INT_MAX ? itemcount : INT_MAX - 1);
     gpStatusFile = gpResultFile = stdout;
     // "auto": the largest code the dataset check met (0 for data without items).
-    if (fromData) itemcount = std::max(gDatasetShape.maxItem, 0);
+    if (fromData) itemcount = std::max(gRunDataset.gDatasetShape.maxItem, 0);
 
     root = new TreeNode(-1, false, 0, nullptr);
     currentLevel = root;
@@ -87,15 +94,7 @@ void InitApp(const char* path, double support, int itemcount) {
 
 void CloseApp() {
     DeleteTimers();
-    if (gnArrLargeCount != nullptr) {
-        free(gnArrLargeCount);
-        gnArrLargeCount = nullptr;
-    }
-    if (buf_idx != nullptr) {
-        free(buf_idx);
-        buf_idx = nullptr;
-    }
-    CloseProjDB();
+    gRunProj.CloseProjDB();
     CloseErrorLog();
     RestoreSignalHandlers();
 }
@@ -109,5 +108,5 @@ void ResetRun() {
     closed_maxFreq.clear();
     zzz = 0;
     n_proj_db = 0;
-    ResetProjDB();
+    gRunProj.ReleaseProjDB();
 }

@@ -9,12 +9,6 @@
 // current path of the recursion (see the projection steps below).  The
 // first-level step leaves one frame: the empty pattern with every frequent
 // item.
-struct CandidateFrame {
-    std::vector<int> pattern;  // pattern words of the projected record
-    std::vector<int> items;    // its frequent new-itemset extensions
-};
-static std::vector<CandidateFrame> gFrames;
-static size_t gFrameCount = 0;
 
 // The pattern words of a record's parent: without its last item, and
 // without the -1 before it when that item began an itemset.
@@ -30,7 +24,7 @@ static void ParentPattern(const PROJ_DB* db, const int** words, int* len) {
     *len = n;
 }
 
-const std::vector<int>* InterCandidates(const PROJ_DB* db) {
+const std::vector<int>* ProjWorkspace::InterCandidates(const PROJ_DB* db) {
     const int* words;
     int len;
     ParentPattern(db, &words, &len);
@@ -43,7 +37,7 @@ const std::vector<int>* InterCandidates(const PROJ_DB* db) {
     return nullptr;
 }
 
-void PushCandidates(const PROJ_DB* db, const std::vector<int>& items) {
+void ProjWorkspace::PushCandidates(const PROJ_DB* db, const std::vector<int>& items) {
     if (gFrameCount == gFrames.size()) gFrames.emplace_back();
     CandidateFrame& f = gFrames[gFrameCount++];
     if (db->m_nPatLen == 1) {
@@ -54,11 +48,9 @@ void PushCandidates(const PROJ_DB* db, const std::vector<int>& items) {
     f.items = items;
 }
 
-void StartCandidateFrames(const std::vector<int>& firstLevelItems) {
+void ProjWorkspace::StartCandidateFrames(const std::vector<int>& firstLevelItems) {
     if (gFrames.empty()) gFrames.emplace_back();
     gFrames[0].pattern.clear();
     gFrames[0].items = firstLevelItems;
     gFrameCount = 1;
 }
-
-void ResetCandidateFrames() { gFrameCount = 0; }

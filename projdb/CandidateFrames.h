@@ -18,14 +18,11 @@
 
 #include "projdb/ProjDB.h"
 
-// The codes that can be frequent new-itemset extensions of `db`: those of
-// its parent's pattern.  Null when the parent's step is not known.
-const std::vector<int>* InterCandidates(const PROJ_DB* db);
-// Keeps the frequent new-itemset extensions of the pattern just projected
-// for the steps of its children.
-void PushCandidates(const PROJ_DB* db, const std::vector<int>& items);
-// Starts the stack over with the first level's frame: every frequent item.
-void StartCandidateFrames(const std::vector<int>& firstLevelItems);
-void ResetCandidateFrames();
+// ProjWorkspace::InterCandidates gives the codes that can be frequent
+// new-itemset extensions of a record: those of its parent's pattern, null
+// when the parent's step is not known.  PushCandidates keeps the frequent
+// new-itemset extensions of the pattern just projected for the steps of its
+// children; StartCandidateFrames starts the stack over with the first
+// level's frame (every frequent item).
 
 #endif

@@ -25,28 +25,19 @@ inline bool CountStamped(ITEM_CNT& row, int stamp, int base) {
 }
 
 // The same, noting the codes met for the first time in the step.
-inline void CountStamped(ITEM_CNT* table, Touched& touched, int item, int stamp) {
+inline void ProjWorkspace::CountStamped(ITEM_CNT* table, Touched& touched, int item, int stamp) {
     touched.codes[touched.n] = item;
-    touched.n += CountStamped(table[item], stamp, gStampBase);
+    touched.n += ::CountStamped(table[item], stamp, gStampBase);
 }
 
-// In-itemset counts of a step (projdb/InItemsetCount.cpp); also notes the
-// rests of the parent's entries.  Returns the number of rests.
-size_t CountInItemset(const PROJ_DB* parent, int* start, bool wholeIntra);
-
-// New-itemset counters (projdb/NewItemsetCount.cpp).
-void CountByTable();
-void CountByMask(const std::vector<int>& candidates, const int* start);
-void CountByMarks(const std::vector<int>& candidates, const int* start);
-void CountAllCodes(const int* start);
-// The frequent codes among those met, in ascending order, with their counts.
-void PickFrequent(const ITEM_CNT* table, const Touched& touched, std::vector<int>& freq,
-                  std::vector<int>& counts);
-
-// Fills (projdb/FillChildren.cpp).
-void FillInItemsetChildren(PROJ_DB* children, const PROJ_DB* parent, const int* end);
-void FillNewItemsetByScan(PROJ_DB* children, int* start, const int* end);
-void FillNewItemsetByItem(PROJ_DB* child, int item, int* start, const int* end);
-void FillNewItemsetFromTables(PROJ_DB* children, int* start, const int* end);
+// The workspace's counters and fills (declared in ProjDB.h):
+// - CountInItemset (projdb/InItemsetCount.cpp): in-itemset counts of a step;
+//   also notes the rests of the parent's entries and returns their number.
+// - CountByTable, CountByMask, CountByMarks, CountAllCodes
+//   (projdb/NewItemsetCount.cpp): new-itemset counters.
+// - FillInItemsetChildren, FillNewItemsetByScan, FillNewItemsetByItem,
+//   FillNewItemsetFromTables (projdb/FillChildren.cpp): the fills.
+// - PickFrequent: the frequent codes among those met, in ascending order,
+//   with their counts.
 
 #endif

@@ -25,8 +25,8 @@
 
 // One pass over the usable data of the mapped file: rejects a malformed file
 // (first fault in file order) and records the shape of a good one.
-void ValidateDataset(const char* path, int itemcount) {
-    long long size = GetMemMapFileSize(pDatasetMemMap);
+void ProjWorkspace::ValidateDataset(const char* path, int itemcount) {
+    long long size = GetMemMapFileSize(ds.pDatasetMemMap);
     if (size % 4 != 0) {
         RejectDataset("Malformed dataset '%s': size of %lld bytes is not a multiple of 4.\n",
                       path, size);
@@ -37,8 +37,8 @@ void ValidateDataset(const char* path, int itemcount) {
                       "mined in one run.\n",
                       path, size / 4, INT_MAX);
     }
-    const int* start = GetStartOfMap(pDatasetMemMap);
-    const int* end = GetLastAddrOfMap(pDatasetMemMap);
+    const int* start = GetStartOfMap(ds.pDatasetMemMap);
+    const int* end = GetLastAddrOfMap(ds.pDatasetMemMap);
 
     DatasetRules rules;
     rules.maxItem = itemcount;
@@ -73,5 +73,5 @@ void ValidateDataset(const char* path, int itemcount) {
                       path);
     }
     gHasContinued = shape.hasContinued;
-    gDatasetShape = shape;
+    ds.gDatasetShape = shape;
 }

@@ -8,9 +8,9 @@
 #include "projdb/ProjDB.h"
 #include "support/Global.h"
 
-void Test() {
-    const int* start = GetStartOfMap(pDatasetMemMap);
-    const int* end = GetLastAddrOfMap(pDatasetMemMap);
+void ProjWorkspace::Test() {
+    const int* start = GetStartOfMap(ds.pDatasetMemMap);
+    const int* end = GetLastAddrOfMap(ds.pDatasetMemMap);
     FILE* out = file_open("Test.txt", "w");
 
     int records = 0;
@@ -40,7 +40,7 @@ void Test() {
     FatalExit(0);
 }
 
-void PrintProjDBs(PROJ_DB* records, int count) {
+void ProjWorkspace::PrintProjDBs(PROJ_DB* records, int count) {
     printf("\nProjected databases:\n");
     if (count <= 0) return;
 
@@ -67,7 +67,7 @@ void PrintProjDBs(PROJ_DB* records, int count) {
            db->NumOfItems, db->m_nSupport, db->maxSupport, n_total_mem, n_max_mem);
 }
 
-int OutputPattern(int* pattern, int length) {
+int ProjWorkspace::OutputPattern(int* pattern, int length) {
     int items = 0;
     for (int i = 0; i < length; ++i) {
         if (pattern[i] != kItemsetEnd) ++items;

@@ -21,34 +21,13 @@
 #include "projdb/OccurrenceTables.h"
 #include "projdb/Positions.h"
 
-// Scratch of FillNewItemset for one rest: the children matched (in file
-// order of their matches), the further positions found for them, and the
-// positions grouped by match; gMatchOfChild maps a matched child to its
-// match (valid while the child's stamp is the rest's).
-namespace {
-
-struct Match {
-    int child;
-    int* r;     // the match: last word of the first run of the child's item
-    int count;  // its further positions, then a slot index while grouping
-};
-struct Pending {
-    int match;
-    int* position;
-};
-static std::vector<Match> gMatches;
-static std::vector<Pending> gPending;
-static std::vector<int*> gGrouped;
-static std::vector<int> gMatchOfChild;
-
-}  // namespace
-
 // In-itemset extensions after position j of a parent entry: each frequent
 // item that stands after the position within its itemset gives its child an
 // entry (once per parent entry).  The first position follows the match;
 // further ones follow the item in the itemsets of the parent's later
 // positions, where that itemset goes on after it.
-static void FillInItemset(PROJ_DB* children, const PROJ_SEQ& entry, int j, int stamp, const int* end) {
+void ProjWorkspace::FillInItemset(PROJ_DB* children, const PROJ_SEQ& entry, int j, int stamp,
+                                  const int* end) {
     for (int* w = EntryPosition(entry, j); *w != kItemsetEnd; ++w) {
         int* r = RunEnd(w);
         w = r;
@@ -76,7 +55,8 @@ static void FillInItemset(PROJ_DB* children, const PROJ_SEQ& entry, int j, int s
 // their itemset continues (the next word is an item); they are collected for
 // all children in the same walk.  Data with one item per itemset has no such
 // word.
-static void FillNewItemset(PROJ_DB* children, int* start, const Rest& rest, const int* end) {
+void ProjWorkspace::FillNewItemset(PROJ_DB* children, int* start, const Rest& rest,
+                                   const int* end) {
     int* w = start + rest.from;
     const int stamp = rest.entry + 1;
 
@@ -149,16 +129,17 @@ static void FillNewItemset(PROJ_DB* children, int* start, const Rest& rest, cons
 // itemset goes on give the further positions.  With the last-occurrence
 // table, rests without the item are skipped at once and the walk for further
 // positions ends at the item's last word.
-void FillNewItemsetByItem(PROJ_DB* child, int item, int* start, const int* end) {
+void ProjWorkspace::FillNewItemsetByItem(PROJ_DB* child, int item, int* start, const int* end) {
     const uint16_t* lastColumn = nullptr;
-    if (gLastTable != nullptr && gLastColumn[item] >= 0) lastColumn = gLastTable + gLastColumn[item];
+    if (ds.gLastTable != nullptr && ds.gLastColumn[item] >= 0)
+        lastColumn = ds.gLastTable + ds.gLastColumn[item];
     for (const Rest& rest : Rests()) {
         int* seqStart = start + SeqStart(rest.seq);
-        int* seqEnd = start + gSeqEnd[rest.seq];
+        int* seqEnd = start + ds.gSeqEnd[rest.seq];
         int* lastWord = seqEnd;
         int* w = start + rest.from + 1;
         if (lastColumn != nullptr) {
-            const size_t cell = (size_t)rest.seq * gnLastColumns;
+            const size_t cell = (size_t)rest.seq * ds.gnLastColumns;
             int lastInSeq = lastColumn[cell];
             if (lastInSeq <= rest.fromInSeq) continue;
             lastWord = seqStart + lastInSeq;
@@ -179,9 +160,6 @@ void FillNewItemsetByItem(PROJ_DB* child, int item, int* start, const int* end) 
     }
 }
 
-static std::vector<int> gChildColumn;
-static std::vector<PROJ_DB*> gChildRecord;
-
 // New-itemset children filled from the two occurrence tables, rest by rest
 // so that a sequence's rows are read once for all children: a child's item
 // is in the rest when its last word lies after the rest's start; its first
@@ -190,25 +168,25 @@ static std::vector<PROJ_DB*> gChildRecord;
 // its run) gives the entry unless it is the sequence's last item; later
 // words of the item up to its last word, where their itemset goes on, give
 // the further positions.  A child's entries still follow the rests in order.
-void FillNewItemsetFromTables(PROJ_DB* children, int* start, const int* end) {
-    const size_t columns = gnLastColumns;
+void ProjWorkspace::FillNewItemsetFromTables(PROJ_DB* children, int* start, const int* end) {
+    const size_t columns = ds.gnLastColumns;
     const size_t nChildren = gFreqInter.size();
     gChildColumn.resize(nChildren);
     gChildRecord.resize(nChildren);
     for (size_t c = 0; c < nChildren; ++c) {
-        gChildColumn[c] = gLastColumn[gFreqInter[c]];
+        gChildColumn[c] = ds.gLastColumn[gFreqInter[c]];
         gChildRecord[c] = &children[inter_freq_idx[gFreqInter[c]]];
     }
     for (size_t r = 0; r < gnRests; ++r) {
         const Rest& rest = gRests[r];
         if (r + kPrefetchAhead < gnRests) {
             size_t ahead = (size_t)gRests[r + kPrefetchAhead].seq * columns;
-            __builtin_prefetch(gLastTable + ahead);
-            __builtin_prefetch(gFirstTable + ahead);
+            __builtin_prefetch(ds.gLastTable + ahead);
+            __builtin_prefetch(ds.gFirstTable + ahead);
             __builtin_prefetch(start + gRests[r + kPrefetchAhead].from);
         }
-        const uint16_t* lastRow = gLastTable + (size_t)rest.seq * columns;
-        const uint16_t* firstRow = gFirstTable + (size_t)rest.seq * columns;
+        const uint16_t* lastRow = ds.gLastTable + (size_t)rest.seq * columns;
+        const uint16_t* firstRow = ds.gFirstTable + (size_t)rest.seq * columns;
         int* seqStart = start + (rest.from - rest.fromInSeq);
         for (size_t c = 0; c < nChildren; ++c) {
             const int column = gChildColumn[c];
@@ -239,14 +217,15 @@ void FillNewItemsetFromTables(PROJ_DB* children, int* start, const int* end) {
     }
 }
 
-void FillInItemsetChildren(PROJ_DB* children, const PROJ_DB* parent, const int* end) {
+void ProjWorkspace::FillInItemsetChildren(PROJ_DB* children, const PROJ_DB* parent,
+                                          const int* end) {
     for (int i = 0; i < parent->m_nSupport; ++i) {
         const PROJ_SEQ& entry = parent->m_pProjSeq[i];
         for (int j = 0; j < entry.m_nProjCount; ++j) FillInItemset(children, entry, j, i + 1, end);
     }
 }
 
-void FillNewItemsetByScan(PROJ_DB* children, int* start, const int* end) {
+void ProjWorkspace::FillNewItemsetByScan(PROJ_DB* children, int* start, const int* end) {
     if (gMatchOfChild.size() < gFreqIntra.size() + gFreqInter.size())
         gMatchOfChild.resize(gFreqIntra.size() + gFreqInter.size());
     for (size_t r = 0; r < gnRests; ++r) {

@@ -15,31 +15,31 @@
 #include "projdb/Positions.h"
 #include "support/Global.h"
 
-static PROJ_DB* FirstProjection(double support, const SupportFraction* exact, int* count);
-
-PROJ_DB* make_projdb_from_org_dataset(double support, int* count) {
+PROJ_DB* ProjWorkspace::make_projdb_from_org_dataset(double support, int* count) {
     return FirstProjection(support, nullptr, count);
 }
 
-PROJ_DB* make_projdb_from_org_dataset(const SupportFraction& support, int* count) {
+PROJ_DB* ProjWorkspace::make_projdb_from_org_dataset(const SupportFraction& support, int* count) {
     return FirstProjection(support.approx, &support, count);
 }
 
 // `exact`, when given, sets the threshold; else it is support x sequences in
 // floating point.
-static PROJ_DB* FirstProjection(double support, const SupportFraction* exact, int* count) {
-    int* const start = GetStartOfMap(pDatasetMemMap);
-    int* const end = GetLastAddrOfMap(pDatasetMemMap);
+PROJ_DB* ProjWorkspace::FirstProjection(double support, const SupportFraction* exact, int* count) {
+    int* const start = GetStartOfMap(ds.pDatasetMemMap);
+    int* const end = GetLastAddrOfMap(ds.pDatasetMemMap);
     gDataEnd = end;
     *count = 0;
     if (gStrategy.generalItemsets) gHasContinued = true;
 
     printf("\tCounting 1-Item sets ... \n");
     fflush(stdout);
-    ReadClock(&pTimer[1]);
+    // The step's own clock: workspaces on other threads time their own.
+    TimerSlot stepStart;
+    ReadClock(&stepStart);
 
-    std::fill_n(inter_freq_idx, gN_ITEMS, 0);
-    std::fill_n(inter, gN_ITEMS, ITEM_CNT{0, 0});
+    std::fill_n(inter_freq_idx, ds.gN_ITEMS, 0);
+    std::fill_n(inter, ds.gN_ITEMS, ITEM_CNT{0, 0});
 
     // Counting pass: the support of every item (once per sequence), the
     // number of entries its record will get (sequences whose first
@@ -71,10 +71,10 @@ static PROJ_DB* FirstProjection(double support, const SupportFraction* exact, in
         maxWords = std::max(maxWords, words);
     }
 
-    gnCustCount = seq;
+    ds.gnCustCount = seq;
     // Supports are whole counts, so count >= ceil(x) exactly when count >= x.
-    gSUP = exact != nullptr ? (double)LeastSupportCount(*exact, gnCustCount)
-                            : (double)((long double)support * (long double)gnCustCount);
+    gSUP = exact != nullptr ? (double)LeastSupportCount(*exact, ds.gnCustCount)
+                            : (double)((long double)support * (long double)ds.gnCustCount);
     gMAX_PAT_LEN += 2;
 
     if (gnArrLargeCount != nullptr) free(gnArrLargeCount);
@@ -85,19 +85,19 @@ static PROJ_DB* FirstProjection(double support, const SupportFraction* exact, in
     std::fill_n(buf_idx, maxWords, nullptr);
     gnBufIdxSize = maxWords;
 
-    for (int item = 0; item < gN_ITEMS; ++item) {
+    for (int item = 0; item < ds.gN_ITEMS; ++item) {
         if (inter[item].m_nCount >= gSUP) gnArrLargeCount[1]++;
     }
     // From here on the rows of inter hold stamps of this pass: make them
     // stale for the projection steps that follow.
     gStampBase = std::max(gStampBase, seq);
     if (gnArrLargeCount[1] <= 0) {
-        std::fill_n(inter_freq_idx, gN_ITEMS, -1);
+        std::fill_n(inter_freq_idx, ds.gN_ITEMS, -1);
         n_max_mem = n_total_mem;
         return nullptr;
     }
 
-    ReadClock(&pTimer[1]);
+    ReadClock(&stepStart);
     printf("\tCreating projection DBs ... ");
     fflush(stdout);
 
@@ -106,7 +106,7 @@ static PROJ_DB* FirstProjection(double support, const SupportFraction* exact, in
     *count = gnArrLargeCount[1];
     PROJ_DB* records = AllocRecords(*count);
     int k = 0;
-    for (int item = 0; item < gN_ITEMS; ++item) {
+    for (int item = 0; item < ds.gN_ITEMS; ++item) {
         if (inter[item].m_nCount >= gSUP) {
             // The records come zero-filled: no entries, key, flag or
             // fingerprint yet.
@@ -151,12 +151,23 @@ static PROJ_DB* FirstProjection(double support, const SupportFraction* exact, in
     for (int i = 0; i < *count; ++i) inter_freq_idx[records[i].m_nLastItem] = -1;
 
     // No pattern can grow by an item that is not frequent on its own.
-    gFirstLevelItems.clear();
-    for (int i = 0; i < *count; ++i) gFirstLevelItems.push_back(records[i].m_nLastItem);
-    StartCandidateFrames(gFirstLevelItems);
+    ds.gFirstLevelItems.clear();
+    for (int i = 0; i < *count; ++i) ds.gFirstLevelItems.push_back(records[i].m_nLastItem);
+    StartCandidateFrames(ds.gFirstLevelItems);
 
-    printf(" (%.3f sec)\n", (double)GetTimeDiff(1));
+    TimerSlot now;
+    ReadClock(&now);
+    printf(" (%.3f sec)\n", (double)TimeBetween(stepStart, now));
     fflush(stdout);
     n_max_mem = n_total_mem;
+    // The occurrence tables complete the dataset's set-up here, before any
+    // deeper step, so that the dataset is read-only from now on; only a
+    // record that is grown further needs them.
+    for (int i = 0; i < *count; ++i) {
+        if (records[i].m_nSupport >= gSUP) {
+            BuildTables();
+            break;
+        }
+    }
     return records;
 }

@@ -20,17 +20,17 @@
 #include "projdb/OccurrenceTables.h"
 #include "projdb/Positions.h"
 
-size_t CountInItemset(const PROJ_DB* parent, int* start, bool wholeIntra) {
+size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool wholeIntra) {
     size_t nRests = 0;
-    if (wholeIntra) std::fill_n(intra, gN_ITEMS, ITEM_CNT{0, 0});
-    const int* seqEnd = gSeqEnd;
+    if (wholeIntra) std::fill_n(intra, ds.gN_ITEMS, ITEM_CNT{0, 0});
+    const int* seqEnd = ds.gSeqEnd;
     int prevFrom = 0;
     // One item per itemset: every position is the -1 that ends its itemset.
     for (int i = 0; !gHasContinued && i < parent->m_nSupport; ++i) {
         const PROJ_SEQ& entry = parent->m_pProjSeq[i];
         int from = (int)(EntryPosition(entry, 0) - start);
         int seq = SequenceOf(entry.m_nSeq, from, &seqEnd, &prevFrom);
-        if (gSeqEnd[seq] == from + 1) continue;  // the position's itemset ends the sequence
+        if (ds.gSeqEnd[seq] == from + 1) continue;  // the position's itemset ends the sequence
         AddRest(nRests++, i, from, seq);
     }
     for (int i = 0; gHasContinued && i < parent->m_nSupport; ++i) {
@@ -40,7 +40,7 @@ size_t CountInItemset(const PROJ_DB* parent, int* start, bool wholeIntra) {
         for (int j = 0; j < entry.m_nProjCount; ++j) {
             int* w = EntryPosition(entry, j);
             if (wholeIntra) {
-                for (; *w != kItemsetEnd; ++w) CountStamped(intra[*w], stamp, gStampBase);
+                for (; *w != kItemsetEnd; ++w) ::CountStamped(intra[*w], stamp, gStampBase);
             } else {
                 for (; *w != kItemsetEnd; ++w) CountStamped(intra, gTouchedIntra, *w, stamp);
             }
@@ -56,16 +56,16 @@ size_t CountInItemset(const PROJ_DB* parent, int* start, bool wholeIntra) {
         // No code outside the first level's frequent ones can be frequent.
         gFreqIntra.clear();
         gFreqIntraCount.clear();
-        auto pick = [](int item) {
+        auto pick = [this](int item) {
             if (intra[item].m_nCount >= gSUP) {
                 gFreqIntra.push_back(item);
                 gFreqIntraCount.push_back(intra[item].m_nCount);
             }
         };
-        if (!gFirstLevelItems.empty()) {
-            for (int item : gFirstLevelItems) pick(item);
+        if (!ds.gFirstLevelItems.empty()) {
+            for (int item : ds.gFirstLevelItems) pick(item);
         } else {
-            for (int item = 0; item < gN_ITEMS; ++item) pick(item);
+            for (int item = 0; item < ds.gN_ITEMS; ++item) pick(item);
         }
     } else {
         PickFrequent(intra, gTouchedIntra, gFreqIntra, gFreqIntraCount);

@@ -14,7 +14,7 @@
 #include "projdb/Positions.h"
 
 // A zero-filled entries array of `slots` slots (null for none), accounted.
-PROJ_SEQ* AllocEntries(int slots) {
+PROJ_SEQ* ProjWorkspace::AllocEntries(int slots) {
     size_t bytes = sizeof(PROJ_SEQ) * (size_t)slots;
     PROJ_SEQ* entries = (PROJ_SEQ*)checked_alloc(bytes);
     if (entries != nullptr) std::memset(entries, 0, bytes);
@@ -23,7 +23,7 @@ PROJ_SEQ* AllocEntries(int slots) {
 }
 
 // A zero-filled array of `count` records, accounted.
-PROJ_DB* AllocRecords(int count) {
+PROJ_DB* ProjWorkspace::AllocRecords(int count) {
     size_t bytes = sizeof(PROJ_DB) * (size_t)count;
     PROJ_DB* records = (PROJ_DB*)checked_alloc(bytes);
     std::memset(records, 0, bytes);
@@ -32,7 +32,7 @@ PROJ_DB* AllocRecords(int count) {
 }
 
 // The pattern-words, entries and position buffers of a record, accounted.
-void ReleaseBuffers(PROJ_DB* db) {
+void ProjWorkspace::ReleaseBuffers(PROJ_DB* db) {
     if (db->m_nPatLen > 1) {
         MemSub(sizeof(int) * (size_t)db->m_nPatLen);
         if (db->m_pnPat != nullptr) {
@@ -60,16 +60,16 @@ void ReleaseBuffers(PROJ_DB* db) {
     }
 }
 
-void clean_projcted_db(PROJ_DB* db) {
+void ProjWorkspace::clean_projcted_db(PROJ_DB* db) {
     SamplePeak();
     ReleaseBuffers(db);
 }
 
-void release_projdb_buffers(PROJ_DB* db) {
+void ProjWorkspace::release_projdb_buffers(PROJ_DB* db) {
     ReleaseBuffers(db);
 }
 
-void CountLargePattern(int items) {
+void ProjWorkspace::CountLargePattern(int items) {
     int size = gnArrLargeCount != nullptr ? gMAX_PAT_LEN : 0;
     if (items + 1 >= size) {
         // Keep a zero counter after the longest pattern: it ends the

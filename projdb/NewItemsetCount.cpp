@@ -27,8 +27,8 @@
 
 // Puts the frequent codes among those met into `freq`, in ascending order,
 // and their counts into `counts`.
-void PickFrequent(const ITEM_CNT* table, const Touched& touched, std::vector<int>& freq,
-                  std::vector<int>& counts) {
+void ProjWorkspace::PickFrequent(const ITEM_CNT* table, const Touched& touched,
+                                 std::vector<int>& freq, std::vector<int>& counts) const {
     freq.clear();
     for (size_t i = 0; i < touched.n; ++i) {
         int item = touched.codes[i];
@@ -39,20 +39,13 @@ void PickFrequent(const ITEM_CNT* table, const Touched& touched, std::vector<int
     for (int item : freq) counts.push_back(table[item].m_nCount);
 }
 
-// Marks of the candidate codes of the current step (0 between steps).
-static std::vector<char> gIsCandidate;
-
-// Bit per code (and one for the -1 words) of the codes that CountAllCodes
-// met in the current step; all 0 between steps.
-static std::vector<uint64_t> gSeenCodes;
-
 // Counts every code of every rest into `inter`, once per rest (by the
 // running stamps, so the table needs no clearing), and notes each code met
 // in gSeenCodes.  The -1 words count into a spare row and a spare bit after
 // the last code's, so the loop has no branch on the data.  The frequent
 // codes come out in code order by walking the bits of the codes met.
-void CountAllCodes(const int* start) {
-    const unsigned spare = (unsigned)gN_ITEMS;
+void ProjWorkspace::CountAllCodes(const int* start) {
+    const unsigned spare = (unsigned)ds.gN_ITEMS;
     if (!gInterHasSpareRow) {
         // Added here rather than at set-up, which keeps the table's size
         // there (and in its failure message) one row per code.
@@ -69,12 +62,12 @@ void CountAllCodes(const int* start) {
         const Rest& rest = gRests[r];
         const int stamp = base + rest.entry + 1;
         const int* first = start + rest.from + 1;
-        const int length = gSeqEnd[rest.seq] - rest.from - 1;  // up to the -2
+        const int length = ds.gSeqEnd[rest.seq] - rest.from - 1;  // up to the -2
         for (int i = 0; i < length; ++i) {
             // The -1 is the largest unsigned value: the minimum maps it to
             // the spare row.
             const unsigned code = std::min((unsigned)first[i], spare);
-            CountStamped(table[code], stamp, base);
+            ::CountStamped(table[code], stamp, base);
             seen[code / 64] |= (uint64_t)1 << (code % 64);
         }
     }
@@ -97,21 +90,19 @@ void CountAllCodes(const int* start) {
 // stands for candidate c, bit 0 for every other word.
 const size_t kMaskCandidates = 63;
 
-// The bit number of each code for CountByMask, 0 for the codes that are not
-// candidates and for the -1 (gMaskBit.data() + 1 is indexed by the word, so
-// the -1 reads slot 0); all 0 between steps.
-static std::vector<uint8_t> gMaskBit;
-
+// gMaskBit holds the bit number of each code for CountByMask, 0 for the
+// codes that are not candidates and for the -1 (gMaskBit.data() + 1 is
+// indexed by the word, so the -1 reads slot 0); all 0 between steps.
 // Counts the rests that hold each of the (at most kMaskCandidates)
 // candidates.  One pass per rest without branches on the data: each word
 // ORs its bit into the rest's mask.  The frequent candidates go into
 // gFreqInter (in the candidates' order, which is code order) with their
 // counts.
-void CountByMask(const std::vector<int>& candidates, const int* start) {
+void ProjWorkspace::CountByMask(const std::vector<int>& candidates, const int* start) {
     gFreqInter.clear();
     gFreqInterCount.clear();
     if (candidates.empty()) return;
-    if (gMaskBit.size() < (size_t)gN_ITEMS + 1) gMaskBit.resize((size_t)gN_ITEMS + 1, 0);
+    if (gMaskBit.size() < (size_t)ds.gN_ITEMS + 1) gMaskBit.resize((size_t)ds.gN_ITEMS + 1, 0);
     const uint8_t* bitOf = gMaskBit.data() + 1;
     for (size_t c = 0; c < candidates.size(); ++c) gMaskBit[(size_t)candidates[c] + 1] = (uint8_t)(c + 1);
     int counts[kMaskCandidates + 1] = {};
@@ -119,7 +110,7 @@ void CountByMask(const std::vector<int>& candidates, const int* start) {
         PrefetchRest(start, r);
         const Rest& rest = gRests[r];
         const int* first = start + rest.from + 1;
-        const int length = gSeqEnd[rest.seq] - rest.from - 1;  // up to the -2
+        const int length = ds.gSeqEnd[rest.seq] - rest.from - 1;  // up to the -2
         uint64_t mask = 0;
         for (int i = 0; i < length; ++i) mask |= (uint64_t)1 << bitOf[first[i]];
         for (mask &= ~(uint64_t)1; mask != 0; mask &= mask - 1) counts[__builtin_ctzll(mask)]++;
@@ -134,8 +125,8 @@ void CountByMask(const std::vector<int>& candidates, const int* start) {
 }
 
 // Only the candidates are counted: no other code can be frequent.
-void CountByMarks(const std::vector<int>& candidates, const int* start) {
-    if (gIsCandidate.size() < (size_t)gN_ITEMS) gIsCandidate.resize((size_t)gN_ITEMS, 0);
+void ProjWorkspace::CountByMarks(const std::vector<int>& candidates, const int* start) {
+    if (gIsCandidate.size() < (size_t)ds.gN_ITEMS) gIsCandidate.resize((size_t)ds.gN_ITEMS, 0);
     for (int item : candidates) gIsCandidate[item] = 1;
     for (size_t r = 0; r < gnRests; ++r) {
         PrefetchRest(start, r);
@@ -149,19 +140,16 @@ void CountByMarks(const std::vector<int>& candidates, const int* start) {
     PickFrequent(inter, gTouchedInter, gFreqInter, gFreqInterCount);
 }
 
-// Per-column counts of CountByTable (kept between steps for their storage).
-static std::vector<uint32_t> gTableCounts;
-
 // Counts through the last-occurrence table; its columns are the first
 // level's frequent items, in code order.
-void CountByTable() {
+void ProjWorkspace::CountByTable() {
     std::vector<uint32_t>& counts = gTableCounts;
     CountFromTable(counts);
     gFreqInter.clear();
     gFreqInterCount.clear();
-    for (size_t k = 0; k < gFirstLevelItems.size(); ++k) {
+    for (size_t k = 0; k < ds.gFirstLevelItems.size(); ++k) {
         if (counts[k] >= gSUP) {
-            gFreqInter.push_back(gFirstLevelItems[k]);
+            gFreqInter.push_back(ds.gFirstLevelItems[k]);
             gFreqInterCount.push_back((int)counts[k]);
         }
     }

@@ -17,8 +17,8 @@
 
 #include "projdb/StepState.h"
 
-// Tables of the data built by the first projection step; scratch like the
-// per-item tables, not counted as projection memory.
+// Tables of the data (Dataset fields) built by the first projection step;
+// scratch like the per-item tables, not counted as projection memory.
 // - gSeqEnd[k]: word offset of the -2 that ends sequence k (from 0).
 // - The last-occurrence table, for small data only: for each sequence k and
 //   each frequent item (column gLastColumn[item], -1 for the others), the
@@ -29,24 +29,14 @@
 //   pass over a short row.  gFirstTable holds, the same way, the offset of
 //   each item's first word after the sequence's first word, so that a child
 //   entry mostly finds its match at once.
-extern int* gSeqEnd;
-extern int gnSeqEnds;
-extern uint16_t* gLastTable;
-extern uint16_t* gFirstTable;
-// Whether children are filled from the tables: when most items occur once
-// in their sequence, a first word after the rest's start is the match.
-extern bool gFillFromTables;
-extern int* gLastColumn;
-extern size_t gnLastColumns;
-extern bool gHaveTables;
-
-// Builds the tables on the first projection step (the frequent items of the
-// first level fix the columns); later calls do nothing.
-void BuildTables();
-void FreeTables();
+// ProjWorkspace::BuildTables builds the tables on the first projection step
+// (the frequent items of the first level fix the columns); later calls do
+// nothing.  FreeTables gives them back.
 
 // Offset of the first word of sequence k.
-inline int SeqStart(int k) { return k == 0 ? 0 : gSeqEnd[k - 1] + 1; }
+inline int ProjWorkspace::SeqStart(int k) const {
+    return k == 0 ? 0 : ds.gSeqEnd[k - 1] + 1;
+}
 
 // First element of the ascending range [p, last) that is above `value`.
 // The values looked up grow and are mostly near: a few steps one by one,
@@ -68,17 +58,16 @@ inline const int* FirstAbove(const int* p, const int* last, int value) {
 // The sequence (from 0) that holds word offset `from`: the entry's hint when
 // it is right, else a search of the sequence ends from the last one found
 // (entries come in file order), or from the first when `from` went back.
-int FirstAboveIndex(const int** cursor, int from);
-inline int SequenceOf(int hint, int from, const int** cursor, int* prevFrom) {
+inline int ProjWorkspace::SequenceOf(int hint, int from, const int** cursor, int* prevFrom) const {
     if (gStrategy.ignoreSeqHints) hint = -1;
-    if (hint >= 0 && hint < gnSeqEnds && gSeqEnd[hint] > from && SeqStart(hint) <= from)
+    if (hint >= 0 && hint < ds.gnSeqEnds && ds.gSeqEnd[hint] > from && SeqStart(hint) <= from)
         return hint;
-    if (from < *prevFrom) *cursor = gSeqEnd;
+    if (from < *prevFrom) *cursor = ds.gSeqEnd;
     *prevFrom = from;
     return FirstAboveIndex(cursor, from);
 }
 
-inline void AddRest(size_t r, int entry, int from, int seq) {
+inline void ProjWorkspace::AddRest(size_t r, int entry, int from, int seq) {
     Rest& rest = gRests[r];
     rest.entry = entry;
     rest.from = from;
@@ -86,8 +75,8 @@ inline void AddRest(size_t r, int entry, int from, int seq) {
     rest.fromInSeq = from - SeqStart(seq);
 }
 
-// Counts, for every column of the last-occurrence table, the rests whose
-// sequence holds the column's item after the rest's start.
-void CountFromTable(std::vector<uint32_t>& counts);
+// ProjWorkspace::CountFromTable counts, for every column of the
+// last-occurrence table, the rests whose sequence holds the column's item
+// after the rest's start.
 
 #endif

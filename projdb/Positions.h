@@ -22,15 +22,15 @@
 #include "projdb/StepState.h"
 #include "support/Global.h"
 
-inline void MemAdd(size_t bytes) {
+inline void ProjWorkspace::MemAdd(size_t bytes) {
     n_total_mem = (int)((uint32_t)n_total_mem + (uint32_t)bytes);
 }
 
-inline void MemSub(size_t bytes) {
+inline void ProjWorkspace::MemSub(size_t bytes) {
     n_total_mem = (int)((uint32_t)n_total_mem - (uint32_t)bytes);
 }
 
-inline void SamplePeak() {
+inline void ProjWorkspace::SamplePeak() {
     if (n_max_mem < n_total_mem) n_max_mem = n_total_mem;
 }
 
@@ -61,7 +61,7 @@ inline int* EntryPosition(const PROJ_SEQ& entry, int j) {
 
 // Stores a position in buf_idx slot `slot`, growing the scratch when the
 // slot lies beyond it.
-inline void PutPosition(int slot, int* pos) {
+inline void ProjWorkspace::PutPosition(int slot, int* pos) {
     if (slot >= gnBufIdxSize) {
         int newSize = std::max(slot + 1, gnBufIdxSize * 2);
         buf_idx = (int**)checked_realloc(buf_idx, sizeof(int*) * (size_t)newSize);
@@ -74,7 +74,7 @@ inline void PutPosition(int slot, int* pos) {
 // Walks from q to the last item of the sequence (not examined) and appends
 // the word after every later occurrence of `item` (the last word of its
 // run) that its itemset continues.  Returns the new number of positions.
-inline int CollectLaterMatches(int* q, int item, int n) {
+inline int ProjWorkspace::CollectLaterMatches(int* q, int item, int n) {
     for (int* w = q; w[2] != kSequenceEnd; ++w) {
         if (w[0] != item) continue;
         w = RunEnd(w);
@@ -100,7 +100,7 @@ inline int* FindInItemset(int* from, int item) {
 // Appends the n positions in buf_idx as the record's next entry.  A single
 // position is held inline, more get an array of their exact size.
 // The positions also go into the record's fingerprint.
-inline void StoreEntry(PROJ_DB* db, int n, int seq) {
+inline void ProjWorkspace::StoreEntry(PROJ_DB* db, int n, int seq) {
     PROJ_SEQ* entry = &db->m_pProjSeq[db->m_nSupport++];
     entry->m_nProjCount = n;
     entry->m_nSeq = seq;
@@ -125,7 +125,7 @@ inline void StoreEntry(PROJ_DB* db, int n, int seq) {
 // from giving the record two entries, the distance to the data's end goes
 // into the equivalence key, and the first position, right after the match,
 // into buf_idx slot 0.  Returns the number of positions so far.
-inline int OpenEntry(PROJ_DB* db, int stamp, int* r, const int* end) {
+inline int ProjWorkspace::OpenEntry(PROJ_DB* db, int stamp, int* r, const int* end) {
     db->m_nLastSeq = stamp;
     AddDistance(db, r, end);
     PutPosition(0, r + 1);
@@ -133,8 +133,5 @@ inline int OpenEntry(PROJ_DB* db, int stamp, int* r, const int* end) {
 }
 
 // Accounted allocation and release of records (projdb/MemoryAccounting.cpp).
-PROJ_SEQ* AllocEntries(int slots);
-PROJ_DB* AllocRecords(int count);
-void ReleaseBuffers(PROJ_DB* db);
 
 #endif

@@ -9,7 +9,9 @@
 #ifndef QUIVREL_PROJDB_H
 #define QUIVREL_PROJDB_H
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "support/DatasetFormat.h"
 #include "support/LinuxMemMap.h"
@@ -65,61 +67,6 @@ struct ITEM_CNT {
     int m_nCount;          // distinct sequences/entries counted
 };
 
-// ---- run-wide state of the projection module ----
-extern int gN_ITEMS;              // rows of every per-item table
-extern mem_map* pDatasetMemMap;   // the mapped dataset
-extern ITEM_CNT* inter;           // new-itemset extension counts
-extern ITEM_CNT* intra;           // in-itemset extension counts
-extern int* inter_freq_idx;       // item -> new-itemset child index (or count)
-extern int* intra_freq_idx;       // item -> in-itemset child index
-extern int** buf_idx;             // position scratch of one entry
-extern int gnBufIdxSize;          // slots of buf_idx (grows on demand)
-extern int n_total_mem;           // bytes held by projection buffers
-extern int n_max_mem;             // sampled peak of n_total_mem
-
-extern int gnCustCount;           // number of sequences
-extern double gSUP;               // absolute support threshold
-extern int gMAX_PAT_LEN;          // number of counters in gnArrLargeCount
-extern int* gnArrLargeCount;      // frequent patterns by number of items
-
-// Facts gathered by the validation pass over the mapped data.
-extern DatasetShape gDatasetShape;
-
-// Maps the dataset, checks that it is well formed (a malformed file ends the
-// run with status 1 and a message naming the problem and its word offset),
-// sizes and allocates the per-item tables and returns the file's size in
-// bytes.  `itemcount` is the largest item code the caller allows.
-long long InitProjDB(const char* path, int itemcount);
-// Same, with an explicit snapshot limit (files above it are mapped, not read
-// into private memory; tests use a small one).
-long long InitProjDBWithLimit(const char* path, int itemcount, unsigned long long limit);
-// Frees the per-item tables and unmaps the dataset.
-void CloseProjDB();
-
-// Frees everything the module holds (tables, mapping, counters, scratch) and
-// puts its run-wide values back to those of a fresh process.
-void ResetProjDB();
-
-// Releases a record's buffers with a peak sample first; its scalar fields
-// keep their values.
-void clean_projcted_db(PROJ_DB* db);
-// The same release without the peak sample (records that are not projected).
-void release_projdb_buffers(PROJ_DB* db);
-
-// Adds one pattern of `items` items to gnArrLargeCount, growing it
-// (zero-filled) so that a zero counter always stands after the last one.
-void CountLargePattern(int items);
-
-// First projection: counts item supports, fixes gnCustCount and gSUP, and
-// returns one record per frequent item in ascending code order (null with
-// *count 0 when none is frequent).  The caller owns the array.
-PROJ_DB* make_projdb_from_org_dataset(double support, int* count);
-// Same, with gSUP the exact least count that reaches the fraction of the
-// number of sequences (the command line's threshold rule).
-PROJ_DB* make_projdb_from_org_dataset(const SupportFraction& support, int* count);
-// Grows a pattern by one item both ways; releases the parent's buffers.
-PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count);
-
 // The ways a projection step can count and fill new-itemset extensions.
 // Each gives the same children; the step picks the cheapest for the data's
 // shape.  Forcing one is for tests, so that every way is checked on data
@@ -136,14 +83,231 @@ struct ProjectionStrategy {
     bool ignoreSeqHints = false;   // find every entry's sequence by search
     bool generalItemsets = false;  // no one-item-per-itemset shortcuts
 };
-// Applies to the projection steps from now on (until set again); a forced
-// way that needs something the step lacks (tables, a candidate list) falls
-// back to one that does not.
-void SetProjectionStrategy(const ProjectionStrategy& strategy);
+#include "projdb/Dataset.h"
 
-// Debugging aids.
-[[noreturn]] void Test();
-void PrintProjDBs(PROJ_DB* records, int count);
-int OutputPattern(int* pattern, int length);
+// Everything one mining thread needs to project over a Dataset: the per-item
+// count and index tables, the position scratch, the memory counters, the
+// pattern counters, the stamp base, the candidate frames and the scratch of
+// the counters and fills.  A workspace is used by one thread at a time;
+// several workspaces may read one Dataset at once once it is set up.
+//
+// Depth-first contract: the candidate frames remember the frequent
+// new-itemset extensions of each pattern on the current path, so a caller
+// projects a record's children before it projects any record that is not
+// below it.  A caller that projects in another order still gets exact
+// children (a step without its parent's frame counts every code), only
+// slower.
+//
+// The field names are the module's historic ones (g... were globals).
+class ProjWorkspace {
+public:
+    explicit ProjWorkspace(Dataset& dataset) : ds(dataset) {}
+    ~ProjWorkspace() { ReleaseProjDB(); }
+    ProjWorkspace(const ProjWorkspace&) = delete;
+    ProjWorkspace& operator=(const ProjWorkspace&) = delete;
+
+    // ---- set-up and tear-down ----
+    // Maps the dataset into `ds`, checks that it is well formed (a malformed
+    // file ends the run with status 1 and a message naming the problem and
+    // its word offset), sizes and allocates the per-item tables and returns
+    // the file's size in bytes.  `itemcount` is the largest item code the
+    // caller allows.
+    long long InitProjDB(const char* path, int itemcount);
+    // Same, with an explicit snapshot limit (files above it are mapped, not
+    // read into private memory; tests use a small one).
+    long long InitProjDBWithLimit(const char* path, int itemcount, unsigned long long limit);
+    // Frees the per-item tables and the dataset's tables and mapping.
+    void CloseProjDB();
+    // Frees everything the workspace and its dataset hold and puts their
+    // values back to those of a fresh workspace, except the forced strategy
+    // (a test sets it once for many runs); the run is over.
+    void ReleaseProjDB();
+
+    // ---- projection ----
+    // First projection: counts item supports, fixes ds.gnCustCount and gSUP,
+    // and returns one record per frequent item in ascending code order (null
+    // with *count 0 when none is frequent).  The caller owns the array.
+    PROJ_DB* make_projdb_from_org_dataset(double support, int* count);
+    // Same, with gSUP the exact least count that reaches the fraction of the
+    // number of sequences (the command line's threshold rule).
+    PROJ_DB* make_projdb_from_org_dataset(const SupportFraction& support, int* count);
+    // Grows a pattern by one item both ways; releases the parent's buffers.
+    PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count);
+
+    // Releases a record's buffers with a peak sample first; its scalar
+    // fields keep their values.
+    void clean_projcted_db(PROJ_DB* db);
+    // The same release without the peak sample (records that are not projected).
+    void release_projdb_buffers(PROJ_DB* db);
+    // Takes back the accounting of a records array that the caller frees.
+    void ReleaseRecordsArray(int count) { n_total_mem -= count * (int)sizeof(PROJ_DB); }
+
+    // Adds one pattern of `items` items to gnArrLargeCount, growing it
+    // (zero-filled) so that a zero counter always stands after the last one.
+    void CountLargePattern(int items);
+
+    // Applies to the projection steps from now on (until set again); a
+    // forced way that needs something the step lacks (tables, a candidate
+    // list) falls back to one that does not.
+    void SetProjectionStrategy(const ProjectionStrategy& strategy) { gStrategy = strategy; }
+
+    // Debugging aids.
+    [[noreturn]] void Test();
+    void PrintProjDBs(PROJ_DB* records, int count);
+    int OutputPattern(int* pattern, int length);
+
+    // ---- state read by the caller ----
+    Dataset& ds;                     // the data projected over
+    double gSUP = 0.0;               // absolute support threshold
+    int gMAX_PAT_LEN = 30;           // number of counters in gnArrLargeCount
+    int* gnArrLargeCount = nullptr;  // frequent patterns by number of items
+    int n_total_mem = 0;             // bytes held by projection buffers
+    int n_max_mem = 0;               // sampled peak of n_total_mem
+
+    // ---- internal to the projection steps (projdb/) ----
+    ITEM_CNT* inter = nullptr;      // new-itemset extension counts
+    ITEM_CNT* intra = nullptr;      // in-itemset extension counts
+    int* inter_freq_idx = nullptr;  // item -> new-itemset child index (or count)
+    int* intra_freq_idx = nullptr;  // item -> in-itemset child index
+    int** buf_idx = nullptr;        // position scratch of one entry
+    int gnBufIdxSize = 0;           // slots of buf_idx (grows on demand)
+
+    // Stamp base of the current projection step: the stamps in the count
+    // tables that are not above it belong to earlier passes.
+    int gStampBase = 0;
+    // Whether some itemset of the data holds more than one item (or a test
+    // asked for the general scans).
+    bool gHasContinued = false;
+    // The way the steps count and fill (automatic unless a test forces one),
+    // and the end of the data for the position fingerprints.
+    ProjectionStrategy gStrategy;
+    const int* gDataEnd = nullptr;
+    // Whether `inter` has got its spare row after the last code (see
+    // CountAllCodes).
+    bool gInterHasSpareRow = false;
+
+    // The rest after the first position's itemset of each parent entry that
+    // has one: the entry, the word offset of the -1 that ends the first
+    // position's itemset, and the sequence (from 0).
+    struct Rest {
+        int entry;
+        int from;
+        int seq;
+        int fromInSeq;  // `from` counted from the sequence's first word
+    };
+    struct RestRange {
+        const Rest* first;
+        const Rest* last;
+        const Rest* begin() const { return first; }
+        const Rest* end() const { return last; }
+        size_t size() const { return (size_t)(last - first); }
+        const Rest& operator[](size_t r) const { return first[r]; }
+    };
+    // The rests of the current step are gRests[0 .. gnRests - 1]; the vector
+    // keeps its size between steps.
+    std::vector<Rest> gRests;
+    size_t gnRests = 0;
+
+    // The frequent codes of the current step with their counts.
+    std::vector<int> gFreqIntra;
+    std::vector<int> gFreqInter;
+    std::vector<int> gFreqIntraCount;
+    std::vector<int> gFreqInterCount;
+
+    // The codes that one count table met for the first time in the step: a
+    // buffer with room for every code (each is noted once per step).
+    struct Touched {
+        std::vector<int> codes;
+        size_t n = 0;
+    };
+    Touched gTouchedIntra;
+    Touched gTouchedInter;
+
+    // Candidate codes for new-itemset extensions, kept per pattern along the
+    // current path (gFrames[0 .. gFrameCount - 1]).
+    struct CandidateFrame {
+        std::vector<int> pattern;  // pattern words of the projected record
+        std::vector<int> items;    // its frequent new-itemset extensions
+    };
+    std::vector<CandidateFrame> gFrames;
+    size_t gFrameCount = 0;
+
+    // Scratch of FillNewItemset for one rest: the children matched (in file
+    // order of their matches), the further positions found for them, and
+    // the positions grouped by match; gMatchOfChild maps a matched child to
+    // its match (valid while the child's stamp is the rest's).
+    struct Match {
+        int child;
+        int* r;     // the match: last word of the first run of the child's item
+        int count;  // its further positions, then a slot index while grouping
+    };
+    struct Pending {
+        int match;
+        int* position;
+    };
+    std::vector<Match> gMatches;
+    std::vector<Pending> gPending;
+    std::vector<int*> gGrouped;
+    std::vector<int> gMatchOfChild;
+    // Scratch of FillNewItemsetFromTables.
+    std::vector<int> gChildColumn;
+    std::vector<PROJ_DB*> gChildRecord;
+    // Marks of the candidate codes of the current step (0 between steps).
+    std::vector<char> gIsCandidate;
+    // Bit per code (and one for the -1 words) of the codes that
+    // CountAllCodes met in the current step; all 0 between steps.
+    std::vector<uint64_t> gSeenCodes;
+    // The bit number of each code for CountByMask (see there).
+    std::vector<uint8_t> gMaskBit;
+    // Per-column counts of CountByTable, and the 16-bit batch sums of
+    // CountFromTable (kept between steps for their storage).
+    std::vector<uint32_t> gTableCounts;
+    std::vector<uint16_t> gTableCounts16;
+
+    // ---- the steps' helpers (projdb/) ----
+    PROJ_DB* FirstProjection(double support, const SupportFraction* exact, int* count);
+    void ValidateDataset(const char* path, int itemcount);
+    void RefuseSparseCodes(size_t rows);
+    void BuildTables();
+    void FreeTables();
+    void CountFromTable(std::vector<uint32_t>& counts);
+    int FirstAboveIndex(const int** cursor, int from) const;
+    inline int SeqStart(int k) const;
+    inline int SequenceOf(int hint, int from, const int** cursor, int* prevFrom) const;
+    inline void AddRest(size_t r, int entry, int from, int seq);
+    inline RestRange Rests() const;
+    inline void PrefetchRest(const int* start, size_t r) const;
+    inline void CountStamped(ITEM_CNT* table, Touched& touched, int item, int stamp);
+    inline void MemAdd(size_t bytes);
+    inline void MemSub(size_t bytes);
+    inline void SamplePeak();
+    inline void PutPosition(int slot, int* pos);
+    inline int CollectLaterMatches(int* q, int item, int n);
+    inline void StoreEntry(PROJ_DB* db, int n, int seq);
+    inline int OpenEntry(PROJ_DB* db, int stamp, int* r, const int* end);
+    PROJ_SEQ* AllocEntries(int slots);
+    PROJ_DB* AllocRecords(int count);
+    void ReleaseBuffers(PROJ_DB* db);
+    void MakeChild(PROJ_DB* child, const PROJ_DB* parent, int item, bool isIntra, int support,
+                   int items);
+    size_t CountInItemset(const PROJ_DB* parent, int* start, bool wholeIntra);
+    void CountByTable();
+    void CountByMask(const std::vector<int>& candidates, const int* start);
+    void CountByMarks(const std::vector<int>& candidates, const int* start);
+    void CountAllCodes(const int* start);
+    void PickFrequent(const ITEM_CNT* table, const Touched& touched, std::vector<int>& freq,
+                      std::vector<int>& counts) const;
+    void FillInItemset(PROJ_DB* children, const PROJ_SEQ& entry, int j, int stamp, const int* end);
+    void FillNewItemset(PROJ_DB* children, int* start, const Rest& rest, const int* end);
+    void FillInItemsetChildren(PROJ_DB* children, const PROJ_DB* parent, const int* end);
+    void FillNewItemsetByScan(PROJ_DB* children, int* start, const int* end);
+    void FillNewItemsetByItem(PROJ_DB* child, int item, int* start, const int* end);
+    void FillNewItemsetFromTables(PROJ_DB* children, int* start, const int* end);
+    // Candidate frames (projdb/CandidateFrames.cpp).
+    const std::vector<int>* InterCandidates(const PROJ_DB* db);
+    void PushCandidates(const PROJ_DB* db, const std::vector<int>& items);
+    void StartCandidateFrames(const std::vector<int>& firstLevelItems);
+    void ResetCandidateFrames() { gFrameCount = 0; }
+};
 
 #endif

@@ -18,24 +18,6 @@
 // The sequence hint lives in what would be padding: an entry stays two words.
 static_assert(sizeof(PROJ_SEQ) == 2 * sizeof(void*), "PROJ_SEQ grew");
 
-int gN_ITEMS = 0;
-mem_map* pDatasetMemMap = nullptr;
-ITEM_CNT* inter = nullptr;
-ITEM_CNT* intra = nullptr;
-int* inter_freq_idx = nullptr;
-int* intra_freq_idx = nullptr;
-int** buf_idx = nullptr;
-int gnBufIdxSize = 0;
-int n_total_mem = 0;
-int n_max_mem = 0;
-
-int gnCustCount = 0;
-double gSUP = 0.0;
-int gMAX_PAT_LEN = 30;
-int* gnArrLargeCount = nullptr;
-
-DatasetShape gDatasetShape;
-
 // Bytes that the per-item tables of the projection steps take per item code,
 // all of them together (count rows, index rows, scratch of the steps).
 static const size_t kTableBytesPerCode = 2 * sizeof(ITEM_CNT) + 4 * sizeof(int) + 8;
@@ -44,32 +26,34 @@ static const size_t kTableBytesPerCode = 2 * sizeof(ITEM_CNT) + 4 * sizeof(int) 
 // are few but large (say a handful around two billion) would need tables of
 // billions of rows: the run would exhaust the machine instead of mining.
 // Such a dataset is refused before anything is allocated, with the way out.
-static void RefuseSparseCodes(size_t rows) {
+void ProjWorkspace::RefuseSparseCodes(size_t rows) {
     long pages = sysconf(_SC_PHYS_PAGES);
     long pageSize = sysconf(_SC_PAGESIZE);
     if (pages <= 0 || pageSize <= 0) return;
     unsigned long long memory = (unsigned long long)pages * (unsigned long long)pageSize;
     unsigned long long need = (unsigned long long)rows * kTableBytesPerCode;
     if (need <= memory / 4) return;
-    LogError("Item codes up to %d need %llu MB of per-item tables, more than a quarter of this "
-             "machine's memory; renumber the items densely (quivrel-convert renumber IN.bin "
-             "OUT.bin) and mine the renumbered file.\n",
-             gDatasetShape.maxItem, need / 1048576);
+    LogError(
+        "Item codes up to %d need %llu MB of per-item tables, more than a quarter of this "
+        "machine's memory; renumber the items densely (quivrel-convert renumber IN.bin "
+        "OUT.bin) and mine the renumbered file.\n",
+        ds.gDatasetShape.maxItem, need / 1048576);
     FatalExit(-1);
 }
 
-long long InitProjDB(const char* path, int itemcount) {
+long long ProjWorkspace::InitProjDB(const char* path, int itemcount) {
     return InitProjDBWithLimit(path, itemcount, DatasetSnapshotLimit());
 }
 
-long long InitProjDBWithLimit(const char* path, int itemcount, unsigned long long limit) {
-    pDatasetMemMap = CreateMemMap(path, limit);
+long long ProjWorkspace::InitProjDBWithLimit(const char* path, int itemcount,
+                                             unsigned long long limit) {
+    ds.pDatasetMemMap = CreateMemMap(path, limit);
     ValidateDataset(path, itemcount);
 
     // The tables need a row for every code that occurs; a code that never
     // occurs can never be frequent at a positive threshold.
-    gN_ITEMS = gDatasetShape.maxItem + 1;
-    size_t rows = (size_t)gN_ITEMS;
+    ds.gN_ITEMS = ds.gDatasetShape.maxItem + 1;
+    size_t rows = (size_t)ds.gN_ITEMS;
     RefuseSparseCodes(rows);
     inter = (ITEM_CNT*)checked_alloc(sizeof(ITEM_CNT) * rows);
     intra = (ITEM_CNT*)checked_alloc(sizeof(ITEM_CNT) * rows);
@@ -84,10 +68,10 @@ long long InitProjDBWithLimit(const char* path, int itemcount, unsigned long lon
     gInterHasSpareRow = false;
     gStampBase = 0;
     FreeTables();
-    return GetMemMapFileSize(pDatasetMemMap);
+    return GetMemMapFileSize(ds.pDatasetMemMap);
 }
 
-void CloseProjDB() {
+void ProjWorkspace::CloseProjDB() {
     if (inter != nullptr) {
         free(inter);
         inter = nullptr;
@@ -106,10 +90,10 @@ void CloseProjDB() {
         intra_freq_idx = nullptr;
     }
     FreeTables();
-    CloseMemMap(&pDatasetMemMap);
+    CloseMemMap(&ds.pDatasetMemMap);
 }
 
-void ResetProjDB() {
+void ProjWorkspace::ReleaseProjDB() {
     CloseProjDB();
     free(gnArrLargeCount);
     gnArrLargeCount = nullptr;
@@ -119,12 +103,11 @@ void ResetProjDB() {
     n_total_mem = 0;
     n_max_mem = 0;
     gMAX_PAT_LEN = 30;
-    gnCustCount = 0;
     gSUP = 0.0;
-    gN_ITEMS = 0;
-    gDatasetShape = DatasetShape();
-}
-
-void SetProjectionStrategy(const ProjectionStrategy& strategy) {
-    gStrategy = strategy;
+    gStampBase = 0;
+    gHasContinued = false;
+    gDataEnd = nullptr;
+    ds.gnCustCount = 0;
+    ds.gN_ITEMS = 0;
+    ds.gDatasetShape = DatasetShape();
 }

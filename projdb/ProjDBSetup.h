@@ -4,8 +4,8 @@
 
 #include "projdb/StepState.h"
 
-// Rejects a malformed dataset (status 1, first fault in file order) and
-// records gDatasetShape and gHasContinued for a good one.
-void ValidateDataset(const char* path, int itemcount);
+// ProjWorkspace::ValidateDataset rejects a malformed dataset (status 1,
+// first fault in file order) and records ds.gDatasetShape and gHasContinued
+// for a good one.
 
 #endif

@@ -40,43 +40,12 @@
 #include "projdb/Positions.h"
 #include "projdb/Strategies.h"
 
-// Stamp base of the current projection step: the stamps in the count tables
-// that are not above it belong to earlier passes.
-int gStampBase = 0;
-
-// Whether some itemset of the data holds more than one item (some item is
-// followed by another item).
-bool gHasContinued = false;
-
-// The way the projection steps count and fill (automatic unless a test
-// forces one), and the end of the data for the position fingerprints.
-ProjectionStrategy gStrategy;
-const int* gDataEnd = nullptr;
-
-// Whether `inter` has got its spare row after the last code (see
-// CountAllCodes).
-bool gInterHasSpareRow = false;
-
-// The frequent items of the first-level step, in ascending code order.
-std::vector<int> gFirstLevelItems;
-
-std::vector<Rest> gRests;
-size_t gnRests = 0;
-
-std::vector<int> gFreqIntra;
-std::vector<int> gFreqInter;
-std::vector<int> gFreqIntraCount;
-std::vector<int> gFreqInterCount;
-
-Touched gTouchedIntra;
-Touched gTouchedInter;
-
 // Makes the child of `parent` grown by `item`, in the parent's last itemset
 // or as a new itemset, with `support` empty entry slots.  `items` is the
 // child's number of items.  `child` is zero-filled (AllocRecords): no
 // entries, key or fingerprint yet.
-static void MakeChild(PROJ_DB* child, const PROJ_DB* parent, int item, bool isIntra, int support,
-               int items) {
+void ProjWorkspace::MakeChild(PROJ_DB* child, const PROJ_DB* parent, int item, bool isIntra,
+                              int support, int items) {
     int parentLen = parent->m_nPatLen;
     int len = parentLen + (isIntra ? 1 : 2);
     int* pat = (int*)checked_alloc(sizeof(int) * (size_t)len);
@@ -108,24 +77,24 @@ static int PatternItems(const PROJ_DB* db) {
     return items;
 }
 
-PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
-    int* const start = GetStartOfMap(pDatasetMemMap);
-    int* const end = GetLastAddrOfMap(pDatasetMemMap);
+PROJ_DB* ProjWorkspace::make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
+    int* const start = GetStartOfMap(ds.pDatasetMemMap);
+    int* const end = GetLastAddrOfMap(ds.pDatasetMemMap);
     gDataEnd = end;
     *count = 0;
-    BuildTables();
+    BuildTables();  // already built when the first level came before
 
     // Stamps of this step are gStampBase + 1 .. gStampBase + m_nSupport;
     // before they could overflow, the tables are cleared and start over.
     if (gStampBase > INT_MAX - parent->m_nSupport - 1) {
-        std::fill_n(intra, gN_ITEMS, ITEM_CNT{0, 0});
-        std::fill_n(inter, gN_ITEMS, ITEM_CNT{0, 0});
+        std::fill_n(intra, ds.gN_ITEMS, ITEM_CNT{0, 0});
+        std::fill_n(inter, ds.gN_ITEMS, ITEM_CNT{0, 0});
         gStampBase = 0;
     }
     for (Touched* t : {&gTouchedIntra, &gTouchedInter}) {
         // Room for every code, and one more for the store of a code that is
         // not counted as met.
-        if (t->codes.size() < (size_t)gN_ITEMS + 1) t->codes.resize((size_t)gN_ITEMS + 1);
+        if (t->codes.size() < (size_t)ds.gN_ITEMS + 1) t->codes.resize((size_t)ds.gN_ITEMS + 1);
         t->n = 0;
     }
     // Room for a rest per entry; trimmed to the rests found below.  (Filled
@@ -134,16 +103,16 @@ PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
 
     StepFacts facts;
     facts.parentEntries = parent->m_nSupport;
-    facts.itemCodes = gN_ITEMS;
-    facts.haveTables = gLastTable != nullptr;
-    facts.tablesFindMatches = gFillFromTables;
-    facts.tableColumns = (long long)gnLastColumns;
+    facts.itemCodes = ds.gN_ITEMS;
+    facts.haveTables = ds.gLastTable != nullptr;
+    facts.tablesFindMatches = ds.gFillFromTables;
+    facts.tableColumns = (long long)ds.gnLastColumns;
     StepStrategies plan = ChooseStrategies(facts, gStrategy);
     gnRests = CountInItemset(parent, start, plan.wholeIntra);
 
     facts.rests = (long long)gnRests;
     facts.restWords = 0;
-    for (const Rest& rest : Rests()) facts.restWords += gSeqEnd[rest.seq] - rest.from;
+    for (const Rest& rest : Rests()) facts.restWords += ds.gSeqEnd[rest.seq] - rest.from;
     plan = ChooseStrategies(facts, gStrategy);
     const std::vector<int>* candidates = nullptr;
     if (plan.needCandidates) {

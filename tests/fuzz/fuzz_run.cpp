@@ -175,12 +175,13 @@ void CheckResult(const std::vector<int32_t>& words, bool exact) {
         if (!closed_oracle::ParseResultLine(line, pattern, support, itemsets))
             Fail("unreadable result line: " + line);
         int truth = closed_oracle::Support(db, pattern);
-        if (support != truth || support < gSUP || itemsets != (int)pattern.size())
+        if (support != truth || support < RunProj().gSUP || itemsets != (int)pattern.size())
             Fail(line + ": true support " + std::to_string(truth));
         if (!printed.emplace(pattern, support).second) Fail("printed twice: " + line);
     }
     if (!exact) return;
-    std::map<closed_oracle::Pattern, int> closed = closed_oracle::ClosedPatterns(db, gSUP);
+    std::map<closed_oracle::Pattern, int> closed =
+        closed_oracle::ClosedPatterns(db, RunProj().gSUP);
     for (const auto& [p, support] : closed)
         if (printed.count(p) == 0) Fail("closed pattern missing: " + closed_oracle::Text(p));
     for (const auto& [p, support] : printed)
@@ -214,7 +215,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char prog[] = "quivrel", quiet[] = "--quiet", path[] = "data.bin";
     char* argv[] = {prog, quiet, path, supportText, itemcountText, nullptr};
 
-    SetProjectionStrategy(StrategyOf(data[2]));
+    RunProj().SetProjectionStrategy(StrategyOf(data[2]));
     int status = QuivrelMain(5, argv);
     if (status != 0 && status != 1) {
         // Arguments are always valid and inputs small: only a malformed
@@ -222,9 +223,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fprintf(stderr, "quivrel fuzz: run ended with status %d\n", status);
         abort();
     }
-    if (status == 0 && n_total_mem != 0) {
+    if (status == 0 && RunProj().n_total_mem != 0) {
         fprintf(stderr, "quivrel fuzz: %d bytes of projection memory held after a complete run\n",
-                n_total_mem);
+                RunProj().n_total_mem);
         abort();
     }
     if (status == 0) {

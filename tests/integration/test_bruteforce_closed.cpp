@@ -139,7 +139,7 @@ protected:
         ResetRun();
     }
     void TearDown() override {
-        SetProjectionStrategy(ProjectionStrategy());
+        RunProj().SetProjectionStrategy(ProjectionStrategy());
         ResetRun();
         ASSERT_EQ(chdir(oldCwd.c_str()), 0);
         RemoveDir(dir);
@@ -147,7 +147,7 @@ protected:
     // Mines random datasets of all three shapes and checks each result
     // against the closed set.
     void CheckRandomRuns(const ProjectionStrategy& strategy, unsigned seed) {
-        SetProjectionStrategy(strategy);
+        RunProj().SetProjectionStrategy(strategy);
         std::mt19937 rng(seed);
         for (int round = 0; round < 150; round++) {
             RandomCase c = MakeCase(rng, round);

@@ -107,7 +107,7 @@ TEST_F(MiningRun, SecondRunInTheSameProcessMatchesTheFirst) {
     };
     EXPECT_EQ(patterns(first), patterns(second));
     EXPECT_NE(patterns(first).find("<(1 2)>"), std::string::npos);
-    EXPECT_EQ(n_total_mem, 0);
+    EXPECT_EQ(RunProj().n_total_mem, 0);
 }
 
 TEST_F(MiningRun, AbortedRunLeavesNothingBehindForTheNext) {

@@ -17,7 +17,7 @@ protected:
         char cwd[PATH_MAX];
         EXPECT_NE(getcwd(cwd, sizeof cwd), nullptr);
         EXPECT_EQ(chdir(dir.c_str()), 0);
-        int status = AbortStatus([] { ::Test(); });
+        int status = AbortStatus([this] { ws.Test(); });
         EXPECT_EQ(chdir(cwd), 0);
         EXPECT_EQ(status, 0);
         return quivrel_test::ReadFile(dir + "/Test.txt");
@@ -59,7 +59,7 @@ TEST_F(ProjDBDumpTest, TestShowsZeroForAnAverageOverNothing) {
 
 TEST_F(ProjDBDumpTest, PrintProjDBsShowsTheFirstRecordOnly) {
     ::testing::internal::CaptureStdout();
-    PrintProjDBs(nullptr, 0);
+    ws.PrintProjDBs(nullptr, 0);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "\nProjected databases:\n");
 
     int pattern[] = {1, 2, -1, 3};
@@ -71,17 +71,17 @@ TEST_F(ProjDBDumpTest, PrintProjDBsShowsTheFirstRecordOnly) {
     records[0].maxSupport = 2;
     records[1].m_nPatLen = 1;
     records[1].m_nPatItem = 9;
-    n_total_mem = 40;
-    n_max_mem = 64;
+    ws.n_total_mem = 40;
+    ws.n_max_mem = 64;
     ::testing::internal::CaptureStdout();
-    PrintProjDBs(records, 2);
+    ws.PrintProjDBs(records, 2);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(),
               "\nProjected databases:\n"
               "Proj. DB. for (1 2) (3\n"
               " NumOfItems = 5 m_nSupport= 1  maxSupport= 2 totalmem= 40 maxmem= 64\n");
 
     ::testing::internal::CaptureStdout();
-    PrintProjDBs(records + 1, 1);
+    ws.PrintProjDBs(records + 1, 1);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(),
               "\nProjected databases:\n"
               "Proj. DB. for (9\n"
@@ -89,13 +89,13 @@ TEST_F(ProjDBDumpTest, PrintProjDBsShowsTheFirstRecordOnly) {
 }
 
 TEST_F(ProjDBDumpTest, OutputPatternCountsItemsNotWords) {
-    gnArrLargeCount = (int*)calloc(32, sizeof(int));
-    gMAX_PAT_LEN = 32;
+    ws.gnArrLargeCount = (int*)calloc(32, sizeof(int));
+    ws.gMAX_PAT_LEN = 32;
     int pattern[] = {1, -1, 2, 3};
-    EXPECT_EQ(OutputPattern(pattern, 4), 1);
-    EXPECT_EQ(gnArrLargeCount[3], 1);
-    EXPECT_EQ(OutputPattern(pattern, 0), 1);
-    EXPECT_EQ(gnArrLargeCount[0], 1);
+    EXPECT_EQ(ws.OutputPattern(pattern, 4), 1);
+    EXPECT_EQ(ws.gnArrLargeCount[3], 1);
+    EXPECT_EQ(ws.OutputPattern(pattern, 0), 1);
+    EXPECT_EQ(ws.gnArrLargeCount[0], 1);
 }
 
 }  // namespace

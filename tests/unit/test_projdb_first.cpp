@@ -18,9 +18,9 @@ TEST_F(ProjDBFirstTest, BuildsOneRecordPerFrequentItem) {
     std::string out;
     PROJ_DB* records = FirstLevel(0.5, &count, &out);
 
-    EXPECT_EQ(gnCustCount, 2);
-    EXPECT_DOUBLE_EQ(gSUP, 1.0);
-    EXPECT_EQ(gMAX_PAT_LEN, 32);
+    EXPECT_EQ(data.gnCustCount, 2);
+    EXPECT_DOUBLE_EQ(ws.gSUP, 1.0);
+    EXPECT_EQ(ws.gMAX_PAT_LEN, 32);
     ASSERT_EQ(count, 2);
     ASSERT_NE(records, nullptr);
 
@@ -45,33 +45,33 @@ TEST_F(ProjDBFirstTest, BuildsOneRecordPerFrequentItem) {
     EXPECT_EQ(two.m_pProjSeq, nullptr);
     EXPECT_EQ(two.NumOfItems, 0);
 
-    EXPECT_EQ(gnArrLargeCount[1], 2);
-    for (int i = 2; i < gMAX_PAT_LEN; ++i) EXPECT_EQ(gnArrLargeCount[i], 0) << i;
+    EXPECT_EQ(ws.gnArrLargeCount[1], 2);
+    for (int i = 2; i < ws.gMAX_PAT_LEN; ++i) EXPECT_EQ(ws.gnArrLargeCount[i], 0) << i;
     // Largest bound of one sequence: 2 x 2 occurrences + 2 itemsets.
-    EXPECT_EQ(gnBufIdxSize, 6);
+    EXPECT_EQ(ws.gnBufIdxSize, 6);
 
     int expected = 2 * (int)sizeof(PROJ_DB) + (int)sizeof(PROJ_SEQ);
-    EXPECT_EQ(n_total_mem, expected);
-    EXPECT_EQ(n_max_mem, expected);
+    EXPECT_EQ(ws.n_total_mem, expected);
+    EXPECT_EQ(ws.n_max_mem, expected);
 
     EXPECT_EQ(out.rfind("\tCounting 1-Item sets ... \n\tCreating projection DBs ...  (", 0), 0u)
         << out;
     EXPECT_EQ(out.substr(out.size() - 6), " sec)\n");
 
     ReleaseArray(records, count);
-    EXPECT_EQ(n_total_mem, 0);
+    EXPECT_EQ(ws.n_total_mem, 0);
 }
 
 TEST_F(ProjDBFirstTest, ThresholdIsNotRounded) {
     Load(kTwoSequences);
     int count = -1;
     PROJ_DB* records = FirstLevel(0.75, &count);
-    EXPECT_DOUBLE_EQ(gSUP, 1.5);
+    EXPECT_DOUBLE_EQ(ws.gSUP, 1.5);
     ASSERT_EQ(count, 1);
     EXPECT_EQ(records[0].m_nPatItem, 1);
-    EXPECT_EQ(gnArrLargeCount[1], 1);
+    EXPECT_EQ(ws.gnArrLargeCount[1], 1);
     ReleaseArray(records, count);
-    EXPECT_EQ(n_total_mem, 0);
+    EXPECT_EQ(ws.n_total_mem, 0);
 }
 
 TEST_F(ProjDBFirstTest, NoFrequentItemGivesNullAndOnlyTheCountingLine) {
@@ -81,17 +81,17 @@ TEST_F(ProjDBFirstTest, NoFrequentItemGivesNullAndOnlyTheCountingLine) {
     EXPECT_EQ(FirstLevel(1.0, &count, &out), nullptr);
     EXPECT_EQ(count, 0);
     EXPECT_EQ(out, "\tCounting 1-Item sets ... \n");
-    EXPECT_EQ(n_total_mem, 0);
-    EXPECT_EQ(n_max_mem, 0);
-    ASSERT_NE(gnArrLargeCount, nullptr);
-    EXPECT_EQ(gnArrLargeCount[1], 0);
+    EXPECT_EQ(ws.n_total_mem, 0);
+    EXPECT_EQ(ws.n_max_mem, 0);
+    ASSERT_NE(ws.gnArrLargeCount, nullptr);
+    EXPECT_EQ(ws.gnArrLargeCount[1], 0);
 }
 
 TEST_F(ProjDBFirstTest, EmptySequenceCountsButSupportsNothing) {
     Load({-2, 4, -1, 5, -1, -2});
     int count = -1;
     PROJ_DB* records = FirstLevel(0.5, &count);
-    EXPECT_EQ(gnCustCount, 2);
+    EXPECT_EQ(data.gnCustCount, 2);
     ASSERT_EQ(count, 2);
     EXPECT_EQ(records[0].maxSupport, 1);
     EXPECT_EQ(records[0].m_nLastSeq, 2);  // stamped by sequence number 2
@@ -119,9 +119,9 @@ TEST_F(ProjDBFirstTest, RepeatedItemGetsOneEntryWithFurtherPositions) {
     EXPECT_EQ(Positions(records[2].m_pProjSeq[0]), Offsets({5}));
 
     int expected = 3 * (int)sizeof(PROJ_DB) + 3 * (int)sizeof(PROJ_SEQ) + 2 * (int)sizeof(int*);
-    EXPECT_EQ(n_total_mem, expected);
+    EXPECT_EQ(ws.n_total_mem, expected);
     ReleaseArray(records, count);
-    EXPECT_EQ(n_total_mem, 0);
+    EXPECT_EQ(ws.n_total_mem, 0);
 }
 
 TEST_F(ProjDBFirstTest, RunOfEqualCodesMatchesAtItsLastWord) {
@@ -150,7 +150,7 @@ TEST_F(ProjDBFirstTest, CounterArrayCoversTheLongestSequence) {
     Load(words);
     int count = -1;
     PROJ_DB* records = FirstLevel(1.0, &count);
-    EXPECT_EQ(gMAX_PAT_LEN, 33);
+    EXPECT_EQ(ws.gMAX_PAT_LEN, 33);
     EXPECT_EQ(count, 1);  // only 5 is in both sequences
     ReleaseArray(records, count);
 }
@@ -169,7 +169,7 @@ TEST_F(ProjDBFirstTest, RepeatedCodesGiveOnePosition) {
     ASSERT_EQ(seven.m_nSupport, 1);
     EXPECT_EQ(Positions(seven.m_pProjSeq[0]), Offsets({1, 10}));
     ReleaseArray(records, count);
-    EXPECT_EQ(n_total_mem, 0);
+    EXPECT_EQ(ws.n_total_mem, 0);
 }
 
 }  // namespace

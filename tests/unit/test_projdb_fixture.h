@@ -19,6 +19,9 @@ protected:
     std::string dir;
     std::string errPath;
     bool ownTimers = false;
+    // The run's dataset and the workspace that projects over it.
+    Dataset data;
+    ProjWorkspace ws{data};
 
     void SetUp() override {
         dir = quivrel_test::MakeTempDir("quivrel-projdb");
@@ -42,7 +45,7 @@ protected:
     }
 
     // Back to the state of a fresh run.
-    static void ResetModule() { ResetProjDB(); }
+    void ResetModule() { ws.ReleaseProjDB(); }
 
     std::string WriteData(const std::vector<int>& words, const std::string& name = "data.bin") {
         std::string path = dir + "/" + name;
@@ -50,9 +53,9 @@ protected:
         return path;
     }
 
-    // Writes and loads a dataset; returns InitProjDB's result.
+    // Writes and loads a dataset; returns ws.InitProjDB's result.
     long long Load(const std::vector<int>& words, int itemcount = 100) {
-        return InitProjDB(WriteData(words).c_str(), itemcount);
+        return ws.InitProjDB(WriteData(words).c_str(), itemcount);
     }
 
     std::string ErrorLog() {
@@ -63,16 +66,16 @@ protected:
     // First-level projection with its progress lines kept off the test log.
     PROJ_DB* FirstLevel(double support, int* count, std::string* out = nullptr) {
         ::testing::internal::CaptureStdout();
-        PROJ_DB* records = make_projdb_from_org_dataset(support, count);
+        PROJ_DB* records = ws.make_projdb_from_org_dataset(support, count);
         std::string text = ::testing::internal::GetCapturedStdout();
         if (out != nullptr) *out = text;
         return records;
     }
 
     // Word offset of a position from the start of the data.
-    static long long Offset(const int* p) { return (long long)(p - GetStartOfMap(pDatasetMemMap)); }
+    long long Offset(const int* p) { return (long long)(p - GetStartOfMap(data.pDatasetMemMap)); }
 
-    static std::vector<long long> Positions(const PROJ_SEQ& entry) {
+    std::vector<long long> Positions(const PROJ_SEQ& entry) {
         std::vector<long long> out;
         if (entry.m_nProjCount == 1) {
             out.push_back(Offset(entry.m_pSeq));
@@ -88,9 +91,9 @@ protected:
     }
 
     // Releases an array of records (buffers and the array itself).
-    static void ReleaseArray(PROJ_DB* records, int count) {
-        for (int i = 0; i < count; ++i) release_projdb_buffers(&records[i]);
-        n_total_mem -= count * (int)sizeof(PROJ_DB);
+    void ReleaseArray(PROJ_DB* records, int count) {
+        for (int i = 0; i < count; ++i) ws.release_projdb_buffers(&records[i]);
+        ws.ReleaseRecordsArray(count);
         free(records);
     }
 };

@@ -14,7 +14,7 @@ protected:
     std::string Reject(const std::vector<int>& words, int itemcount) {
         EXPECT_NE(freopen(errPath.c_str(), "w", gpErrFile), nullptr);
         std::string path = WriteData(words);
-        EXPECT_EQ(AbortStatus([&] { InitProjDB(path.c_str(), itemcount); }), 1);
+        EXPECT_EQ(AbortStatus([&] { ws.InitProjDB(path.c_str(), itemcount); }), 1);
         std::string log = ErrorLog();
         ResetModule();
         return log;
@@ -26,7 +26,7 @@ TEST_F(ProjDBInitTest, RejectsSizeNotAWholeNumberOfWords) {
     std::string path = Path();
     // Two whole words (a well-formed sequence end) and one stray byte.
     quivrel_test::WriteBytes(path, std::string("\xff\xff\xff\xff\xfe\xff\xff\xff\x07", 9));
-    EXPECT_THROW(InitProjDB(path.c_str(), 10), RunAbort);
+    EXPECT_THROW(ws.InitProjDB(path.c_str(), 10), RunAbort);
     EXPECT_EQ(ErrorLog(),
               "Malformed dataset '" + path + "': size of 9 bytes is not a multiple of 4.\n");
 }
@@ -56,7 +56,7 @@ TEST_F(ProjDBInitTest, ReportsOnlyTheFirstFaultInFileOrder) {
     EXPECT_NE(freopen(errPath.c_str(), "w", gpErrFile), nullptr);
     std::string path = Path();
     quivrel_test::WriteBytes(path, std::string("\x63\x00\x00\x00\xf0", 5));
-    EXPECT_EQ(AbortStatus([&] { InitProjDB(path.c_str(), 4); }), 1);
+    EXPECT_EQ(AbortStatus([&] { ws.InitProjDB(path.c_str(), 4); }), 1);
     EXPECT_EQ(ErrorLog(),
               "Malformed dataset '" + path + "': size of 5 bytes is not a multiple of 4.\n");
 }
@@ -66,7 +66,7 @@ TEST_F(ProjDBInitTest, WritesToStandardOutputWithoutErrorLog) {
     fclose(gpErrFile);
     gpErrFile = nullptr;
     ::testing::internal::CaptureStdout();
-    int status = AbortStatus([&] { InitProjDB(path.c_str(), 4); });
+    int status = AbortStatus([&] { ws.InitProjDB(path.c_str(), 4); });
     std::string out = ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(status, 1);
     EXPECT_EQ(out, "Malformed dataset '" + path +
@@ -79,42 +79,42 @@ TEST_F(ProjDBInitTest, AcceptsEmptySequencesAndEmptyItemsets) {
     std::vector<int> words = {-2, 3, -1, -1, -2, -2, -1, -2, 2, 2, 3, -1, 1, -1, -2};
     EXPECT_EQ(Load(words, 3), (long long)words.size() * 4);
     EXPECT_EQ(ErrorLog(), "");
-    EXPECT_EQ(gDatasetShape.maxItem, 3);
-    EXPECT_EQ(gDatasetShape.sequences, 5);
-    EXPECT_EQ(gDatasetShape.maxSeqItemWords, 4);
+    EXPECT_EQ(data.gDatasetShape.maxItem, 3);
+    EXPECT_EQ(data.gDatasetShape.sequences, 5);
+    EXPECT_EQ(data.gDatasetShape.maxSeqItemWords, 4);
     // The tables have one row per code up to the largest one present, not
     // up to the item count given.
-    EXPECT_EQ(gN_ITEMS, 4);
-    EXPECT_NE(inter, nullptr);
-    EXPECT_NE(intra, nullptr);
-    EXPECT_NE(inter_freq_idx, nullptr);
-    EXPECT_NE(intra_freq_idx, nullptr);
-    EXPECT_NE(pDatasetMemMap, nullptr);
+    EXPECT_EQ(data.gN_ITEMS, 4);
+    EXPECT_NE(ws.inter, nullptr);
+    EXPECT_NE(ws.intra, nullptr);
+    EXPECT_NE(ws.inter_freq_idx, nullptr);
+    EXPECT_NE(ws.intra_freq_idx, nullptr);
+    EXPECT_NE(data.pDatasetMemMap, nullptr);
 
-    CloseProjDB();
-    EXPECT_EQ(inter, nullptr);
-    EXPECT_EQ(intra, nullptr);
-    EXPECT_EQ(inter_freq_idx, nullptr);
-    EXPECT_EQ(intra_freq_idx, nullptr);
-    EXPECT_EQ(pDatasetMemMap, nullptr);
+    ws.CloseProjDB();
+    EXPECT_EQ(ws.inter, nullptr);
+    EXPECT_EQ(ws.intra, nullptr);
+    EXPECT_EQ(ws.inter_freq_idx, nullptr);
+    EXPECT_EQ(ws.intra_freq_idx, nullptr);
+    EXPECT_EQ(data.pDatasetMemMap, nullptr);
 }
 
 TEST_F(ProjDBInitTest, SizesTablesByLargestCodePresent) {
     Load({2, -1, -2}, 1000000);
-    EXPECT_EQ(gN_ITEMS, 3);
+    EXPECT_EQ(data.gN_ITEMS, 3);
 }
 
 TEST_F(ProjDBInitTest, DataWithoutItemsHasNoTablesAndNoRecords) {
     Load({-2, -2}, 5);
-    EXPECT_EQ(gN_ITEMS, 0);
-    EXPECT_EQ(inter, nullptr);
-    EXPECT_EQ(intra_freq_idx, nullptr);
+    EXPECT_EQ(data.gN_ITEMS, 0);
+    EXPECT_EQ(ws.inter, nullptr);
+    EXPECT_EQ(ws.intra_freq_idx, nullptr);
     int count = -1;
     std::string out;
     EXPECT_EQ(FirstLevel(0.5, &count, &out), nullptr);
     EXPECT_EQ(count, 0);
-    EXPECT_EQ(gnCustCount, 2);
-    EXPECT_EQ(buf_idx, nullptr);
+    EXPECT_EQ(data.gnCustCount, 2);
+    EXPECT_EQ(ws.buf_idx, nullptr);
     EXPECT_EQ(out, "\tCounting 1-Item sets ... \n");
 }
 
@@ -122,15 +122,15 @@ TEST_F(ProjDBInitTest, ChecksEveryWordAlsoWhenMapped) {
     // Mapped, not read (limit 24 bytes, below the file's size): the bad
     // value in the last sequence is still found, and every sequence counts.
     std::string path = WriteData({1, -1, -2, 2, -7, -1, -2});
-    EXPECT_EQ(AbortStatus([&] { InitProjDBWithLimit(path.c_str(), 9, 24); }), 1);
+    EXPECT_EQ(AbortStatus([&] { ws.InitProjDBWithLimit(path.c_str(), 9, 24); }), 1);
     EXPECT_EQ(ErrorLog(), "Malformed dataset '" + path +
                               "': invalid value -7 at word 4 (only item codes, -1 and -2 may "
                               "occur).\n");
     ResetModule();
     path = WriteData({1, -1, -2, 2, 3, -1, -1, -2});
-    EXPECT_EQ(InitProjDBWithLimit(path.c_str(), 9, 24), 32);
-    EXPECT_EQ(gDatasetShape.sequences, 2);
-    EXPECT_EQ(gN_ITEMS, 4);
+    EXPECT_EQ(ws.InitProjDBWithLimit(path.c_str(), 9, 24), 32);
+    EXPECT_EQ(data.gDatasetShape.sequences, 2);
+    EXPECT_EQ(data.gN_ITEMS, 4);
 }
 
 }  // namespace

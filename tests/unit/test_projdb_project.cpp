@@ -33,17 +33,17 @@ protected:
     // record and array as soon as it is done, as the driver does.
     void MineRecord(PROJ_DB* db) {
         int n = -1;
-        PROJ_DB* children = make_projdb_from_projected_db(db, &n);
+        PROJ_DB* children = ws.make_projdb_from_projected_db(db, &n);
         EXPECT_EQ(db->m_pProjSeq, nullptr);
         for (int i = 0; i < n; ++i) Note(children[i]);
         for (int i = 0; i < n; ++i) {
-            if (children[i].m_nSupport >= gSUP) {
+            if (children[i].m_nSupport >= ws.gSUP) {
                 MineRecord(&children[i]);
             } else {
-                release_projdb_buffers(&children[i]);
+                ws.release_projdb_buffers(&children[i]);
             }
         }
-        n_total_mem -= n * (int)sizeof(PROJ_DB);
+        ws.n_total_mem -= n * (int)sizeof(PROJ_DB);
         free(children);
     }
 
@@ -52,13 +52,13 @@ protected:
         PROJ_DB* records = FirstLevel(support, &count);
         for (int i = 0; i < count; ++i) Note(records[i]);
         for (int i = 0; i < count; ++i) {
-            if (records[i].m_nSupport >= gSUP) {
+            if (records[i].m_nSupport >= ws.gSUP) {
                 MineRecord(&records[i]);
             } else {
-                release_projdb_buffers(&records[i]);
+                ws.release_projdb_buffers(&records[i]);
             }
         }
-        n_total_mem -= count * (int)sizeof(PROJ_DB);
+        ws.n_total_mem -= count * (int)sizeof(PROJ_DB);
         free(records);
     }
 };
@@ -72,7 +72,7 @@ TEST_F(ProjDBProjectTest, ProjectsBothKindsOfExtension) {
     Load(kThreeSequences);
     int count = -1;
     PROJ_DB* records = FirstLevel(0.6, &count);
-    EXPECT_DOUBLE_EQ(gSUP, 1.8);
+    EXPECT_DOUBLE_EQ(ws.gSUP, 1.8);
     ASSERT_EQ(count, 3);
     PROJ_DB* one = &records[0];
     EXPECT_EQ(one->maxSupport, 3);
@@ -84,10 +84,10 @@ TEST_F(ProjDBProjectTest, ProjectsBothKindsOfExtension) {
 
     // Before: 3 records, entries 3 for (1), 3 for (2), none for (3).
     int before = 3 * (int)sizeof(PROJ_DB) + 6 * (int)sizeof(PROJ_SEQ);
-    ASSERT_EQ(n_total_mem, before);
+    ASSERT_EQ(ws.n_total_mem, before);
 
     int n = -1;
-    PROJ_DB* children = make_projdb_from_projected_db(one, &n);
+    PROJ_DB* children = ws.make_projdb_from_projected_db(one, &n);
     ASSERT_EQ(n, 2);
 
     const PROJ_DB& inItemset = children[0];  // (1 2)
@@ -112,7 +112,7 @@ TEST_F(ProjDBProjectTest, ProjectsBothKindsOfExtension) {
     ASSERT_NE(newItemset.m_pProjSeq, nullptr);  // two empty slots
     EXPECT_EQ(newItemset.m_pProjSeq[1].m_nProjCount, 0);
 
-    EXPECT_EQ(gnArrLargeCount[2], 2);
+    EXPECT_EQ(ws.gnArrLargeCount[2], 2);
 
     // The parent keeps its scalar fields; the peak covers parent and
     // children together.
@@ -123,16 +123,16 @@ TEST_F(ProjDBProjectTest, ProjectsBothKindsOfExtension) {
     EXPECT_EQ(one->m_nLastItem, 1);
     int peak = before + 2 * (int)sizeof(PROJ_DB) + ((1 + 1) * 2 + 1) * (int)sizeof(int) +
                4 * (int)sizeof(PROJ_SEQ);
-    EXPECT_EQ(n_max_mem, peak);
-    EXPECT_EQ(n_total_mem, peak - 3 * (int)sizeof(PROJ_SEQ));
+    EXPECT_EQ(ws.n_max_mem, peak);
+    EXPECT_EQ(ws.n_total_mem, peak - 3 * (int)sizeof(PROJ_SEQ));
 
     // Releasing everything balances the count.
     ReleaseArray(children, n);
-    for (int i = 1; i < count; ++i) release_projdb_buffers(&records[i]);
-    n_total_mem -= count * (int)sizeof(PROJ_DB);
+    for (int i = 1; i < count; ++i) ws.release_projdb_buffers(&records[i]);
+    ws.n_total_mem -= count * (int)sizeof(PROJ_DB);
     free(records);
-    EXPECT_EQ(n_total_mem, 0);
-    EXPECT_EQ(n_max_mem, peak);
+    EXPECT_EQ(ws.n_total_mem, 0);
+    EXPECT_EQ(ws.n_max_mem, peak);
 }
 
 TEST_F(ProjDBProjectTest, LaterPositionsGiveInItemsetExtensions) {
@@ -146,7 +146,7 @@ TEST_F(ProjDBProjectTest, LaterPositionsGiveInItemsetExtensions) {
     EXPECT_EQ(Positions(one->m_pProjSeq[0]), Offsets({1, 4}));
 
     int n = -1;
-    PROJ_DB* children = make_projdb_from_projected_db(one, &n);
+    PROJ_DB* children = ws.make_projdb_from_projected_db(one, &n);
     ASSERT_EQ(n, 5);
     // In item order, an item's in-itemset child before its new-itemset one.
     EXPECT_EQ(PatternWords(children[0]), Words({1, -1, 1}));
@@ -167,12 +167,12 @@ TEST_F(ProjDBProjectTest, LaterPositionsGiveInItemsetExtensions) {
     EXPECT_EQ(Positions(children[1].m_pProjSeq[0]), Offsets({2, 5}));
     EXPECT_EQ(children[1].NumOfItems, 7);
     EXPECT_EQ(Positions(children[2].m_pProjSeq[0]), Offsets({5}));
-    EXPECT_EQ(gnArrLargeCount[2], 5);
+    EXPECT_EQ(ws.gnArrLargeCount[2], 5);
 
     // Projecting (1 2) finds (1 2 3) through its second position.
     PROJ_DB* oneTwo = &children[1];
     int m = -1;
-    PROJ_DB* grand = make_projdb_from_projected_db(oneTwo, &m);
+    PROJ_DB* grand = ws.make_projdb_from_projected_db(oneTwo, &m);
     ASSERT_EQ(m, 4);
     EXPECT_EQ(PatternWords(grand[0]), Words({1, 2, -1, 1}));
     EXPECT_EQ(PatternWords(grand[1]), Words({1, 2, -1, 2}));
@@ -181,19 +181,19 @@ TEST_F(ProjDBProjectTest, LaterPositionsGiveInItemsetExtensions) {
     EXPECT_TRUE(grand[2].m_bIsIntra);
     EXPECT_EQ(grand[2].maxSupport, 1);
     EXPECT_EQ(grand[2].m_nSupport, 0);
-    EXPECT_EQ(gnArrLargeCount[3], 4);
+    EXPECT_EQ(ws.gnArrLargeCount[3], 4);
 
     // (1) and (1 2) were released by their projections.
     ReleaseArray(grand, m);
     for (int i = 0; i < n; ++i) {
-        if (i != 1) release_projdb_buffers(&children[i]);
+        if (i != 1) ws.release_projdb_buffers(&children[i]);
     }
-    n_total_mem -= n * (int)sizeof(PROJ_DB);
+    ws.n_total_mem -= n * (int)sizeof(PROJ_DB);
     free(children);
-    for (int i = 1; i < count; ++i) release_projdb_buffers(&records[i]);
-    n_total_mem -= count * (int)sizeof(PROJ_DB);
+    for (int i = 1; i < count; ++i) ws.release_projdb_buffers(&records[i]);
+    ws.n_total_mem -= count * (int)sizeof(PROJ_DB);
     free(records);
-    EXPECT_EQ(n_total_mem, 0);
+    EXPECT_EQ(ws.n_total_mem, 0);
 }
 
 TEST_F(ProjDBProjectTest, ParentWithoutFrequentExtensionIsStillReleased) {
@@ -202,36 +202,36 @@ TEST_F(ProjDBProjectTest, ParentWithoutFrequentExtensionIsStillReleased) {
     int count = -1;
     PROJ_DB* records = FirstLevel(1.0, &count);
     ASSERT_EQ(count, 1);
-    int before = n_total_mem;
+    int before = ws.n_total_mem;
     int n = -1;
-    EXPECT_EQ(make_projdb_from_projected_db(&records[0], &n), nullptr);
+    EXPECT_EQ(ws.make_projdb_from_projected_db(&records[0], &n), nullptr);
     EXPECT_EQ(n, 0);
     EXPECT_EQ(records[0].m_pProjSeq, nullptr);
     EXPECT_EQ(records[0].maxSupport, 2);
-    EXPECT_EQ(n_total_mem, before - 2 * (int)sizeof(PROJ_SEQ));
-    EXPECT_EQ(n_max_mem, before);
-    n_total_mem -= (int)sizeof(PROJ_DB);
+    EXPECT_EQ(ws.n_total_mem, before - 2 * (int)sizeof(PROJ_SEQ));
+    EXPECT_EQ(ws.n_max_mem, before);
+    ws.n_total_mem -= (int)sizeof(PROJ_DB);
     free(records);
-    EXPECT_EQ(n_total_mem, 0);
+    EXPECT_EQ(ws.n_total_mem, 0);
 }
 
 TEST_F(ProjDBProjectTest, ReleaseWithoutPeakSampleLeavesThePeak) {
     Load(kThreeSequences);
     int count = -1;
     PROJ_DB* records = FirstLevel(0.6, &count);
-    int peak = n_max_mem;
-    n_total_mem += 1000;  // pretend something else is held right now
-    release_projdb_buffers(&records[0]);
-    EXPECT_EQ(n_max_mem, peak);
-    clean_projcted_db(&records[1]);
-    EXPECT_EQ(n_max_mem, peak + 1000 - 3 * (int)sizeof(PROJ_SEQ));
+    int peak = ws.n_max_mem;
+    ws.n_total_mem += 1000;  // pretend something else is held right now
+    ws.release_projdb_buffers(&records[0]);
+    EXPECT_EQ(ws.n_max_mem, peak);
+    ws.clean_projcted_db(&records[1]);
+    EXPECT_EQ(ws.n_max_mem, peak + 1000 - 3 * (int)sizeof(PROJ_SEQ));
     EXPECT_EQ(records[1].m_pProjSeq, nullptr);
     EXPECT_EQ(records[1].maxSupport, 3);
-    n_total_mem -= 1000;
-    release_projdb_buffers(&records[2]);
-    n_total_mem -= count * (int)sizeof(PROJ_DB);
+    ws.n_total_mem -= 1000;
+    ws.release_projdb_buffers(&records[2]);
+    ws.n_total_mem -= count * (int)sizeof(PROJ_DB);
     free(records);
-    EXPECT_EQ(n_total_mem, 0);
+    EXPECT_EQ(ws.n_total_mem, 0);
 }
 
 // ---- growth of the run-wide arrays under repeated codes ----
@@ -244,7 +244,7 @@ TEST_F(ProjDBProjectTest, AWholeRunIsOneOccurrence) {
     words.insert(words.end(), {8, -1, -2});
     Load(words);
     MineAll(1.0);
-    EXPECT_EQ(n_total_mem, 0);
+    EXPECT_EQ(ws.n_total_mem, 0);
     EXPECT_EQ(made.at(Words({7})), 1);
     EXPECT_EQ(made.at(Words({7, -1, 7, 8})), 1);
     EXPECT_EQ(made.count(Words({7, 7})), 0u);
@@ -259,39 +259,39 @@ TEST_F(ProjDBProjectTest, PatternCountersCoverALongRun) {
     words.insert(words.end(), {8, -1, -2});
     Load(words);
     MineAll(1.0);
-    EXPECT_EQ(n_total_mem, 0);
+    EXPECT_EQ(ws.n_total_mem, 0);
 
     int longest = (int)byItems.size() - 1;
     while (longest > 0 && byItems[longest] == 0) --longest;
     ASSERT_EQ(longest, 3);
-    ASSERT_GE(gMAX_PAT_LEN, longest + 2);
+    ASSERT_GE(ws.gMAX_PAT_LEN, longest + 2);
     for (int items = 1; items <= longest; ++items) {
-        EXPECT_EQ(gnArrLargeCount[items], byItems[items]) << items;
-        EXPECT_GT(gnArrLargeCount[items], 0) << items;
+        EXPECT_EQ(ws.gnArrLargeCount[items], byItems[items]) << items;
+        EXPECT_GT(ws.gnArrLargeCount[items], 0) << items;
     }
-    for (int items = longest + 1; items < gMAX_PAT_LEN; ++items) {
-        EXPECT_EQ(gnArrLargeCount[items], 0) << items;
+    for (int items = longest + 1; items < ws.gMAX_PAT_LEN; ++items) {
+        EXPECT_EQ(ws.gnArrLargeCount[items], 0) << items;
     }
 }
 
 TEST_F(ProjDBProjectTest, CountLargePatternKeepsAZeroAfterTheLastCounter) {
-    gnArrLargeCount = (int*)calloc(32, sizeof(int));
-    gMAX_PAT_LEN = 32;
-    gnArrLargeCount[5] = 7;
-    CountLargePattern(30);
-    ASSERT_GE(gMAX_PAT_LEN, 32);
-    EXPECT_EQ(gnArrLargeCount[30], 1);
-    CountLargePattern(31);
-    ASSERT_GE(gMAX_PAT_LEN, 33);
-    EXPECT_EQ(gnArrLargeCount[31], 1);
-    EXPECT_EQ(gnArrLargeCount[32], 0);
-    CountLargePattern(100);
-    ASSERT_GE(gMAX_PAT_LEN, 102);
-    EXPECT_EQ(gnArrLargeCount[5], 7);
-    EXPECT_EQ(gnArrLargeCount[100], 1);
-    for (int i = 32; i < gMAX_PAT_LEN; ++i) {
+    ws.gnArrLargeCount = (int*)calloc(32, sizeof(int));
+    ws.gMAX_PAT_LEN = 32;
+    ws.gnArrLargeCount[5] = 7;
+    ws.CountLargePattern(30);
+    ASSERT_GE(ws.gMAX_PAT_LEN, 32);
+    EXPECT_EQ(ws.gnArrLargeCount[30], 1);
+    ws.CountLargePattern(31);
+    ASSERT_GE(ws.gMAX_PAT_LEN, 33);
+    EXPECT_EQ(ws.gnArrLargeCount[31], 1);
+    EXPECT_EQ(ws.gnArrLargeCount[32], 0);
+    ws.CountLargePattern(100);
+    ASSERT_GE(ws.gMAX_PAT_LEN, 102);
+    EXPECT_EQ(ws.gnArrLargeCount[5], 7);
+    EXPECT_EQ(ws.gnArrLargeCount[100], 1);
+    for (int i = 32; i < ws.gMAX_PAT_LEN; ++i) {
         if (i != 100) {
-            EXPECT_EQ(gnArrLargeCount[i], 0) << i;
+            EXPECT_EQ(ws.gnArrLargeCount[i], 0) << i;
         }
     }
 }
@@ -376,12 +376,12 @@ TEST_F(ProjDBProjectTest, RunsMakeExactlyTheFrequentPatterns) {
         MineAll(support);
 
         std::map<Words, int> expected;
-        Enumerate(db, {}, gSUP, kItems, &expected);
+        Enumerate(db, {}, ws.gSUP, kItems, &expected);
         SCOPED_TRACE("round " + std::to_string(round));
         EXPECT_EQ(made, expected);
-        EXPECT_EQ(n_total_mem, 0);
-        for (int items = 1; items < (int)byItems.size() && items < gMAX_PAT_LEN; ++items) {
-            EXPECT_EQ(gnArrLargeCount[items], byItems[items]) << items;
+        EXPECT_EQ(ws.n_total_mem, 0);
+        for (int items = 1; items < (int)byItems.size() && items < ws.gMAX_PAT_LEN; ++items) {
+            EXPECT_EQ(ws.gnArrLargeCount[items], byItems[items]) << items;
         }
         if (HasFailure()) break;
     }
