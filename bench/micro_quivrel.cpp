@@ -20,7 +20,7 @@
 
 #include "projdb/ProjDB.h"
 #include "support/Global.h"
-#include "tree/ClosedSeqTree.h"
+#include "tree/PatternTree.h"
 
 namespace {
 
@@ -205,11 +205,12 @@ const Trace& MiningTrace() {
 }
 
 int64_t gInsertions = 0;  // addSequence calls of one replay
+PatternTree* gTree = nullptr;  // the tree of the replay being timed
 
 int Insert(const Pattern& p) {
     PROJ_DB rec = p.rec;
     ++gInsertions;
-    return addSequence(&rec, &currentLevel, reverseTable);
+    return addSequence(*gTree, &rec);
 }
 
 // The driver's order: insert, and mine below only when insertion made a
@@ -218,11 +219,11 @@ int Insert(const Pattern& p) {
 void Grow(const Trace& t, int id) {
     if (Insert(t.patterns[id]) == 0) return;
     if (!t.patterns[id].expandable) {
-        currentLevel = currentLevel->Parent;
+        gTree->currentLevel = gTree->currentLevel->Parent;
         return;
     }
     for (int k : t.patterns[id].kids) Grow(t, k);
-    currentLevel = currentLevel->Parent;
+    gTree->currentLevel = gTree->currentLevel->Parent;
 }
 
 // Every insertion of the recorded run into a fresh tree and table.
@@ -231,9 +232,7 @@ void BM_AddSequenceRun(benchmark::State& state) {
     int64_t insertions = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        root = currentLevel = new TreeNode(-1, false, 0, nullptr);
-        reverseTable = new EquivTable();
-        zzz = 0;
+        gTree = NewPatternTree();
         gInsertions = 0;
         state.ResumeTiming();
         // First-level leaves before any first-level pattern is mined.
@@ -244,11 +243,9 @@ void BM_AddSequenceRun(benchmark::State& state) {
         state.PauseTiming();
         insertions += gInsertions;
         state.counters["inserted"] = (double)gInsertions;
-        state.counters["new_nodes"] = zzz;
-        ReleaseTree(root);
-        delete reverseTable;
-        root = currentLevel = nullptr;
-        reverseTable = nullptr;
+        state.counters["new_nodes"] = gTree->zzz;
+        ReleasePatternTree(gTree);
+        gTree = nullptr;
         state.ResumeTiming();
     }
     state.counters["patterns"] = (double)t.patterns.size();

@@ -16,11 +16,12 @@
 
 #include "driver/CommandLine.h"
 #include "support/Global.h"
-#include "tree/ClosedSeqTree.h"
+#include "tree/PatternTree.h"
 
 FILE* gpStatusFile = nullptr;
 FILE* gpResultFile = nullptr;
 int n_proj_db = 0;
+PatternTree* gPatternTree = nullptr;
 
 // The run's two output files must not be the dataset: opening them would
 // empty or replace it before it is read.  Checked before either is opened;
@@ -73,10 +74,7 @@ void InitApp(const char* path, double support, int itemcount) {
     // "auto": the largest code the dataset check met (0 for data without items).
     if (fromData) itemcount = std::max(gDatasetShape.maxItem, 0);
 
-    root = new TreeNode(-1, false, 0, nullptr);
-    currentLevel = root;
-    reverseTable = new EquivTable();
-    closed_maxFreq.assign(256, 0);
+    gPatternTree = NewPatternTree();
 
     fprintf(gpStatusFile, "quivrel: A sequential pattern mining algorithm (pseudo projection).\n");
     fprintf(gpStatusFile, "Data set (%.3f MB): %s\n", (double)size / kBytesPerMB, path);
@@ -102,12 +100,8 @@ void CloseApp() {
 
 void ResetRun() {
     CloseApp();
-    ReleaseTree(root);
-    root = currentLevel = nullptr;
-    delete reverseTable;
-    reverseTable = nullptr;
-    closed_maxFreq.clear();
-    zzz = 0;
+    ReleasePatternTree(gPatternTree);
+    gPatternTree = nullptr;
     n_proj_db = 0;
     ResetProjDB();
 }
