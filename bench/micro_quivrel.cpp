@@ -264,7 +264,7 @@ std::vector<int> TraceKeys() {
 // Insertion of every key into a fresh table (growth included).
 void BM_EquivTableInsert(benchmark::State& state) {
     const std::vector<int> keys = TraceKeys();
-    TreeNode node(-1, false, 0, nullptr);  // never dereferenced by the table
+    TreeNode node(-1, false, 0, nullptr, nullptr);  // never dereferenced by the table
     for (auto _ : state) {
         EquivTable table;
         for (int key : keys) table.Insert(key, &node);
@@ -277,7 +277,7 @@ BENCHMARK(BM_EquivTableInsert)->Unit(benchmark::kMicrosecond);
 // Lookup of every key and a walk over its group, in a filled table.
 void BM_EquivTableEqualRange(benchmark::State& state) {
     const std::vector<int> keys = TraceKeys();
-    TreeNode node(-1, false, 0, nullptr);
+    TreeNode node(-1, false, 0, nullptr, nullptr);
     EquivTable table;
     for (int key : keys) table.Insert(key, &node);
     size_t visited = 0;
