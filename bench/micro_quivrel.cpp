@@ -20,7 +20,7 @@
 
 #include "projdb/ProjDB.h"
 #include "support/Global.h"
-#include "tree/ClosedSeqTree.h"
+#include "tree/PatternTree.h"
 
 namespace {
 
@@ -208,11 +208,12 @@ const Trace& MiningTrace() {
 }
 
 int64_t gInsertions = 0;  // addSequence calls of one replay
+PatternTree* gTree = nullptr;  // the tree of the replay being timed
 
 int Insert(const Pattern& p) {
     PROJ_DB rec = p.rec;
     ++gInsertions;
-    return addSequence(&rec, &currentLevel, reverseTable);
+    return addSequence(*gTree, &rec);
 }
 
 // The driver's order: insert, and mine below only when insertion made a
@@ -221,11 +222,11 @@ int Insert(const Pattern& p) {
 void Grow(const Trace& t, int id) {
     if (Insert(t.patterns[id]) == 0) return;
     if (!t.patterns[id].expandable) {
-        currentLevel = currentLevel->Parent;
+        gTree->currentLevel = gTree->currentLevel->Parent;
         return;
     }
     for (int k : t.patterns[id].kids) Grow(t, k);
-    currentLevel = currentLevel->Parent;
+    gTree->currentLevel = gTree->currentLevel->Parent;
 }
 
 // Every insertion of the recorded run into a fresh tree and table.
@@ -234,9 +235,7 @@ void BM_AddSequenceRun(benchmark::State& state) {
     int64_t insertions = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        root = currentLevel = new TreeNode(-1, false, 0, nullptr);
-        reverseTable = new EquivTable();
-        zzz = 0;
+        gTree = NewPatternTree();
         gInsertions = 0;
         state.ResumeTiming();
         // First-level leaves before any first-level pattern is mined.
@@ -247,11 +246,9 @@ void BM_AddSequenceRun(benchmark::State& state) {
         state.PauseTiming();
         insertions += gInsertions;
         state.counters["inserted"] = (double)gInsertions;
-        state.counters["new_nodes"] = zzz;
-        ReleaseTree(root);
-        delete reverseTable;
-        root = currentLevel = nullptr;
-        reverseTable = nullptr;
+        state.counters["new_nodes"] = gTree->zzz;
+        ReleasePatternTree(gTree);
+        gTree = nullptr;
         state.ResumeTiming();
     }
     state.counters["patterns"] = (double)t.patterns.size();
@@ -270,7 +267,7 @@ std::vector<int> TraceKeys() {
 // Insertion of every key into a fresh table (growth included).
 void BM_EquivTableInsert(benchmark::State& state) {
     const std::vector<int> keys = TraceKeys();
-    TreeNode node(-1, false, 0, nullptr);  // never dereferenced by the table
+    TreeNode node(-1, false, 0, nullptr, nullptr);  // never dereferenced by the table
     for (auto _ : state) {
         EquivTable table;
         for (int key : keys) table.Insert(key, &node);
@@ -283,7 +280,7 @@ BENCHMARK(BM_EquivTableInsert)->Unit(benchmark::kMicrosecond);
 // Lookup of every key and a walk over its group, in a filled table.
 void BM_EquivTableEqualRange(benchmark::State& state) {
     const std::vector<int> keys = TraceKeys();
-    TreeNode node(-1, false, 0, nullptr);
+    TreeNode node(-1, false, 0, nullptr, nullptr);
     EquivTable table;
     for (int key : keys) table.Insert(key, &node);
     size_t visited = 0;

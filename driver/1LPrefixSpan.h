@@ -11,6 +11,10 @@ extern FILE* gpStatusFile;  // banner and progress lines (standard output)
 extern FILE* gpResultFile;  // end-of-run statistics (standard output)
 extern int n_proj_db;       // expandable records met
 
+class PatternTree;
+// The run's pattern tree, from InitApp until ResetRun releases it.
+extern PatternTree* gPatternTree;
+
 // One whole run with the given command line; returns the exit status
 // (0 after a complete run, -1 for usage and argument errors and failed
 // allocations, 1 for a dataset that cannot be opened, mapped or read).

@@ -20,7 +20,7 @@
 #include "driver/CommandLine.h"
 #include "driver/Progress.h"
 #include "support/Global.h"
-#include "tree/ClosedSeqTree.h"
+#include "tree/PatternTree.h"
 
 // A standard stream that the caller closed (quivrel ... >&-) leaves its
 // descriptor free, and the next open, the error log's, would take it: the
@@ -74,7 +74,8 @@ static int RunQuivrel(int argc, char** argv) {
                  proj.n_total_mem);
         FatalExit(-1);
     }
-    assert(currentLevel == root);
+    PatternTree& tree = *gPatternTree;
+    assert(tree.currentLevel == tree.root);
     // A mapped dataset that changed under the run may have given wrong
     // patterns: no result replaces the previous one.
     if (MemMapFileChanged(proj.ds.pDatasetMemMap)) {
@@ -85,8 +86,8 @@ static int RunQuivrel(int argc, char** argv) {
     double totalSeconds = (double)GetTimeDiff(0);
     PrintStatistics(totalSeconds);
 
-    std::vector<TreeNode*>& top = *root->Children;
-    for (size_t i = 0, n = top.size(); i < n; i++) closed_maxPruning(top[i], root);
+    std::vector<TreeNode*>& top = *tree.root->Children;
+    for (size_t i = 0, n = top.size(); i < n; i++) closed_maxPruning(tree, top[i], tree.root);
 
     WriteResultFile(totalSeconds);
     fprintf(gpResultFile, "%.3f seconds (Total running time after sort, and output.)\n",
@@ -100,7 +101,7 @@ static int RunQuivrel(int argc, char** argv) {
     ClearErrorLog();  // the run is complete
     if (options.summary) {
         long long closed = 0;
-        for (int n : closed_maxFreq) closed += n;
+        for (int n : tree.closed_maxFreq) closed += n;
         fputs(
             RunSummary(proj.ds.gnCustCount, closed, (double)GetTimeDiff(0), PeakResidentKilobytes())
                 .c_str(),

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "driver/Progress.h"
-#include "tree/ClosedSeqTree.h"
+#include "tree/PatternTree.h"
 
 // A record is grown further only when enough sequences still have something
 // A record is grown further only when enough sequences still have something
@@ -43,7 +43,8 @@ struct GrowthFrame {
 // insertion is matched by exactly one step of currentLevel back up: here
 // when nothing is projected, or when the pushed frame is finished.
 static void GrowRecord(ProjWorkspace& proj, PROJ_DB* db, std::vector<GrowthFrame>& stack) {
-    if (addSequence(db, &currentLevel, reverseTable) == 0) {
+    PatternTree& tree = *gPatternTree;
+    if (addSequence(tree, db) == 0) {
         // An equivalent subtree already serves this pattern.
         proj.clean_projcted_db(db);
         return;
@@ -52,7 +53,7 @@ static void GrowRecord(ProjWorkspace& proj, PROJ_DB* db, std::vector<GrowthFrame
     PROJ_DB* children = proj.make_projdb_from_projected_db(db, &count);
     if (count > 0) BumpProgress(gProgressPatterns, (long long)count);
     if (count <= 0) {
-        currentLevel = currentLevel->Parent;
+        tree.currentLevel = tree.currentLevel->Parent;
         return;
     }
     for (int i = 0; i < count; i++) {
@@ -65,6 +66,7 @@ static void GrowRecord(ProjWorkspace& proj, PROJ_DB* db, std::vector<GrowthFrame
 }
 
 void PrefixSpan(ProjWorkspace& proj, PROJ_DB* db) {
+    PatternTree& tree = *gPatternTree;
     std::vector<GrowthFrame> stack;
     GrowRecord(proj, db, stack);
     while (!stack.empty()) {
@@ -73,13 +75,13 @@ void PrefixSpan(ProjWorkspace& proj, PROJ_DB* db) {
             PROJ_DB* rec = &frame.records[frame.next++];
             if (IsExpandable(proj, rec)) {
                 GrowRecord(proj, rec, stack);  // may push: `frame` is not used after
-            } else if (addSequence(rec, &currentLevel, reverseTable) != 0) {
-                currentLevel = currentLevel->Parent;
+            } else if (addSequence(tree, rec) != 0) {
+                tree.currentLevel = tree.currentLevel->Parent;
             }
         } else {
             FreeRecordArray(proj, frame.records, frame.count);
             stack.pop_back();
-            currentLevel = currentLevel->Parent;  // back from the pattern of this frame
+            tree.currentLevel = tree.currentLevel->Parent;  // back from the pattern of this frame
         }
     }
 }
@@ -90,12 +92,13 @@ void MineFirstLevel(ProjWorkspace& proj, PROJ_DB* records, int count) {
     BumpProgress(gProgressPatterns, (long long)count);
     // All first-level leaves enter the tree before any pattern is mined.
     int leaves = 0;
+    PatternTree& tree = *gPatternTree;
     for (int i = 0; i < count; i++) {
         if (IsExpandable(proj, &records[i])) {
             n_proj_db++;
         } else {
-            if (addSequence(&records[i], &currentLevel, reverseTable) != 0)
-                currentLevel = currentLevel->Parent;
+            if (addSequence(tree, &records[i]) != 0)
+                tree.currentLevel = tree.currentLevel->Parent;
             proj.release_projdb_buffers(&records[i]);
             leaves++;
         }

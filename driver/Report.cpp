@@ -14,7 +14,7 @@
 #include "driver/1LPrefixSpan.h"
 #include "support/AtomicFile.h"
 #include "support/Global.h"
-#include "tree/ClosedSeqTree.h"
+#include "tree/PatternTree.h"
 
 // Writes the result file under a temporary name and renames it over
 // "ClosedMaxset.txt" only once it is complete, so that a failed run never
@@ -39,14 +39,16 @@ void WriteResultFile(double totalSeconds) {
 
     fprintf(file, "CLOSED\n");
     char prefix[] = "(";
-    std::vector<TreeNode*>& top = *root->Children;
+    PatternTree& tree = *gPatternTree;
+    std::vector<TreeNode*>& top = *tree.root->Children;
     for (size_t i = 0; i < top.size(); i++) {
-        if (top[i]->Parent == root) top[i]->Print(prefix, file);
+        if (top[i]->Parent == tree.root) top[i]->Print(tree, prefix, file);
     }
     fprintf(file, "%.3f seconds (\nTotal running time)\n\n", totalSeconds);
-    fprintf(file, "Total # of TreeNode: %d\n", zzz);
-    for (size_t i = 0; i < closed_maxFreq.size(); i++) {
-        if (closed_maxFreq[i] != 0) fprintf(file, "Closed/Max %d : %d\n", (int)i, closed_maxFreq[i]);
+    fprintf(file, "Total # of TreeNode: %d\n", tree.zzz);
+    for (size_t i = 0; i < tree.closed_maxFreq.size(); i++) {
+        if (tree.closed_maxFreq[i] != 0)
+            fprintf(file, "Closed/Max %d : %d\n", (int)i, tree.closed_maxFreq[i]);
     }
     const ProjWorkspace& proj = RunProj();
     fprintf(file, "\nTotal of %d large items.\n", proj.gnArrLargeCount[0]);

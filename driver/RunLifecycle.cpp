@@ -16,11 +16,12 @@
 
 #include "driver/CommandLine.h"
 #include "support/Global.h"
-#include "tree/ClosedSeqTree.h"
+#include "tree/PatternTree.h"
 
 FILE* gpStatusFile = nullptr;
 FILE* gpResultFile = nullptr;
 int n_proj_db = 0;
+PatternTree* gPatternTree = nullptr;
 
 // The run's dataset and projection workspace (see RunProj).
 static Dataset gRunDataset;
@@ -80,10 +81,7 @@ void InitApp(const char* path, double support, int itemcount) {
     // "auto": the largest code the dataset check met (0 for data without items).
     if (fromData) itemcount = std::max(gRunDataset.gDatasetShape.maxItem, 0);
 
-    root = new TreeNode(-1, false, 0, nullptr);
-    currentLevel = root;
-    reverseTable = new EquivTable();
-    closed_maxFreq.assign(256, 0);
+    gPatternTree = NewPatternTree();
 
     fprintf(gpStatusFile, "quivrel: A sequential pattern mining algorithm (pseudo projection).\n");
     fprintf(gpStatusFile, "Data set (%.3f MB): %s\n", (double)size / kBytesPerMB, path);
@@ -101,12 +99,8 @@ void CloseApp() {
 
 void ResetRun() {
     CloseApp();
-    ReleaseTree(root);
-    root = currentLevel = nullptr;
-    delete reverseTable;
-    reverseTable = nullptr;
-    closed_maxFreq.clear();
-    zzz = 0;
+    ReleasePatternTree(gPatternTree);
+    gPatternTree = nullptr;
     n_proj_db = 0;
     gRunProj.ReleaseProjDB();
 }

@@ -11,6 +11,8 @@
 
 #include "projdb/ProjDB.h"
 
+class PatternTree;  // tree/PatternTree.h
+
 class TreeNode {
 public:
     int Item;                          // item this node adds; -1 at the root
@@ -23,26 +25,30 @@ public:
     std::vector<TreeNode*>* Children;  // sorted; may be shared by two nodes
     TreeNode* Parent;                  // null at the root
 
-    TreeNode(int item, bool isIntra, int support, TreeNode* parent);
-    // Nodes come from a pool of blocks: a run makes a node per pattern met.
-    static void* operator new(std::size_t size);
-    static void operator delete(void* node) noexcept;
+    // Nodes are made by a tree's NodeArena, which owns them and their
+    // Children arrays: a node never frees anything itself.
+    TreeNode(int item, bool isIntra, int support, TreeNode* parent,
+             std::vector<TreeNode*>* children);
     // Copy that shares the source's Children array; IsClosed is set.
     explicit TreeNode(TreeNode* source);
-    // A node owns its Children array (when it is their Parent's): a copy
-    // would release it twice.
+    // A copy made behind the arena's back would not be one of its nodes.
     TreeNode(const TreeNode&) = delete;
     TreeNode& operator=(const TreeNode&) = delete;
-    ~TreeNode();
 
     bool isRoot();
     bool LastItemOfSequence();
-    TreeNode* AddChild(int item, bool isIntra, int support);
-    TreeNode* AddChild(TreeNode* child);
+    // The child (item, isIntra), made in `tree` when missing; an existing one
+    // keeps the larger support.
+    TreeNode* AddChild(PatternTree& tree, int item, bool isIntra, int support);
+    // Adopts `child`, or merges it into an existing child with its key (the
+    // larger support wins) and frees the node itself; whatever hangs below
+    // it stays in the tree's arena until the tree is released.
+    TreeNode* AddChild(PatternTree& tree, TreeNode* child);
     // Writes the lines of this node's owned subtree, deepest first, for the
-    // nodes whose IsClosed is set; `prefix` is the text of the parent's
-    // pattern as built by the walk ("(" for a child of the root).
-    void Print(char* prefix, FILE* file);
+    // nodes whose IsClosed is set, and counts them in tree.closed_maxFreq;
+    // `prefix` is the text of the parent's pattern as built by the walk
+    // ("(" for a child of the root).
+    void Print(PatternTree& tree, char* prefix, FILE* file);
 };
 
 // Orders a key (isIntra, item) against a node: in-itemset children first, then
@@ -110,30 +116,19 @@ public:
     ~LevelNode();
 };
 
-// ---- run-wide state of the tree ----
-extern TreeNode* root;
-extern TreeNode* currentLevel;
-extern EquivTable* reverseTable;
-extern int zzz;                          // nodes made by plain insertion
-extern std::vector<int> closed_maxFreq;  // printed patterns by item count
-
-// Inserts the record's pattern under *level.  1: a new node was made and
-// *level moved to it (mine its extensions, then step back to Parent).
-// 0: an equivalent subtree already serves the pattern (do not mine it).
-int addSequence(PROJ_DB* db, TreeNode** level, EquivTable* table);
-
-// Frees `top` and every node below it, each node and each Children array
-// once, however arrays are shared.  Used when a process runs more than one
-// mining run (tests, fuzzing); a command-line run keeps its tree to the end.
-void ReleaseTree(TreeNode* top);
+// Inserts the record's pattern under tree.currentLevel.  1: a new node was
+// made and currentLevel moved to it (mine its extensions, then step back to
+// Parent).  0: an equivalent subtree already serves the pattern (do not mine
+// it).
+int addSequence(PatternTree& tree, PROJ_DB* db);
 
 // Subtree counter walks.
-void updateNodeInfo(TreeNode* node, int itemsDelta, int itemsetDelta);
+void updateNodeInfo(PatternTree& tree, TreeNode* node, int itemsDelta, int itemsetDelta);
 void updateOldNodeInfo(TreeNode* parent, TreeNode* oldNode, TreeNode* newNode);
 void checkNodeInfo(TreeNode* node);
 
 // Pruning: clears IsClosed on shorter patterns of equal support.
-void closed_maxChecking(TreeNode* node, TreeNode* parent, TreeNode* other);
-void closed_maxPruning(TreeNode* node, TreeNode* parent);
+void closed_maxChecking(PatternTree& tree, TreeNode* node, TreeNode* parent, TreeNode* other);
+void closed_maxPruning(PatternTree& tree, TreeNode* node, TreeNode* parent);
 
 #endif

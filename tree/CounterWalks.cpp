@@ -9,13 +9,16 @@
 #include <cstdio>
 #include <vector>
 
+#include "tree/PatternTree.h"
+
 // Visits `node` and every node below it reached through owned children, in
-// pre-order and array order, without recursion.  Linked children are left
-// out: they belong to the subtree of their own parent.
+// pre-order and array order, without recursion (`stack` is the caller's
+// scratch).  Linked children are left out: they belong to the subtree of
+// their own parent.
 template <typename Visit>
-static void VisitOwnedSubtree(TreeNode* node, Visit visit)
+static void VisitOwnedSubtree(std::vector<TreeNode*>& stack, TreeNode* node, Visit visit)
 {
-    std::vector<TreeNode*> stack{node};
+    stack.assign(1, node);
     while (!stack.empty()) {
         TreeNode* n = stack.back();
         stack.pop_back();
@@ -31,9 +34,9 @@ static void VisitOwnedSubtree(TreeNode* node, Visit visit)
     }
 }
 
-void updateNodeInfo(TreeNode* node, int itemsDelta, int itemsetDelta)
+void updateNodeInfo(PatternTree& tree, TreeNode* node, int itemsDelta, int itemsetDelta)
 {
-    VisitOwnedSubtree(node, [=](TreeNode* n) {
+    VisitOwnedSubtree(tree.counterStack, node, [=](TreeNode* n) {
         n->Items += itemsDelta;
         n->ItemsetNumber += itemsetDelta;
     });
@@ -51,7 +54,8 @@ void checkNodeInfo(TreeNode* node)
 {
     if (node == nullptr || node->Parent == nullptr)
         return;
-    VisitOwnedSubtree(node, [](TreeNode* n) {
+    std::vector<TreeNode*> stack;
+    VisitOwnedSubtree(stack, node, [](TreeNode* n) {
         TreeNode* p = n->Parent;
         int expectedSets = p->ItemsetNumber + (n->ItemIsIntra ? 0 : 1);
         if (n->Items != p->Items + 1 || n->ItemsetNumber != expectedSets)

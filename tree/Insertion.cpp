@@ -14,14 +14,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "tree/PatternTree.h"
+
 namespace {
 
 enum Verdict { kReject, kShareChildren, kMoveCandidate };
-
-// One itemset of a pattern, last item first.  Growable, and reused between
-// calls so that a comparison normally allocates nothing.
-std::vector<int> supSet;
-std::vector<int> subSet;
 
 // Loads the itemset that ends at `node` into `set` and returns the rest: the
 // node of the pattern without this itemset (null only on a malformed tree).
@@ -47,7 +44,7 @@ TreeNode* WithoutLastItemset(TreeNode* node)
 // Whether subSet's items occur in supSet in the same relative order.  The
 // search for an item starts where the previous one was found, and gives up
 // as soon as fewer items remain in supSet than are still sought.
-bool Fits()
+bool Fits(const std::vector<int>& supSet, const std::vector<int>& subSet)
 {
     size_t supCount = supSet.size(), subCount = subSet.size();
     if (supCount < subCount)
@@ -80,9 +77,10 @@ bool IsSelfOrAncestor(const TreeNode* q, const TreeNode* n)
 // Decides whether candidate q (same key as the new pattern) is equivalent to
 // the new pattern: the current node n extended by item x (into its last
 // itemset when isIntra), with support s and position fingerprint fp; qfp is
-// the fingerprint that q was entered with.
-Verdict JudgeCandidate(TreeNode* q, uint64_t qfp, TreeNode* n, int x, bool isIntra, int s,
-                       uint64_t fp)
+// the fingerprint that q was entered with.  The itemsets compared are loaded
+// into the tree's supSet and subSet (one itemset each, last item first).
+Verdict JudgeCandidate(PatternTree& tree, TreeNode* q, uint64_t qfp, TreeNode* n, int x,
+                       bool isIntra, int s, uint64_t fp)
 {
     // Cheap filters first.  Patterns of the same length are never compared.
     // The key pins down only the first positions of a projection; the
@@ -131,17 +129,19 @@ Verdict JudgeCandidate(TreeNode* q, uint64_t qfp, TreeNode* n, int x, bool isInt
     // contained side into an itemset of the containing side.
     TreeNode* containing = candidateLonger ? candStart : newStart;
     TreeNode* contained = candidateLonger ? newStart : candStart;
+    std::vector<int>& supSet = tree.supSet;
+    std::vector<int>& subSet = tree.subSet;
     containing = LoadItemset(supSet, containing);
     contained = LoadItemset(subSet, contained);
     // When x joins an itemset on both sides, the two first loads are the
     // itemsets that hold x, less x: they must match each other, or the
     // contained itemset could be matched to an earlier one without x.
-    if (q->ItemIsIntra && isIntra && !Fits())
+    if (q->ItemIsIntra && isIntra && !Fits(supSet, subSet))
         return kReject;
     for (;;) {
         if (containing == nullptr || contained == nullptr)
             return kReject;
-        if (Fits()) {
+        if (Fits(supSet, subSet)) {
             if (contained->Items == 0)
                 return candidateLonger ? kShareChildren : kMoveCandidate;
             if (contained->Items > containing->Items ||
@@ -162,11 +162,11 @@ using ItemsetList = std::vector<std::vector<int>>;
 
 // The pattern of `node` as it reads once `moved` hangs under `newParent`,
 // its item joining the last itemset when `intra`: itemsets in order, items
-// of each ascending.
+// of each ascending.  `steps` is scratch: (item, joins its itemset), deepest
+// first.
 void PatternAfterMove(const TreeNode* node, const TreeNode* moved, const TreeNode* newParent,
-                      bool intra, ItemsetList& out)
+                      bool intra, std::vector<std::pair<int, bool>>& steps, ItemsetList& out)
 {
-    static std::vector<std::pair<int, bool>> steps;  // (item, joins its itemset), deepest first
     steps.clear();
     for (const TreeNode* a = node; a != nullptr && a->Parent != nullptr;) {
         if (a == moved) {
@@ -219,17 +219,18 @@ TreeNode* ArrayOwner(const TreeNode* node)
 // pattern is contained in the owner's.  Moving q under n changes the pattern
 // of every node in q's owned subtree (and of an owner inside it).  True when
 // each such link still holds after the move.
-bool MoveKeepsLinks(TreeNode* q, TreeNode* n, bool intra)
+bool MoveKeepsLinks(PatternTree& tree, TreeNode* q, TreeNode* n, bool intra)
 {
-    static std::vector<TreeNode*> stack;
-    static ItemsetList linked, owner;
+    std::vector<TreeNode*>& stack = tree.moveStack;
+    ItemsetList& linked = tree.linkedPattern;
+    ItemsetList& owner = tree.ownerPattern;
     stack.assign(1, q);
     while (!stack.empty()) {
         TreeNode* node = stack.back();
         stack.pop_back();
         if (TreeNode* arrayOwner = ArrayOwner(node)) {
-            PatternAfterMove(node, q, n, intra, linked);
-            PatternAfterMove(arrayOwner, q, n, intra, owner);
+            PatternAfterMove(node, q, n, intra, tree.moveSteps, linked);
+            PatternAfterMove(arrayOwner, q, n, intra, tree.moveSteps, owner);
             if (!ContainsPattern(owner, linked))
                 return false;
         }
@@ -244,9 +245,9 @@ bool MoveKeepsLinks(TreeNode* q, TreeNode* n, bool intra)
 
 }  // namespace
 
-int addSequence(PROJ_DB* db, TreeNode** level, EquivTable* table)
+int addSequence(PatternTree& tree, PROJ_DB* db)
 {
-    TreeNode* n = *level;
+    TreeNode* n = tree.currentLevel;
     const int x = db->m_nLastItem;
     const bool isIntra = db->m_bIsIntra;
     const int s = db->maxSupport;
@@ -256,18 +257,18 @@ int addSequence(PROJ_DB* db, TreeNode** level, EquivTable* table)
     const int newItems = n->Items + 1;
     const int newItemsets = n->ItemsetNumber + (isIntra ? 0 : 1);
 
-    for (EquivTable::Entry* e = table->EqualRange(static_cast<int>(key));
+    for (EquivTable::Entry* e = tree.reverseTable.EqualRange(static_cast<int>(key));
          e != nullptr && e->key == static_cast<int>(key); e = e->next) {
         TreeNode* q = e->node;
-        Verdict v = JudgeCandidate(q, e->fingerprint, n, x, isIntra, s, fp);
-        if (v == kMoveCandidate && !MoveKeepsLinks(q, n, isIntra))
+        Verdict v = JudgeCandidate(tree, q, e->fingerprint, n, x, isIntra, s, fp);
+        if (v == kMoveCandidate && !MoveKeepsLinks(tree, q, n, isIntra))
             continue;
         if (v == kShareChildren) {
             // The new pattern lies inside q's: its extensions are q's, so the
             // new node reads q's Children array instead of being mined.
             // (A copy of q already shares its array; q's Item and Support
             // equal x and s, and the rest is set for the new place.)
-            TreeNode* node = new TreeNode(q);
+            TreeNode* node = tree.arena.CopyNode(q);
             node->Item = x;
             node->ItemIsIntra = isIntra;
             node->Support = s;
@@ -285,7 +286,7 @@ int addSequence(PROJ_DB* db, TreeNode** level, EquivTable* table)
             TreeNode* oldParent = q->Parent;
             TreeNode** slot = FindSlot(oldParent->Children, q->Item, q->ItemIsIntra);
             if (slot != nullptr)
-                *slot = new TreeNode(q);
+                *slot = tree.arena.CopyNode(q);
             int itemsDelta = newItems - q->Items;
             int itemsetDelta = newItemsets - q->ItemsetNumber;
             q->Items = newItems;
@@ -293,7 +294,7 @@ int addSequence(PROJ_DB* db, TreeNode** level, EquivTable* table)
             if (itemsDelta != 0 || itemsetDelta != 0)
                 for (TreeNode* child : *q->Children)
                     if (child->Parent == q)
-                        updateNodeInfo(child, itemsDelta, itemsetDelta);
+                        updateNodeInfo(tree, child, itemsDelta, itemsetDelta);
             q->ItemIsIntra = isIntra;
             q->Parent = n;
             InsertChild(n->Children, q);
@@ -303,14 +304,14 @@ int addSequence(PROJ_DB* db, TreeNode** level, EquivTable* table)
 
     // No equivalent node: a node of its own, entered into the table, and the
     // recursion continues below it.
-    zzz++;
-    TreeNode* node = new TreeNode(x, isIntra, s, nullptr);
+    tree.zzz++;
+    TreeNode* node = tree.arena.NewNode(x, isIntra, s, nullptr);
     InsertChild(n->Children, node);
     node->Parent = n;
     node->ItemsetNumber = newItemsets;
     node->Items = newItems;
     node->ProjDBSize = key;
-    *level = node;
-    table->Insert(static_cast<int>(key), node, fp);
+    tree.currentLevel = node;
+    tree.reverseTable.Insert(static_cast<int>(key), node, fp);
     return 1;
 }

@@ -8,18 +8,16 @@
 
 #include <vector>
 
+#include "tree/PatternTree.h"
+
 // Walks other's subtree (through every Children entry) against node's owned
 // subtree, pairing children reached by the same steps, and clears IsClosed on
 // each node-side pattern whose support equals its longer counterpart's.
 // Pre-order: a pair is compared before any pair below it.
-void closed_maxChecking(TreeNode* node, TreeNode* parent, TreeNode* other)
+void closed_maxChecking(PatternTree& tree, TreeNode* node, TreeNode* parent, TreeNode* other)
 {
-    struct Pair {
-        TreeNode* node;
-        TreeNode* parent;
-        TreeNode* other;
-    };
-    static std::vector<Pair> stack;
+    using Pair = PatternTree::CheckPair;
+    std::vector<Pair>& stack = tree.checkStack;
     const size_t base = stack.size();
     stack.push_back({node, parent, other});
     while (stack.size() > base) {
@@ -55,17 +53,13 @@ void closed_maxChecking(TreeNode* node, TreeNode* parent, TreeNode* other)
 // equal; then, once its owned children are done, each child (owned or
 // linked) is checked against the pattern without the node's item, found
 // among the parent's children.
-void closed_maxPruning(TreeNode* node, TreeNode* parent)
+void closed_maxPruning(PatternTree& tree, TreeNode* node, TreeNode* parent)
 {
-    struct Frame {
-        TreeNode* node;
-        TreeNode* parent;
-        size_t next;  // next Children slot of the first pass
-    };
-    static std::vector<Frame> stack;
+    using Frame = PatternTree::PruneFrame;
+    std::vector<Frame>& stack = tree.pruneStack;
     const size_t base = stack.size();
 
-    auto enter = [](TreeNode* n, TreeNode* p) {
+    auto enter = [&stack](TreeNode* n, TreeNode* p) {
         if (p->Support == n->Support)
             p->IsClosed = false;
         if (n->Children != nullptr && !n->Children->empty())
@@ -91,7 +85,7 @@ void closed_maxPruning(TreeNode* node, TreeNode* parent)
         for (TreeNode* child : *children) {
             TreeNode* counterpart = FindChild(p->Children, child->Item,
                                               child->ItemIsIntra && n->ItemIsIntra);
-            closed_maxChecking(counterpart, p, child);
+            closed_maxChecking(tree, counterpart, p, child);
         }
     }
 }

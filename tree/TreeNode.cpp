@@ -2,8 +2,8 @@
 // are kept sorted (in-itemset children first, then ascending item) so that
 // a child is found by binary search.  A Children array may be shared by
 // two nodes whose patterns have equal projections: a node owns the
-// children whose Parent is itself and links the others.  Nodes come from a
-// pool of blocks, because a run makes one per pattern met.
+// children whose Parent is itself and links the others.  Nodes and arrays
+// belong to the tree's arena (tree/PatternTree.cpp).
 //
 // Patterns can be as deep as the data allows (a chain of 100,000 nodes is a
 // valid tree), so no walk in tree/ recurses once per tree level: every walk
@@ -13,15 +13,9 @@
 #include "tree/ClosedSeqTree.h"
 
 #include <algorithm>
-#include <unordered_set>
 #include <vector>
 
-// ---- run-wide state of the tree ----
-TreeNode* root = nullptr;
-TreeNode* currentLevel = nullptr;
-EquivTable* reverseTable = nullptr;
-int zzz = 0;
-std::vector<int> closed_maxFreq;
+#include "tree/PatternTree.h"
 
 // ---------------------------------------------------------------------------
 // Child order and lookups
@@ -77,70 +71,11 @@ void InsertChild(std::vector<TreeNode*>* children, TreeNode* node)
 // ---------------------------------------------------------------------------
 // TreeNode
 
-// Node storage: blocks of nodes that live until the process ends, and a list
-// of the slots of deleted nodes for reuse.  One node per pattern met makes
-// millions on large runs; a block allocation for many of them saves the
-// heap's per-call work and header.
-namespace {
-struct FreeSlot {
-    FreeSlot* next;
-};
-const size_t kNodesPerBlock = 4096;
-FreeSlot* gFreeNodes = nullptr;
-char* gNodeBlock = nullptr;     // current block
-size_t gNodeBlockUsed = kNodesPerBlock;
-std::vector<char*> gNodeBlocks;  // every block, kept reachable
-}  // namespace
-
-// Under AddressSanitizer every node is a heap block of its own, so that a
-// read of a deleted node and a node never deleted are reported as a use after
-// free and a leak: slots of a pool would hide both.
-#if defined(__SANITIZE_ADDRESS__)
-#define QUIVREL_NODES_ON_HEAP 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QUIVREL_NODES_ON_HEAP 1
-#endif
-#endif
-
-void* TreeNode::operator new(std::size_t size)
-{
-    static_assert(sizeof(TreeNode) >= sizeof(FreeSlot), "a free slot must fit a node");
-#ifdef QUIVREL_NODES_ON_HEAP
-    return ::operator new(size);
-#endif
-    if (size != sizeof(TreeNode))
-        return ::operator new(size);
-    if (gFreeNodes != nullptr) {
-        FreeSlot* slot = gFreeNodes;
-        gFreeNodes = slot->next;
-        return slot;
-    }
-    if (gNodeBlockUsed == kNodesPerBlock) {
-        gNodeBlock = static_cast<char*>(::operator new(sizeof(TreeNode) * kNodesPerBlock));
-        gNodeBlocks.push_back(gNodeBlock);
-        gNodeBlockUsed = 0;
-    }
-    return gNodeBlock + sizeof(TreeNode) * gNodeBlockUsed++;
-}
-
-void TreeNode::operator delete(void* node) noexcept
-{
-    if (node == nullptr)
-        return;
-#ifdef QUIVREL_NODES_ON_HEAP
-    ::operator delete(node);
-    return;
-#endif
-    FreeSlot* slot = static_cast<FreeSlot*>(node);
-    slot->next = gFreeNodes;
-    gFreeNodes = slot;
-}
-
-TreeNode::TreeNode(int item, bool isIntra, int support, TreeNode* parent)
+TreeNode::TreeNode(int item, bool isIntra, int support, TreeNode* parent,
+                   std::vector<TreeNode*>* children)
     : Item(item), ItemIsIntra(isIntra), ItemsetNumber(0), Items(0),
       Support(support), ProjDBSize(0), IsClosed(true),
-      Children(new std::vector<TreeNode*>()), Parent(parent)
+      Children(children), Parent(parent)
 {
 }
 
@@ -150,38 +85,6 @@ TreeNode::TreeNode(TreeNode* source)
       Support(source->Support), ProjDBSize(source->ProjDBSize), IsClosed(true),
       Children(source->Children), Parent(source->Parent)
 {
-}
-
-// Destroys every node in the Children array (owned and linked alike) and
-// everything below it, then the array.  Only valid for a subtree that shares
-// no array and no node with the rest of the tree.  Children arrays are
-// detached from their nodes and freed from a work list, so a deep subtree
-// does not nest destructor calls.
-TreeNode::~TreeNode()
-{
-    if (Children == nullptr)
-        return;
-    if (Children->empty()) {
-        delete Children;
-        Children = nullptr;
-        return;
-    }
-    std::vector<std::vector<TreeNode*>*> pending{Children};
-    Children = nullptr;
-    while (!pending.empty()) {
-        std::vector<TreeNode*>* array = pending.back();
-        pending.pop_back();
-        for (TreeNode* child : *array) {
-            if (child == nullptr)
-                continue;
-            if (child->Children != nullptr) {
-                pending.push_back(child->Children);
-                child->Children = nullptr;
-            }
-            delete child;
-        }
-        delete array;
-    }
 }
 
 bool TreeNode::isRoot()
@@ -209,7 +112,7 @@ static void SetChildCounters(TreeNode* parent, TreeNode* child)
     child->Items = parent->Items + 1;
 }
 
-TreeNode* TreeNode::AddChild(int item, bool isIntra, int support)
+TreeNode* TreeNode::AddChild(PatternTree& tree, int item, bool isIntra, int support)
 {
     TreeNode* found = FindChild(Children, item, isIntra);
     if (found != nullptr) {
@@ -220,13 +123,13 @@ TreeNode* TreeNode::AddChild(int item, bool isIntra, int support)
         }
         return found;
     }
-    TreeNode* child = new TreeNode(item, isIntra, support, nullptr);
+    TreeNode* child = tree.arena.NewNode(item, isIntra, support, nullptr);
     InsertChild(Children, child);
     SetChildCounters(this, child);
     return child;
 }
 
-TreeNode* TreeNode::AddChild(TreeNode* child)
+TreeNode* TreeNode::AddChild(PatternTree& tree, TreeNode* child)
 {
     TreeNode* found = FindChild(Children, child->Item, child->ItemIsIntra);
     if (found != nullptr) {
@@ -234,37 +137,10 @@ TreeNode* TreeNode::AddChild(TreeNode* child)
             return found;
         if (child->Support > found->Support)
             found->Support = child->Support;
-        delete child;
+        tree.arena.FreeNode(child);
         return found;
     }
     InsertChild(Children, child);
     SetChildCounters(this, child);
     return child;
-}
-
-// Every node is an owned child of exactly one node (its Parent), so walking
-// the owned edges from the top reaches each node once; arrays can be shared
-// by several nodes and are collected first, then freed once each.
-void ReleaseTree(TreeNode* top)
-{
-    if (top == nullptr)
-        return;
-    std::vector<TreeNode*> nodes{top};
-    std::unordered_set<std::vector<TreeNode*>*> arrays;
-    for (size_t i = 0; i < nodes.size(); i++) {
-        TreeNode* n = nodes[i];
-        if (n->Children == nullptr)
-            continue;
-        arrays.insert(n->Children);
-        for (TreeNode* child : *n->Children) {
-            if (child != nullptr && child->Parent == n)
-                nodes.push_back(child);
-        }
-    }
-    for (TreeNode* n : nodes) {
-        n->Children = nullptr;  // the arrays are freed below, once each
-        delete n;
-    }
-    for (std::vector<TreeNode*>* array : arrays)
-        delete array;
 }

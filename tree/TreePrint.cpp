@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "tree/PatternTree.h"
+
 // Appends one node's step to a pattern text: " item" when the item joins the
 // last itemset, ")(item" when it starts a new one.
 static void AppendStep(std::string& text, const TreeNode* node)
@@ -32,17 +34,15 @@ static void AppendInt(std::string& out, int value)
 // Post-order walk of the owned subtree.  One text buffer serves the whole
 // walk: a node's step is appended when the walk descends to it and cut off
 // again when its line has been written, so each node's text is built once
-// and patterns of any length print whole.
-void TreeNode::Print(char* prefix, FILE* file)
+// and patterns of any length print whole.  The buffers and the stack are
+// the tree's scratch.
+void TreeNode::Print(PatternTree& tree, char* prefix, FILE* file)
 {
-    struct Frame {
-        TreeNode* node;
-        size_t next;  // next Children slot to look at
-        size_t mark;  // text length before this node's step
-    };
-    static std::string text;
-    static std::string line;
-    static std::vector<Frame> stack;
+    using Frame = PatternTree::PrintFrame;
+    std::string& text = tree.printText;
+    std::string& line = tree.printLine;
+    std::vector<Frame>& stack = tree.printStack;
+    std::vector<int>& closed_maxFreq = tree.closed_maxFreq;
 
     text.assign(prefix != nullptr ? prefix : "");
     stack.clear();

@@ -134,8 +134,6 @@ protected:
         oldCwd = buf;
         dir = MakeTempDir("brute-strategy");
         ASSERT_EQ(chdir(dir.c_str()), 0);
-        root = currentLevel = nullptr;  // other tests own their trees
-        reverseTable = nullptr;
         ResetRun();
     }
     void TearDown() override {

@@ -9,7 +9,7 @@
 
 #include "driver/1LPrefixSpan.h"
 #include "tests/unit/test_util.h"
-#include "tree/ClosedSeqTree.h"
+#include "tree/PatternTree.h"
 
 namespace {
 
@@ -28,10 +28,7 @@ protected:
         oldCwd = buf;
         dir = MakeTempDir("mining-run");
         ASSERT_EQ(chdir(dir.c_str()), 0);
-        // Other tests build trees of their own and own them: forget theirs,
-        // then start from the state of a fresh process.
-        root = currentLevel = nullptr;
-        reverseTable = nullptr;
+        // Start from the state of a fresh process.
         ResetRun();
     }
     void TearDown() override {
@@ -61,7 +58,8 @@ TreeNode* Child(TreeNode* n, int item, bool intra) {
 // longer nodes with their keys and get nodes that share those nodes' children.
 TEST_F(MiningRun, MoveAndSharedChildrenInsertionInARealRun) {
     ASSERT_EQ(Run({3, -1, 4, -1, 5, -1, -2, 3, -1, 4, -1, 5, -1, -2}, "1.0", "6"), 0);
-    EXPECT_EQ(zzz, 3);
+    EXPECT_EQ(gPatternTree->zzz, 3);
+    TreeNode* root = gPatternTree->root;
     ASSERT_EQ(root->Children->size(), 3u);
     TreeNode* n3 = Child(root, 3, false);
     TreeNode* n4 = Child(root, 4, false);

@@ -3,6 +3,9 @@
 #include "test_tree_support.h"
 
 #include <climits>
+#include <random>
+#include <string>
+#include <thread>
 
 namespace {
 
@@ -16,7 +19,7 @@ protected:
         currentLevel = at;
         PROJ_DB db = Record(item, intra, support, static_cast<int>(key - support));
         db.m_nPosFingerprint = fingerprint;
-        return addSequence(&db, &currentLevel, reverseTable);
+        return addSequence(tree, &db);
     }
     // A node made by plain insertion.
     TreeNode* Node(TreeNode* at, int item, bool intra, int support, unsigned key)
@@ -28,7 +31,7 @@ protected:
     std::vector<TreeNode*> Group(int key)
     {
         std::vector<TreeNode*> out;
-        for (auto* e = reverseTable->EqualRange(key); e && e->key == key; e = e->next)
+        for (auto* e = reverseTable.EqualRange(key); e && e->key == key; e = e->next)
             out.push_back(e->node);
         return out;
     }
@@ -37,7 +40,7 @@ protected:
 TEST_F(AddSequenceTest, PlainInsertionMovesCursorAndEntersTable)
 {
     PROJ_DB db = Record(4, false, 3, 10);
-    EXPECT_EQ(addSequence(&db, &currentLevel, reverseTable), 1);
+    EXPECT_EQ(addSequence(tree, &db), 1);
     TreeNode* a = currentLevel;
     ASSERT_NE(a, root);
     EXPECT_EQ(a->Parent, root);
@@ -62,7 +65,7 @@ TEST_F(AddSequenceTest, PlainInsertionMovesCursorAndEntersTable)
     // The key is the 32-bit sum with wrap-around.
     db = Record(1, false, 5, INT_MAX);
     currentLevel = root;
-    EXPECT_EQ(addSequence(&db, &currentLevel, reverseTable), 1);
+    EXPECT_EQ(addSequence(tree, &db), 1);
     EXPECT_EQ(currentLevel->ProjDBSize, 2147483652u);
     EXPECT_EQ(zzz, 3);
 }
@@ -100,7 +103,7 @@ TEST_F(AddSequenceTest, ContainedPatternSharesCandidateChildren)
     EXPECT_EQ(x->Support, 3);
     EXPECT_EQ(x->ProjDBSize, 7u);
     EXPECT_EQ(zzz, 3);
-    EXPECT_EQ(reverseTable->Size(), 3u);
+    EXPECT_EQ(reverseTable.Size(), 3u);
     // The shared child is printed once, under its own parent.
     EXPECT_EQ(PrintTree(root),
               "<(1)(5)(8)>  Num= 300 Support = 2   ItemsetNumber = 3\n"
@@ -251,7 +254,7 @@ TEST_F(AddSequenceTest, UnsoundCandidatesGivePlainInsertion)
     TreeNode* a = Node(root, 1, false, 9, 100);
     Node(a, 3, false, 3, 7);
     EXPECT_EQ(Offer(root, 3, false, 3, 7, 42), 1);
-    EXPECT_EQ(reverseTable->EqualRange(7)->next->fingerprint, 42u);
+    EXPECT_EQ(reverseTable.EqualRange(7)->next->fingerprint, 42u);
     EXPECT_EQ(Offer(a, 8, false, 2, 60), 1);  // entered with fingerprint 0
     EXPECT_EQ(Offer(root, 8, false, 2, 60), 0);  // same fingerprint: shared
 
@@ -272,6 +275,68 @@ TEST_F(AddSequenceTest, UnsoundCandidatesGivePlainInsertion)
     TreeNode* two = Node(root, 2, false, 7, 90);
     EXPECT_EQ(Offer(two, 5, false, 6, 81), 1);
     EXPECT_EQ(top5->Parent, root);
+}
+
+// Grows a made-up tree the way the driver does: depth first, each pattern
+// that gets a node of its own mined below and stepped back from once.  Keys
+// and supports repeat often, so nodes are moved and arrays shared.
+void GrowMadeUpTree(PatternTree& tree, std::mt19937& rng, int depth, int parentSupport,
+                    int* equivalent)
+{
+    for (int item = 0; item < 6; item++) {
+        for (bool intra : {true, false}) {
+            if (depth == 0 ? intra : rng() % 4 != 0)
+                continue;
+            int support = 1 + static_cast<int>(rng() % parentSupport);
+            PROJ_DB db = Record(item, intra, support, support + static_cast<int>(rng() % 3));
+            if (addSequence(tree, &db) == 0) {
+                ++*equivalent;
+                continue;
+            }
+            if (depth < 6)
+                GrowMadeUpTree(tree, rng, depth + 1, support, equivalent);
+            tree.currentLevel = tree.currentLevel->Parent;
+        }
+    }
+}
+
+// The closed patterns of a made-up tree, pruned and printed, as text.
+std::string MineMadeUpTree(unsigned seed, int* equivalent)
+{
+    PatternTree* tree = NewPatternTree();
+    std::mt19937 rng(seed);
+    GrowMadeUpTree(*tree, rng, 0, 6, equivalent);
+    EXPECT_EQ(tree->currentLevel, tree->root);
+    for (TreeNode* c : *tree->root->Children)
+        closed_maxPruning(*tree, c, tree->root);
+    std::string out = WrittenBy([tree](FILE* f) {
+        char prefix[] = "(";
+        for (TreeNode* c : *tree->root->Children)
+            if (c->Parent == tree->root)
+                c->Print(*tree, prefix, f);
+    });
+    out += "nodes " + std::to_string(tree->zzz);
+    ReleasePatternTree(tree);
+    return out;
+}
+
+// Two trees built, pruned and printed at the same time on two threads come
+// out as they do one after the other: no tree reads another's state (the
+// thread sanitizer build reports any shared write).
+TEST(PatternTreeThreads, TwoTreesOnTwoThreadsMatchOneAfterTheOther)
+{
+    int equivalent[2] = {0, 0}, ignored[2] = {0, 0};
+    std::string alone[2] = {MineMadeUpTree(11, &equivalent[0]), MineMadeUpTree(12, &equivalent[1])};
+    EXPECT_GT(equivalent[0], 0);  // the equivalence paths ran
+    EXPECT_GT(equivalent[1], 0);
+    std::string together[2];
+    std::thread first([&] { together[0] = MineMadeUpTree(11, &ignored[0]); });
+    std::thread second([&] { together[1] = MineMadeUpTree(12, &ignored[1]); });
+    first.join();
+    second.join();
+    EXPECT_EQ(together[0], alone[0]);
+    EXPECT_EQ(together[1], alone[1]);
+    EXPECT_NE(alone[0], alone[1]);
 }
 
 }  // namespace

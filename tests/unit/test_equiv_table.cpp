@@ -7,10 +7,10 @@ namespace {
 // Distinct fake node addresses; the table never dereferences them.
 TreeNode* Tag(int i)
 {
-    static TreeNode pool[8] = {{0, false, 0, nullptr}, {1, false, 0, nullptr},
-                               {2, false, 0, nullptr}, {3, false, 0, nullptr},
-                               {4, false, 0, nullptr}, {5, false, 0, nullptr},
-                               {6, false, 0, nullptr}, {7, false, 0, nullptr}};
+    static TreeNode pool[8] = {{0, false, 0, nullptr, nullptr}, {1, false, 0, nullptr, nullptr},
+                               {2, false, 0, nullptr, nullptr}, {3, false, 0, nullptr, nullptr},
+                               {4, false, 0, nullptr, nullptr}, {5, false, 0, nullptr, nullptr},
+                               {6, false, 0, nullptr, nullptr}, {7, false, 0, nullptr, nullptr}};
     return &pool[i];
 }
 

@@ -28,9 +28,9 @@ TEST_F(CounterWalkTest, ShiftMovesOwnedSubtreeOnly)
     TreeNode* linked = Kid(other, 4, false, 1);
     InsertChild(ab->Children, linked);
 
-    updateNodeInfo(a, 0, 0);
+    updateNodeInfo(tree, a, 0, 0);
     EXPECT_EQ(abc->Items, 3);
-    updateNodeInfo(a, 2, 1);
+    updateNodeInfo(tree, a, 2, 1);
     EXPECT_EQ(a->Items, 3);
     EXPECT_EQ(a->ItemsetNumber, 2);
     EXPECT_EQ(ab->Items, 4);
@@ -47,12 +47,12 @@ TEST_F(CounterWalkTest, ReplaceEntryAndCheckCounters)
     TreeNode* x = Kid(a, 5, false, 1);
     Kid(a, 2, true, 1);
     Kid(a, 7, false, 1);
-    TreeNode stand(5, false, 3, nullptr);
+    TreeNode stand(5, false, 3, nullptr, nullptr);
     updateOldNodeInfo(a, x, &stand);
     EXPECT_EQ((*a->Children)[1], &stand);
     EXPECT_TRUE(std::is_sorted(a->Children->begin(), a->Children->end(), TreeNodeLess));
     EXPECT_EQ(x->Parent, a);
-    TreeNode absent(6, false, 3, nullptr);
+    TreeNode absent(6, false, 3, nullptr, nullptr);
     updateOldNodeInfo(a, &absent, x);  // no equal entry: nothing changes
     EXPECT_EQ((*a->Children)[1], &stand);
     (*a->Children)[1] = x;
@@ -81,12 +81,12 @@ TEST_F(PruningTest, ComparisonPairsSameStepsAndClearsEqualSupports)
     Kid(ab, 3, true, 3);
     Kid(ab, 4, false, 3);
 
-    closed_maxChecking(nullptr, root, ab);
-    closed_maxChecking(b, a, ab);  // b is not a's child: nothing at all
+    closed_maxChecking(tree, nullptr, root, ab);
+    closed_maxChecking(tree, b, a, ab);  // b is not a's child: nothing at all
     EXPECT_EQ(Flags({b, bc, bC, bD}), (std::vector<bool>{true, true, true, true}));
 
     for (int round = 0; round < 2; round++) {
-        closed_maxChecking(b, root, ab);
+        closed_maxChecking(tree, b, root, ab);
         // Supports differ at (b) but are equal one level down; (b d) has no
         // counterpart joining the itemset.
         EXPECT_EQ(Flags({b, bc, bC, bD}), (std::vector<bool>{true, false, false, true}));
@@ -108,7 +108,7 @@ TEST_F(PruningTest, ComparisonFollowsLinkedOnOtherSideOnly)
     TreeNode* ab6 = Kid(ab, 6, false, 2);
     (void)ab6;
 
-    closed_maxChecking(b, root, ab);
+    closed_maxChecking(tree, b, root, ab);
     EXPECT_FALSE(b->IsClosed);
     EXPECT_FALSE(b5->IsClosed);  // paired through the shared entry
     EXPECT_TRUE(b6->IsClosed);   // not b's own child: never compared

@@ -58,15 +58,14 @@ TEST_F(TreeNodeTest, ConstructorsAndQueries)
     EXPECT_EQ(copy.Parent, root);
     EXPECT_EQ(copy.ProjDBSize, 77u);
     EXPECT_TRUE(copy.IsClosed);
-    copy.Children = nullptr;  // not ours to free
 
     EXPECT_TRUE(a->LastItemOfSequence());  // 6 > 2
     ab->Support = 6;
     EXPECT_FALSE(a->LastItemOfSequence());
-    TreeNode lone(1, false, 0, nullptr);
-    EXPECT_FALSE(lone.LastItemOfSequence());  // empty array, support 0
-    lone.Support = 1;
-    EXPECT_TRUE(lone.LastItemOfSequence());
+    TreeNode* lone = tree.arena.NewNode(1, false, 0, nullptr);
+    EXPECT_FALSE(lone->LastItemOfSequence());  // empty array, support 0
+    lone->Support = 1;
+    EXPECT_TRUE(lone->LastItemOfSequence());
 }
 
 TEST_F(TreeNodeTest, AddChildByValueRaisesSupportAndReportsIt)
@@ -74,13 +73,13 @@ TEST_F(TreeNodeTest, AddChildByValueRaisesSupportAndReportsIt)
     TreeNode* p = Kid(root, 1, false, 4);
     TreeNode* c = Kid(p, 5, false, 2);
     CaptureStdout();
-    EXPECT_EQ(p->AddChild(5, false, 1), c);
-    EXPECT_EQ(p->AddChild(5, false, 2), c);
+    EXPECT_EQ(p->AddChild(tree, 5, false, 1), c);
+    EXPECT_EQ(p->AddChild(tree, 5, false, 2), c);
     EXPECT_EQ(GetCapturedStdout(), "");
     EXPECT_EQ(c->Support, 2);
 
     CaptureStdout();
-    EXPECT_EQ(p->AddChild(5, false, 7), c);
+    EXPECT_EQ(p->AddChild(tree, 5, false, 7), c);
     EXPECT_EQ(GetCapturedStdout(), "Item: 5 2 7\nParentItem: 1 4\n");
     EXPECT_EQ(c->Support, 7);
     EXPECT_EQ(p->Children->size(), 1u);
@@ -92,9 +91,9 @@ TEST_F(TreeNodeTest, AddChildByNodeAdoptsOrMergesDuplicate)
     TreeNode* c = Kid(p, 5, true, 3);
 
     // A new child is linked; the nodes below it keep their counters.
-    TreeNode* adopted = new TreeNode(8, false, 2, nullptr);
-    TreeNode* below = adopted->AddChild(9, true, 1);
-    EXPECT_EQ(p->AddChild(adopted), adopted);
+    TreeNode* adopted = tree.arena.NewNode(8, false, 2, nullptr);
+    TreeNode* below = adopted->AddChild(tree, 9, true, 1);
+    EXPECT_EQ(p->AddChild(tree, adopted), adopted);
     EXPECT_EQ(adopted->Parent, p);
     EXPECT_EQ(adopted->Items, 2);
     EXPECT_EQ(adopted->ItemsetNumber, 2);
@@ -105,14 +104,14 @@ TEST_F(TreeNodeTest, AddChildByNodeAdoptsOrMergesDuplicate)
     // larger support and printing nothing.
     CaptureStdout();
     for (int support : {1, 3, 9}) {
-        TreeNode* dup = new TreeNode(5, true, support, nullptr);
-        dup->AddChild(2, false, 1)->AddChild(3, false, 1);
-        EXPECT_EQ(p->AddChild(dup), c);
+        TreeNode* dup = tree.arena.NewNode(5, true, support, nullptr);
+        dup->AddChild(tree, 2, false, 1)->AddChild(tree, 3, false, 1);
+        EXPECT_EQ(p->AddChild(tree, dup), c);
     }
     EXPECT_EQ(GetCapturedStdout(), "");
     EXPECT_EQ(c->Support, 9);
     EXPECT_EQ(p->Children->size(), 2u);
-    EXPECT_EQ(p->AddChild(c), c);  // already a child: left alone
+    EXPECT_EQ(p->AddChild(tree, c), c);  // already a child: left alone
 }
 
 TEST_F(TreeNodeTest, PrintWritesFlaggedOwnedNodesInPostOrder)
@@ -157,12 +156,31 @@ TEST_F(TreeNodeTest, PrintWritesPatternsBeyondTheOldLimitsWhole)
     EXPECT_EQ(closed_maxFreq[300], 1);
 }
 
-TEST_F(TreeNodeTest, DestructorFreesWholeUnsharedSubtree)
+// The tree goes as a whole: shared arrays, copies, detached nodes and
+// reused slots are each freed once (the sanitizer build reports a double
+// free or anything left behind), and a second tree beside the first one
+// shares nothing with it.
+TEST_F(TreeNodeTest, ReleaseFreesEverythingOnceAndTreesShareNothing)
 {
-    TreeNode* top = new TreeNode(1, false, 1, nullptr);
-    for (int i = 0; i < 4; i++)
-        top->AddChild(i, false, 1)->AddChild(i, true, 1)->AddChild(7, false, 1);
-    delete top;  // the sanitizer build reports anything left behind
+    PatternTree* second = NewPatternTree();
+    ASSERT_NE(second->root, root);
+    TreeNode* a = Kid(root, 1, false, 3);
+    Kid(Kid(a, 2, true, 3), 4, false, 3);
+    TreeNode* copy = tree.arena.CopyNode(a);  // shares a's array
+    InsertChild(Kid(root, 2, false, 3)->Children, copy);
+    TreeNode* loose = tree.arena.NewNode(9, false, 1, nullptr);
+    Kid(loose, 3, false, 1);  // hangs below a node that is freed next
+    tree.arena.FreeNode(loose);
+    tree.arena.FreeArray(tree.arena.NewArray());
+    for (int i = 0; i < 5000; i++)  // past one block of slots
+        Kid(second->root, i, false, 1);
+    EXPECT_EQ(second->root->Children->size(), 5000u);
+    EXPECT_EQ(root->Children->size(), 2u);
+    ReleasePatternTree(second);
+    EXPECT_EQ(PrintTree(root), "<(1 2)(4)>  Num= 0 Support = 3   ItemsetNumber = 2\n"
+                               "<(1 2)>  Num= 0 Support = 3   ItemsetNumber = 1\n"
+                               "<(1)>  Num= 0 Support = 3   ItemsetNumber = 1\n"
+                               "<(2)>  Num= 0 Support = 3   ItemsetNumber = 1\n");
 }
 
 // A chain of 100,000 nodes: each walk must use its own stack, not the call
@@ -190,21 +208,20 @@ TEST_F(TreeNodeTest, HundredThousandDeepChainIsPrintedPrunedAndShifted)
 
     CaptureStdout();
     checkNodeInfo(chain[0]);
-    updateNodeInfo(chain[0], 2, 1);
+    updateNodeInfo(tree, chain[0], 2, 1);
     checkNodeInfo(chain[0]);  // only the top breaks the rule now
     EXPECT_EQ(GetCapturedStdout(), "Node Info: Items or ItemsetNumber Error");
     EXPECT_EQ(chain.back()->Items, depth + 2);
     EXPECT_EQ(chain.back()->ItemsetNumber, depth + 1);
 
     // Two parallel chains compared step by step down to the bottom.
-    TreeNode* other = new TreeNode(-1, false, 0, nullptr);
+    TreeNode* other = tree.arena.NewNode(-1, false, 0, nullptr);
     TreeNode* o = other;
     for (int i = 0; i < depth; i++)
-        o = o->AddChild(i, false, 2);
+        o = o->AddChild(tree, i, false, 2);
     chain.back()->IsClosed = true;
-    closed_maxChecking(chain[1], chain[0], (*other->Children)[0]->Children->front());
+    closed_maxChecking(tree, chain[1], chain[0], (*other->Children)[0]->Children->front());
     EXPECT_FALSE(chain.back()->IsClosed);
-    delete other;  // the destructor does not recurse either
 }
 
 }  // namespace
@@ -215,9 +232,10 @@ TEST_F(TreeNodeTest, HundredThousandDeepChainIsPrintedPrunedAndShifted)
 TEST(TreeNodeStorage, ReadOfADeletedNodeIsCaughtUnderTheSanitizer) {
     EXPECT_DEATH(
         {
-            TreeNode* node = new TreeNode(7, false, 1, nullptr);
-            delete node->Children;
-            delete node;
+            NodeArena arena;
+            TreeNode* node = arena.NewNode(7, false, 1, nullptr);
+            arena.FreeArray(node->Children);
+            arena.FreeNode(node);
             volatile int item = node->Item;
             (void)item;
         },
