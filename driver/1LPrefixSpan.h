@@ -3,41 +3,30 @@
 #ifndef QUIVREL_1LPREFIXSPAN_H
 #define QUIVREL_1LPREFIXSPAN_H
 
-#include <cstdio>
-
-#include "projdb/ProjDB.h"
-
-extern FILE* gpStatusFile;  // banner and progress lines (standard output)
-extern FILE* gpResultFile;  // end-of-run statistics (standard output)
-extern int n_proj_db;       // expandable records met
-
-class PatternTree;
-// The run's pattern tree, from InitApp until ResetRun releases it.
-extern PatternTree* gPatternTree;
+#include "driver/MiningRun.h"
 
 // One whole run with the given command line; returns the exit status
 // (0 after a complete run, -1 for usage and argument errors and failed
 // allocations, 1 for a dataset that cannot be opened, mapped or read).
 int QuivrelMain(int argc, char** argv);
-
-// The run's dataset and projection workspace: one per process until a run
-// object owns them.
-ProjWorkspace& RunProj();
-
-// Gives back everything a run holds, whether it completed or ended early,
-// and resets the run-wide counters, so that the same process can start
-// another run (tests and fuzzing do; the command line never needs to).
-void ResetRun();
+// The same in the caller's run, which keeps the tree and the counters for
+// inspection afterwards (tests and fuzzing); Release it before reusing it.
+int QuivrelMain(int argc, char** argv, MiningRun& run);
 
 // `itemcount` kItemCountAuto (driver/CommandLine.h) takes the largest item
 // code of the dataset, which the banner then shows.
-void InitApp(const char* path, double support, int itemcount);
-void CloseApp();
+void InitApp(MiningRun& run, const char* path, double support, int itemcount);
+void CloseApp(MiningRun& run);
+// Closes what the process holds for a run (error log, signal handlers) and
+// releases the run, whether it completed or ended early, so that the same
+// process can start another run (tests and fuzzing do; the command line
+// never needs to).
+void ResetRun(MiningRun& run);
 
 // Mines the first-level records (one per frequent item) depth first and
 // frees the array.
-void MineFirstLevel(ProjWorkspace& proj, PROJ_DB* records, int count);
+void MineFirstLevel(MiningRun& run, PROJ_DB* records, int count);
 // Inserts an expandable record's pattern and mines everything grown from it.
-void PrefixSpan(ProjWorkspace& proj, PROJ_DB* db);
+void PrefixSpan(MiningRun& run, PROJ_DB* db);
 
 #endif

@@ -40,7 +40,7 @@ static void KeepStandardDescriptors() {
     }
 }
 
-static int RunQuivrel(int argc, char** argv) {
+static int RunQuivrel(int argc, char** argv, MiningRun& run) {
     KeepStandardDescriptors();
     RunOptions options;
     if (!ParseCommandLine(argc, argv, isatty(STDERR_FILENO) == 1, &options)) {
@@ -50,12 +50,12 @@ static int RunQuivrel(int argc, char** argv) {
         return -1;
     }
 
-    InitApp(options.path, options.support.approx, options.itemcount);
-    ReadClock(&pTimer[0]);
+    InitApp(run, options.path, options.support.approx, options.itemcount);
+    run.StartClock();
 
     ResetProgressCounters();
     int count = 0;
-    ProjWorkspace& proj = RunProj();
+    ProjWorkspace& proj = run.proj;
     PROJ_DB* first = proj.make_projdb_from_org_dataset(options.support, &count);
     {
         // The line runs on standard error while nothing goes to standard
@@ -64,7 +64,7 @@ static int RunQuivrel(int argc, char** argv) {
         gProgressFirstTotal.store(count, std::memory_order_relaxed);
         std::unique_ptr<ProgressLine> progress;
         if (options.progress) progress.reset(new ProgressLine(stderr));
-        MineFirstLevel(proj, first, count);
+        MineFirstLevel(run, first, count);
     }
     // Every projection buffer is given back by the end of mining; a count
     // left over means the accounting or a release went wrong, and the
@@ -74,7 +74,7 @@ static int RunQuivrel(int argc, char** argv) {
                  proj.n_total_mem);
         FatalExit(-1);
     }
-    PatternTree& tree = *gPatternTree;
+    PatternTree& tree = *run.tree;
     assert(tree.currentLevel == tree.root);
     // A mapped dataset that changed under the run may have given wrong
     // patterns: no result replaces the previous one.
@@ -83,15 +83,15 @@ static int RunQuivrel(int argc, char** argv) {
         FatalExit(1);
     }
 
-    double totalSeconds = (double)GetTimeDiff(0);
-    PrintStatistics(totalSeconds);
+    double totalSeconds = run.Seconds();
+    PrintStatistics(run, totalSeconds);
 
     std::vector<TreeNode*>& top = *tree.root->Children;
     for (size_t i = 0, n = top.size(); i < n; i++) closed_maxPruning(tree, top[i], tree.root);
 
-    WriteResultFile(totalSeconds);
-    fprintf(gpResultFile, "%.3f seconds (Total running time after sort, and output.)\n",
-            (double)GetTimeDiff(0));
+    WriteResultFile(run, totalSeconds);
+    fprintf(run.resultFile, "%.3f seconds (Total running time after sort, and output.)\n",
+            run.Seconds());
 
     // Standard output may be a file or a pipe: a failed write is a failed run.
     if (fflush(stdout) != 0 || ferror(stdout)) {
@@ -103,17 +103,22 @@ static int RunQuivrel(int argc, char** argv) {
         long long closed = 0;
         for (int n : tree.closed_maxFreq) closed += n;
         fputs(
-            RunSummary(proj.ds.gnCustCount, closed, (double)GetTimeDiff(0), PeakResidentKilobytes())
+            RunSummary(proj.ds.gnCustCount, closed, run.Seconds(), PeakResidentKilobytes())
                 .c_str(),
             stderr);
     }
-    CloseApp();
+    CloseApp(run);
     return 0;
 }
 
 int QuivrelMain(int argc, char** argv) {
+    MiningRun run;
+    return QuivrelMain(argc, argv, run);
+}
+
+int QuivrelMain(int argc, char** argv, MiningRun& run) {
     try {
-        return RunQuivrel(argc, argv);
+        return RunQuivrel(argc, argv, run);
     } catch (const RunAbort& abort) {
         fflush(stdout);
         return abort.status;

@@ -42,8 +42,9 @@ struct GrowthFrame {
 // children's frame is pushed for the caller's loop.  Every successful
 // insertion is matched by exactly one step of currentLevel back up: here
 // when nothing is projected, or when the pushed frame is finished.
-static void GrowRecord(ProjWorkspace& proj, PROJ_DB* db, std::vector<GrowthFrame>& stack) {
-    PatternTree& tree = *gPatternTree;
+static void GrowRecord(MiningRun& run, PROJ_DB* db, std::vector<GrowthFrame>& stack) {
+    ProjWorkspace& proj = run.proj;
+    PatternTree& tree = *run.tree;
     if (addSequence(tree, db) == 0) {
         // An equivalent subtree already serves this pattern.
         proj.clean_projcted_db(db);
@@ -58,23 +59,24 @@ static void GrowRecord(ProjWorkspace& proj, PROJ_DB* db, std::vector<GrowthFrame
     }
     for (int i = 0; i < count; i++) {
         if (IsExpandable(proj, &children[i]))
-            n_proj_db++;
+            run.n_proj_db++;
         else
             proj.release_projdb_buffers(&children[i]);  // inserted later, in order
     }
     stack.push_back(GrowthFrame{children, count, 0});
 }
 
-void PrefixSpan(ProjWorkspace& proj, PROJ_DB* db) {
-    PatternTree& tree = *gPatternTree;
+void PrefixSpan(MiningRun& run, PROJ_DB* db) {
+    ProjWorkspace& proj = run.proj;
+    PatternTree& tree = *run.tree;
     std::vector<GrowthFrame> stack;
-    GrowRecord(proj, db, stack);
+    GrowRecord(run, db, stack);
     while (!stack.empty()) {
         GrowthFrame& frame = stack.back();
         if (frame.next < frame.count) {
             PROJ_DB* rec = &frame.records[frame.next++];
             if (IsExpandable(proj, rec)) {
-                GrowRecord(proj, rec, stack);  // may push: `frame` is not used after
+                GrowRecord(run, rec, stack);  // may push: `frame` is not used after
             } else if (addSequence(tree, rec) != 0) {
                 tree.currentLevel = tree.currentLevel->Parent;
             }
@@ -86,16 +88,17 @@ void PrefixSpan(ProjWorkspace& proj, PROJ_DB* db) {
     }
 }
 
-void MineFirstLevel(ProjWorkspace& proj, PROJ_DB* records, int count) {
+void MineFirstLevel(MiningRun& run, PROJ_DB* records, int count) {
+    ProjWorkspace& proj = run.proj;
     if (count <= 0 || records == nullptr) return;
     gProgressFirstTotal.store(count, std::memory_order_relaxed);
     BumpProgress(gProgressPatterns, (long long)count);
     // All first-level leaves enter the tree before any pattern is mined.
     int leaves = 0;
-    PatternTree& tree = *gPatternTree;
+    PatternTree& tree = *run.tree;
     for (int i = 0; i < count; i++) {
         if (IsExpandable(proj, &records[i])) {
-            n_proj_db++;
+            run.n_proj_db++;
         } else {
             if (addSequence(tree, &records[i]) != 0)
                 tree.currentLevel = tree.currentLevel->Parent;
@@ -106,7 +109,7 @@ void MineFirstLevel(ProjWorkspace& proj, PROJ_DB* records, int count) {
     gProgressFirstDone.store(leaves, std::memory_order_relaxed);
     for (int i = 0; i < count; i++) {
         if (IsExpandable(proj, &records[i])) {
-            PrefixSpan(proj, &records[i]);
+            PrefixSpan(run, &records[i]);
             BumpProgress(gProgressFirstDone, 1);
         }
     }

@@ -19,7 +19,7 @@
 // Writes the result file under a temporary name and renames it over
 // "ClosedMaxset.txt" only once it is complete, so that a failed run never
 // leaves a truncated result in place of an earlier one.
-void WriteResultFile(double totalSeconds) {
+void WriteResultFile(MiningRun& run, double totalSeconds) {
     AtomicFile result;
     int err = result.Open(kResultFileName, ".XXXXXX");
     FILE* file = err == 0 ? result.Stream() : nullptr;
@@ -39,7 +39,7 @@ void WriteResultFile(double totalSeconds) {
 
     fprintf(file, "CLOSED\n");
     char prefix[] = "(";
-    PatternTree& tree = *gPatternTree;
+    PatternTree& tree = *run.tree;
     std::vector<TreeNode*>& top = *tree.root->Children;
     for (size_t i = 0; i < top.size(); i++) {
         if (top[i]->Parent == tree.root) top[i]->Print(tree, prefix, file);
@@ -50,12 +50,12 @@ void WriteResultFile(double totalSeconds) {
         if (tree.closed_maxFreq[i] != 0)
             fprintf(file, "Closed/Max %d : %d\n", (int)i, tree.closed_maxFreq[i]);
     }
-    const ProjWorkspace& proj = RunProj();
+    const ProjWorkspace& proj = run.proj;
     fprintf(file, "\nTotal of %d large items.\n", proj.gnArrLargeCount[0]);
-    fprintf(file, "# of projected datasets: %d\n", n_proj_db);
+    fprintf(file, "# of projected datasets: %d\n", run.n_proj_db);
     fprintf(file, "Maximum memory usage: %.6fMB\n", proj.n_max_mem / kBytesPerMB);
     fprintf(file, "%.3f seconds (Total running time after sort, and output.)\n",
-            (double)GetTimeDiff(0));
+            run.Seconds());
 
     err = result.Commit(true);
     SetTempResultForSignals(nullptr);
@@ -65,17 +65,18 @@ void WriteResultFile(double totalSeconds) {
     }
 }
 
-void PrintStatistics(double totalSeconds) {
-    fprintf(gpResultFile, "%.3f seconds (Total running time)\n", totalSeconds);
+void PrintStatistics(MiningRun& run, double totalSeconds) {
+    FILE* out = run.resultFile;
+    fprintf(out, "%.3f seconds (Total running time)\n", totalSeconds);
     // Per-length counts up to the first length without a pattern; their sum
     // goes into element 0.
-    ProjWorkspace& proj = RunProj();
+    ProjWorkspace& proj = run.proj;
     int* large = proj.gnArrLargeCount;
     for (int d = 1; d < proj.gMAX_PAT_LEN && large[d] > 0; d++) {
-        fprintf(gpResultFile, "Large %d : %d\n", d, large[d]);
+        fprintf(out, "Large %d : %d\n", d, large[d]);
         large[0] += large[d];
     }
-    fprintf(gpResultFile, "Total of %d large items.\n", large[0]);
-    fprintf(gpResultFile, "# of projected datasets: %d\n", n_proj_db);
-    fprintf(gpResultFile, "Maximum memory usage: %.3fMB\n", proj.n_max_mem / kBytesPerMB);
+    fprintf(out, "Total of %d large items.\n", large[0]);
+    fprintf(out, "# of projected datasets: %d\n", run.n_proj_db);
+    fprintf(out, "Maximum memory usage: %.3fMB\n", proj.n_max_mem / kBytesPerMB);
 }

@@ -18,19 +18,6 @@
 #include "support/Global.h"
 #include "tree/PatternTree.h"
 
-FILE* gpStatusFile = nullptr;
-FILE* gpResultFile = nullptr;
-int n_proj_db = 0;
-PatternTree* gPatternTree = nullptr;
-
-// The run's dataset and projection workspace (see RunProj).
-static Dataset gRunDataset;
-static ProjWorkspace gRunProj(gRunDataset);
-
-ProjWorkspace& RunProj() {
-    return gRunProj;
-}
-
 // The run's two output files must not be the dataset: opening them would
 // empty or replace it before it is read.  Checked before either is opened;
 // the message can only go to standard error.
@@ -65,8 +52,7 @@ static void CheckResultPath() {
     }
 }
 
-void InitApp(const char* path, double support, int itemcount) {
-    CreateTimers(3);
+void InitApp(MiningRun& run, const char* path, double support, int itemcount) {
     bool fromData = itemcount == kItemCountAuto;
     if (fromData) itemcount = INT_MAX;
     RefuseDatasetAsOutput(path);
@@ -76,31 +62,27 @@ void InitApp(const char* path, double support, int itemcount) {
     // Every code that occurs gets a row in the per-item tables, whose row
     // count is an int: the code INT_MAX cannot have one, so it is refused as
     // a code above the item count.
-    long long size = gRunProj.InitProjDB(path, itemcount < INT_MAX ? itemcount : INT_MAX - 1);
-    gpStatusFile = gpResultFile = stdout;
+    long long size = run.proj.InitProjDB(path, itemcount < INT_MAX ? itemcount : INT_MAX - 1);
+    FILE* status = run.statusFile;
     // "auto": the largest code the dataset check met (0 for data without items).
-    if (fromData) itemcount = std::max(gRunDataset.gDatasetShape.maxItem, 0);
+    if (fromData) itemcount = std::max(run.dataset.gDatasetShape.maxItem, 0);
 
-    gPatternTree = NewPatternTree();
+    run.Build();
 
-    fprintf(gpStatusFile, "quivrel: A sequential pattern mining algorithm (pseudo projection).\n");
-    fprintf(gpStatusFile, "Data set (%.3f MB): %s\n", (double)size / kBytesPerMB, path);
-    fprintf(gpStatusFile, "# of items: %d\n", itemcount);
-    fprintf(gpStatusFile, "Support threshold: %.3f%%\n", support * 100);
-    fprintf(gpStatusFile, "-----------------------\n");
+    fprintf(status, "quivrel: A sequential pattern mining algorithm (pseudo projection).\n");
+    fprintf(status, "Data set (%.3f MB): %s\n", (double)size / kBytesPerMB, path);
+    fprintf(status, "# of items: %d\n", itemcount);
+    fprintf(status, "Support threshold: %.3f%%\n", support * 100);
+    fprintf(status, "-----------------------\n");
 }
 
-void CloseApp() {
-    DeleteTimers();
-    gRunProj.CloseProjDB();
+void CloseApp(MiningRun& run) {
+    run.proj.CloseProjDB();
     CloseErrorLog();
     RestoreSignalHandlers();
 }
 
-void ResetRun() {
-    CloseApp();
-    ReleasePatternTree(gPatternTree);
-    gPatternTree = nullptr;
-    n_proj_db = 0;
-    gRunProj.ReleaseProjDB();
+void ResetRun(MiningRun& run) {
+    CloseApp(run);
+    run.Release();
 }

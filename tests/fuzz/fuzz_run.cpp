@@ -58,6 +58,9 @@
 
 namespace {
 
+// The run every input is mined in; ResetRun gives it back after each.
+MiningRun gFuzzRun;
+
 const size_t kMaxInput = 1024;
 const int kMaxItemsPerSequence = 12;
 const int kMaxOracleItems = 48;
@@ -175,13 +178,13 @@ void CheckResult(const std::vector<int32_t>& words, bool exact) {
         if (!closed_oracle::ParseResultLine(line, pattern, support, itemsets))
             Fail("unreadable result line: " + line);
         int truth = closed_oracle::Support(db, pattern);
-        if (support != truth || support < RunProj().gSUP || itemsets != (int)pattern.size())
+        if (support != truth || support < gFuzzRun.proj.gSUP || itemsets != (int)pattern.size())
             Fail(line + ": true support " + std::to_string(truth));
         if (!printed.emplace(pattern, support).second) Fail("printed twice: " + line);
     }
     if (!exact) return;
     std::map<closed_oracle::Pattern, int> closed =
-        closed_oracle::ClosedPatterns(db, RunProj().gSUP);
+        closed_oracle::ClosedPatterns(db, gFuzzRun.proj.gSUP);
     for (const auto& [p, support] : closed)
         if (printed.count(p) == 0) Fail("closed pattern missing: " + closed_oracle::Text(p));
     for (const auto& [p, support] : printed)
@@ -215,17 +218,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char prog[] = "quivrel", quiet[] = "--quiet", path[] = "data.bin";
     char* argv[] = {prog, quiet, path, supportText, itemcountText, nullptr};
 
-    RunProj().SetProjectionStrategy(StrategyOf(data[2]));
-    int status = QuivrelMain(5, argv);
+    gFuzzRun.proj.SetProjectionStrategy(StrategyOf(data[2]));
+    int status = QuivrelMain(5, argv, gFuzzRun);
     if (status != 0 && status != 1) {
         // Arguments are always valid and inputs small: only a malformed
         // dataset (1) may end a run early.
         fprintf(stderr, "quivrel fuzz: run ended with status %d\n", status);
         abort();
     }
-    if (status == 0 && RunProj().n_total_mem != 0) {
+    if (status == 0 && gFuzzRun.proj.n_total_mem != 0) {
         fprintf(stderr, "quivrel fuzz: %d bytes of projection memory held after a complete run\n",
-                RunProj().n_total_mem);
+                gFuzzRun.proj.n_total_mem);
         abort();
     }
     if (status == 0) {
@@ -233,7 +236,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (int32_t w : words) items += w >= 0 ? 1 : 0;
         CheckResult(words, items <= kMaxOracleItems);
     }
-    ResetRun();
+    ResetRun(gFuzzRun);
     LeaveScratchDir();
     return 0;
 }

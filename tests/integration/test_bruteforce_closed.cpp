@@ -128,24 +128,23 @@ TEST(BruteForce, BinaryPrintsExactlyTheClosedSet) {
 class ForcedStrategy : public ::testing::Test {
 protected:
     std::string dir, oldCwd;
+    MiningRun run;
     void SetUp() override {
         char buf[4096];
         ASSERT_NE(getcwd(buf, sizeof buf), nullptr);
         oldCwd = buf;
         dir = MakeTempDir("brute-strategy");
         ASSERT_EQ(chdir(dir.c_str()), 0);
-        ResetRun();
     }
     void TearDown() override {
-        RunProj().SetProjectionStrategy(ProjectionStrategy());
-        ResetRun();
+        ResetRun(run);
         ASSERT_EQ(chdir(oldCwd.c_str()), 0);
         RemoveDir(dir);
     }
     // Mines random datasets of all three shapes and checks each result
     // against the closed set.
     void CheckRandomRuns(const ProjectionStrategy& strategy, unsigned seed) {
-        RunProj().SetProjectionStrategy(strategy);
+        run.proj.SetProjectionStrategy(strategy);
         std::mt19937 rng(seed);
         for (int round = 0; round < 150; round++) {
             RandomCase c = MakeCase(rng, round);
@@ -154,11 +153,11 @@ protected:
             char prog[] = "quivrel", data[] = "data.bin";
             char* argv[] = {prog, data, support.data(), items.data(), nullptr};
             testing::internal::CaptureStdout();
-            int status = QuivrelMain(4, argv);
+            int status = QuivrelMain(4, argv, run);
             testing::internal::GetCapturedStdout();
             ASSERT_EQ(status, 0) << DatasetText(c.words);
             ASSERT_EQ(CompareWithClosedSet(ReadFile("ClosedMaxset.txt"), c), "") << "round " << round;
-            ResetRun();
+            ResetRun(run);
         }
     }
 };

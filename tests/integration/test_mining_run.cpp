@@ -19,20 +19,19 @@ using quivrel_test::RemoveDir;
 using quivrel_test::WriteDataset;
 
 // Runs quivrel with `args` inside a scratch directory holding data.bin.
-class MiningRun : public ::testing::Test {
+class InProcessRun : public ::testing::Test {
 protected:
     std::string dir, oldCwd;
+    MiningRun run;
     void SetUp() override {
         char buf[4096];
         ASSERT_NE(getcwd(buf, sizeof buf), nullptr);
         oldCwd = buf;
         dir = MakeTempDir("mining-run");
         ASSERT_EQ(chdir(dir.c_str()), 0);
-        // Start from the state of a fresh process.
-        ResetRun();
     }
     void TearDown() override {
-        ResetRun();
+        ResetRun(run);
         ASSERT_EQ(chdir(oldCwd.c_str()), 0);
         RemoveDir(dir);
     }
@@ -42,7 +41,7 @@ protected:
         std::string s = support, c = itemcount;
         char* argv[] = {prog, data, s.data(), c.data(), nullptr};
         testing::internal::CaptureStdout();
-        int status = QuivrelMain(4, argv);
+        int status = QuivrelMain(4, argv, run);
         testing::internal::GetCapturedStdout();
         return status;
     }
@@ -56,10 +55,10 @@ TreeNode* Child(TreeNode* n, int item, bool intra) {
 // pattern (3)(4)(5) then has its key and contains it, so (5) is moved under
 // (3)(4) with a copy left under the root; (3)(5) and (4) are contained in
 // longer nodes with their keys and get nodes that share those nodes' children.
-TEST_F(MiningRun, MoveAndSharedChildrenInsertionInARealRun) {
+TEST_F(InProcessRun, MoveAndSharedChildrenInsertionInARealRun) {
     ASSERT_EQ(Run({3, -1, 4, -1, 5, -1, -2, 3, -1, 4, -1, 5, -1, -2}, "1.0", "6"), 0);
-    EXPECT_EQ(gPatternTree->zzz, 3);
-    TreeNode* root = gPatternTree->root;
+    EXPECT_EQ(run.tree->zzz, 3);
+    TreeNode* root = run.tree->root;
     ASSERT_EQ(root->Children->size(), 3u);
     TreeNode* n3 = Child(root, 3, false);
     TreeNode* n4 = Child(root, 4, false);
@@ -92,11 +91,11 @@ TEST_F(MiningRun, MoveAndSharedChildrenInsertionInARealRun) {
               std::string::npos);
 }
 
-TEST_F(MiningRun, SecondRunInTheSameProcessMatchesTheFirst) {
+TEST_F(InProcessRun, SecondRunInTheSameProcessMatchesTheFirst) {
     std::vector<int> words = {1, 2, -1, 3, -1, -2, 1, -1, 2, 3, -1, -2, 1, 2, 3, -1, -2};
     ASSERT_EQ(Run(words, "0.6", "3"), 0);
     std::string first = ReadFile("ClosedMaxset.txt");
-    ResetRun();
+    ResetRun(run);
     ASSERT_EQ(Run(words, "0.6", "3"), 0);
     std::string second = ReadFile("ClosedMaxset.txt");
     // The pattern lines: everything before the line of the first time figure.
@@ -105,15 +104,15 @@ TEST_F(MiningRun, SecondRunInTheSameProcessMatchesTheFirst) {
     };
     EXPECT_EQ(patterns(first), patterns(second));
     EXPECT_NE(patterns(first).find("<(1 2)>"), std::string::npos);
-    EXPECT_EQ(RunProj().n_total_mem, 0);
+    EXPECT_EQ(run.proj.n_total_mem, 0);
 }
 
-TEST_F(MiningRun, AbortedRunLeavesNothingBehindForTheNext) {
+TEST_F(InProcessRun, AbortedRunLeavesNothingBehindForTheNext) {
     EXPECT_EQ(Run({1, -1, 2}, "0.5", "3"), 1);  // malformed: no -2 at the end
     EXPECT_EQ(ReadFile("error.tmp"),
               "Malformed dataset 'data.bin': the data does not end with -2 "
               "(the last sequence is not terminated).\n");
-    ResetRun();
+    ResetRun(run);
     EXPECT_EQ(Run({1, -1, -2}, "0.5", "3"), 0);
     EXPECT_EQ(ReadFile("error.tmp"), "");
 }

@@ -1,0 +1,26 @@
+// Building and releasing a run's state.
+//
+// Tested by tests/integration/test_mining_run.cpp.
+#include "driver/MiningRun.h"
+
+#include "tree/PatternTree.h"
+
+MiningRun::MiningRun(FILE* status, FILE* result)
+    : proj(dataset), statusFile(status), resultFile(result) {}
+
+void MiningRun::Build() {
+    if (tree == nullptr) tree = NewPatternTree();
+}
+
+void MiningRun::Release() {
+    ReleasePatternTree(tree);
+    tree = nullptr;
+    n_proj_db = 0;
+    proj.ReleaseProjDB();
+}
+
+double MiningRun::Seconds() const {
+    TimerSlot now;
+    ReadClock(&now);
+    return (double)TimeBetween(start, now);
+}
