@@ -7,11 +7,15 @@
 #ifndef QUIVREL_MINING_RUN_H
 #define QUIVREL_MINING_RUN_H
 
+#include <atomic>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "projdb/Dataset.h"
 #include "projdb/ProjDB.h"
 #include "support/Global.h"
+#include "support/SupportFraction.h"
 
 class PatternTree;
 
@@ -40,8 +44,36 @@ public:
     PatternTree* tree = nullptr;  // from Build until Release
     int n_proj_db = 0;            // expandable records met
     TimerSlot start = {0, 0};
+    // In-process runs leave the process-wide progress counters alone.
+    bool countProgress = true;
+    // Checked between first-level items: once set, the rest of the mining is
+    // skipped and `cancelled` tells the caller.
+    const std::atomic<bool>* cancel = nullptr;
+    bool cancelled = false;
     FILE* statusFile;
     FILE* resultFile;
 };
+
+// One closed pattern as the result file lists it.
+struct ResultPattern {
+    std::vector<std::vector<int>> itemsets;
+    int num;      // the Num= key
+    int support;  // sequences that contain the pattern
+};
+
+// Status of MineToPatterns when the cancel flag ended the run early.
+const int kMineCancelled = 2;
+
+// Mines the dataset at `path` in-process and returns in `out` the closed
+// patterns in the order of the result file.  No file is written, no signal
+// handler installed and no progress counted; the dataset is read into
+// private memory whatever its size (a mapped one could change under the
+// run).  Returns 0, or the command line's status of the failure (1 bad
+// dataset, -1 other failures) with its text in `message`, or
+// kMineCancelled.  `itemcount` kItemCountAuto takes the largest code;
+// `cancel` may be null.  Safe to call on several threads at once.
+int MineToPatterns(const char* path, const SupportFraction& support, int itemcount,
+                   std::vector<ResultPattern>* out, const std::atomic<bool>* cancel,
+                   std::string* message);
 
 #endif

@@ -52,7 +52,7 @@ static void GrowRecord(MiningRun& run, PROJ_DB* db, std::vector<GrowthFrame>& st
     }
     int count = 0;
     PROJ_DB* children = proj.make_projdb_from_projected_db(db, &count);
-    if (count > 0) BumpProgress(gProgressPatterns, (long long)count);
+    if (count > 0 && run.countProgress) BumpProgress(gProgressPatterns, (long long)count);
     if (count <= 0) {
         tree.currentLevel = tree.currentLevel->Parent;
         return;
@@ -91,8 +91,11 @@ void PrefixSpan(MiningRun& run, PROJ_DB* db) {
 void MineFirstLevel(MiningRun& run, PROJ_DB* records, int count) {
     ProjWorkspace& proj = run.proj;
     if (count <= 0 || records == nullptr) return;
-    gProgressFirstTotal.store(count, std::memory_order_relaxed);
-    BumpProgress(gProgressPatterns, (long long)count);
+    bool progress = run.countProgress;
+    if (progress) {
+        gProgressFirstTotal.store(count, std::memory_order_relaxed);
+        BumpProgress(gProgressPatterns, (long long)count);
+    }
     // All first-level leaves enter the tree before any pattern is mined.
     int leaves = 0;
     PatternTree& tree = *run.tree;
@@ -106,12 +109,17 @@ void MineFirstLevel(MiningRun& run, PROJ_DB* records, int count) {
             leaves++;
         }
     }
-    gProgressFirstDone.store(leaves, std::memory_order_relaxed);
+    if (progress) gProgressFirstDone.store(leaves, std::memory_order_relaxed);
     for (int i = 0; i < count; i++) {
-        if (IsExpandable(proj, &records[i])) {
-            PrefixSpan(run, &records[i]);
-            BumpProgress(gProgressFirstDone, 1);
+        if (!IsExpandable(proj, &records[i])) continue;
+        if (run.cancel != nullptr && run.cancel->load(std::memory_order_relaxed)) {
+            // Cancelled: the remaining records only give their buffers back.
+            run.cancelled = true;
+            proj.clean_projcted_db(&records[i]);
+            continue;
         }
+        PrefixSpan(run, &records[i]);
+        if (progress) BumpProgress(gProgressFirstDone, 1);
     }
     FreeRecordArray(proj, records, count);
 }

@@ -56,9 +56,21 @@ static void TruncateErrorLog() {
     gLogHoldsProgress = false;
 }
 
-// The text goes to the error log, or, while that is not open, to standard
-// output when `stdoutWithoutLog` says so; always to standard error.
+// The capturing sink of this thread (see CaptureErrorsOnThisThread).
+static thread_local std::string* tErrorSink = nullptr;
+
+void CaptureErrorsOnThisThread(std::string* sink) {
+    tErrorSink = sink;
+}
+
+// The text goes to this thread's sink alone when one is set; else to the
+// error log, or, while that is not open, to standard output when
+// `stdoutWithoutLog` says so; always to standard error.
 static void Emit(const char* text, bool stdoutWithoutLog) {
+    if (tErrorSink != nullptr) {
+        tErrorSink->append(text);
+        return;
+    }
     if (gpErrFile != nullptr) {
         if (gLogHoldsProgress) TruncateErrorLog();
         fputs(text, gpErrFile);

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 // One wall-clock reading: whole seconds since the epoch and the
 // milliseconds within that second (0..999).
@@ -42,6 +43,11 @@ long double TimeBetween(const TimerSlot& start, const TimerSlot& now);
 // before it existed) and, each line prefixed "quivrel: ", to standard error.
 // The first message of a run replaces the log's "run in progress" line.
 void LogError(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// While a sink is set on a thread, that thread's messages (LogError,
+// ReportError) are appended to it and go nowhere else: an in-process run
+// gets its own failure text and leaves the log and the standard streams
+// alone.  Null ends the capture.
+void CaptureErrorsOnThisThread(std::string* sink);
 
 // Writes strerror(errno) and a line end through LogError.
 void ReportError();

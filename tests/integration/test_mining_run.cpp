@@ -4,8 +4,16 @@
 
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <random>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "driver/CommandLine.h"
+#include "support/SupportFraction.h"
 
 #include "driver/1LPrefixSpan.h"
 #include "tests/unit/test_util.h"
@@ -115,6 +123,111 @@ TEST_F(InProcessRun, AbortedRunLeavesNothingBehindForTheNext) {
     ResetRun(run);
     EXPECT_EQ(Run({1, -1, -2}, "0.5", "3"), 0);
     EXPECT_EQ(ReadFile("error.tmp"), "");
+}
+
+// In-memory runs: the patterns as result-file lines, to compare with the
+// binary's ClosedMaxset.txt.
+std::string PatternLines(const std::vector<ResultPattern>& patterns) {
+    std::ostringstream out;
+    for (const ResultPattern& p : patterns) {
+        out << '<';
+        for (const std::vector<int>& set : p.itemsets) {
+            out << '(';
+            for (size_t i = 0; i < set.size(); i++) out << (i ? " " : "") << set[i];
+            out << ')';
+        }
+        out << ">  Num= " << p.num << " Support = " << p.support
+            << "   ItemsetNumber = " << p.itemsets.size() << '\n';
+    }
+    return out.str();
+}
+
+struct InMemoryCase {
+    InMemoryCase(std::string p, std::string s) : path(std::move(p)), support(std::move(s)) {}
+    std::string path, support;
+    std::vector<ResultPattern> patterns;
+    int status = -99;
+    std::string message;
+    void Mine(const std::atomic<bool>* cancel = nullptr) {
+        SupportFraction f;
+        ASSERT_TRUE(ParseSupportFraction(support.c_str(), &f));
+        status = MineToPatterns(path.c_str(), f, kItemCountAuto, &patterns, cancel, &message);
+    }
+};
+
+// The pattern lines of the binary's result file for the same input.
+std::string BinaryPatterns(const std::string& dir, const std::string& path,
+                           const std::string& support) {
+    std::string cmd = "cd '" + dir + "' && '" QUIVREL_BIN_PATH "' --quiet '" + path + "' " +
+                      support + " auto >/dev/null 2>&1";
+    EXPECT_EQ(system(cmd.c_str()), 0);
+    std::istringstream in(ReadFile(dir + "/ClosedMaxset.txt"));
+    std::string line, lines;
+    while (std::getline(in, line))
+        if (!line.empty() && line[0] == '<') lines += line + "\n";
+    return lines;
+}
+
+TEST(InMemoryRun, TwoRunsOnTwoThreadsMatchSingleRunsAndTheBinary) {
+    std::string dir = MakeTempDir("in-memory");
+    std::mt19937 rng(14);
+    std::vector<int> words;
+    for (int s = 0; s < 60; s++) {
+        for (int e = 0, n = 2 + (int)(rng() % 6); e < n; e++) {
+            int base = 1 + (int)(rng() % 4) * 3;
+            for (int i = 0, m = 1 + (int)(rng() % 3); i < m; i++) words.push_back(base + i);
+            words.push_back(-1);
+        }
+        words.push_back(-2);
+    }
+    WriteDataset(dir + "/gen.bin", words);
+
+    InMemoryCase a{QUIVREL_SOURCE_DIR "/data/sample.bin", "0.05"}, b{dir + "/gen.bin", "0.3"};
+    InMemoryCase aloneA = a, aloneB = b;
+    aloneA.Mine();
+    aloneB.Mine();
+    ASSERT_EQ(aloneA.status, 0) << aloneA.message;
+    ASSERT_EQ(aloneB.status, 0) << aloneB.message;
+    std::thread ta([&] { a.Mine(); }), tb([&] { b.Mine(); });
+    ta.join();
+    tb.join();
+    ASSERT_EQ(a.status, 0) << a.message;
+    ASSERT_EQ(b.status, 0) << b.message;
+    std::string linesA = PatternLines(a.patterns), linesB = PatternLines(b.patterns);
+    EXPECT_GT(a.patterns.size(), 10u);
+    EXPECT_GT(b.patterns.size(), 10u);
+    EXPECT_EQ(linesA, PatternLines(aloneA.patterns));
+    EXPECT_EQ(linesB, PatternLines(aloneB.patterns));
+    EXPECT_EQ(linesA, BinaryPatterns(dir, a.path, a.support));
+    EXPECT_EQ(linesB, BinaryPatterns(dir, b.path, b.support));
+    RemoveDir(dir);
+}
+
+// Failures and cancellation come back as a status; no file appears.
+TEST(InMemoryRun, BadDatasetAndCancelReturnStatusAndWriteNothing) {
+    std::string dir = MakeTempDir("in-memory-fail");
+    char buf[4096];
+    ASSERT_NE(getcwd(buf, sizeof buf), nullptr);
+    std::string oldCwd = buf;
+    ASSERT_EQ(chdir(dir.c_str()), 0);
+    WriteDataset("bad.bin", {1, -1, 2});
+    InMemoryCase bad{"bad.bin", "0.5"};
+    bad.Mine();
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(bad.message,
+              "Malformed dataset 'bad.bin': the data does not end with -2 "
+              "(the last sequence is not terminated).\n");
+    EXPECT_TRUE(bad.patterns.empty());
+
+    std::atomic<bool> cancel{true};
+    InMemoryCase cancelled{QUIVREL_SOURCE_DIR "/data/sample.bin", "0.05"};
+    cancelled.Mine(&cancel);
+    EXPECT_EQ(cancelled.status, kMineCancelled);
+    EXPECT_TRUE(cancelled.patterns.empty());
+
+    EXPECT_EQ(system("test -z \"$(ls -A)\" || test \"$(ls -A)\" = bad.bin"), 0);
+    ASSERT_EQ(chdir(oldCwd.c_str()), 0);
+    RemoveDir(dir);
 }
 
 }  // namespace
