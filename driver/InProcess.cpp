@@ -61,7 +61,9 @@ static bool CollectPatterns(MiningRun& run, std::vector<ResultPattern>* out) {
 
 static int MineInRun(MiningRun& run, const char* path, const SupportFraction& support,
                      int itemcount, std::vector<ResultPattern>* out, std::string* message) {
-    if (itemcount == kItemCountAuto) itemcount = INT_MAX - 1;
+    // As on the command line: INT_MAX cannot have a table row, so it is
+    // refused as a code above the item count.
+    if (itemcount == kItemCountAuto || itemcount == INT_MAX) itemcount = INT_MAX - 1;
     // Private memory whatever the size: a mapping would need the lease and
     // its signal handler, which belong to the process.
     run.proj.InitProjDBWithLimit(path, itemcount, ~0ULL);
