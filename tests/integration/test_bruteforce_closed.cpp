@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "driver/1LPrefixSpan.h"
+#include "tests/integration/scratch_run.h"
 #include "tests/unit/test_util.h"
 #include "tests/oracle/closed_oracle.h"
 #include "tree/ClosedSeqTree.h"
@@ -125,22 +126,9 @@ TEST(BruteForce, BinaryPrintsExactlyTheClosedSet) {
 }
 
 // Whole runs in-process with a forced projection strategy.
-class ForcedStrategy : public ::testing::Test {
+class ForcedStrategy : public ScratchRunTest {
 protected:
-    std::string dir, oldCwd;
-    MiningRun run;
-    void SetUp() override {
-        char buf[4096];
-        ASSERT_NE(getcwd(buf, sizeof buf), nullptr);
-        oldCwd = buf;
-        dir = MakeTempDir("brute-strategy");
-        ASSERT_EQ(chdir(dir.c_str()), 0);
-    }
-    void TearDown() override {
-        ResetRun(run);
-        ASSERT_EQ(chdir(oldCwd.c_str()), 0);
-        RemoveDir(dir);
-    }
+    ForcedStrategy() : ScratchRunTest("brute-strategy") {}
     // Mines random datasets of all three shapes and checks each result
     // against the closed set.
     void CheckRandomRuns(const ProjectionStrategy& strategy, unsigned seed) {

@@ -16,6 +16,7 @@
 #include "support/SupportFraction.h"
 
 #include "driver/1LPrefixSpan.h"
+#include "tests/integration/scratch_run.h"
 #include "tests/unit/test_util.h"
 #include "tree/PatternTree.h"
 
@@ -27,22 +28,9 @@ using quivrel_test::RemoveDir;
 using quivrel_test::WriteDataset;
 
 // Runs quivrel with `args` inside a scratch directory holding data.bin.
-class InProcessRun : public ::testing::Test {
+class InProcessRun : public ScratchRunTest {
 protected:
-    std::string dir, oldCwd;
-    MiningRun run;
-    void SetUp() override {
-        char buf[4096];
-        ASSERT_NE(getcwd(buf, sizeof buf), nullptr);
-        oldCwd = buf;
-        dir = MakeTempDir("mining-run");
-        ASSERT_EQ(chdir(dir.c_str()), 0);
-    }
-    void TearDown() override {
-        ResetRun(run);
-        ASSERT_EQ(chdir(oldCwd.c_str()), 0);
-        RemoveDir(dir);
-    }
+    InProcessRun() : ScratchRunTest("mining-run") {}
     int Run(const std::vector<int>& words, const char* support, const char* itemcount) {
         WriteDataset("data.bin", words);
         char prog[] = "quivrel", data[] = "data.bin";
