@@ -19,3 +19,19 @@ wait_for_progress() {
     echo "the run never got to mining"
     return 1
 }
+# interrupt_long_run SIGNAL ARGS...: starts quivrel in the background, keeps
+# the "in progress" line of error.tmp (masked) in progress.txt once it mines,
+# then sends SIGNAL and waits for the run.  Job control (set -m) gives the
+# background run the default dispositions, as a run started from a terminal
+# has.
+interrupt_long_run() {
+    local sig=$1 pid
+    shift
+    set -m
+    "$QUIVREL" "$@" > run.out &
+    pid=$!
+    wait_for_progress run.out || { kill -KILL $pid; exit 2; }
+    sed -E 's/pid [0-9]+/pid N/; s/started at .*/started at T/' error.tmp > progress.txt
+    kill -"$sig" $pid
+    wait $pid
+}
