@@ -17,7 +17,6 @@
 #include "tree/PatternTree.h"
 
 // A record is grown further only when enough sequences still have something
-// A record is grown further only when enough sequences still have something
 // after the pattern for an extension to reach the threshold.
 static bool IsExpandable(const ProjWorkspace& proj, const PROJ_DB* r) {
     return (double)r->m_nSupport >= proj.gSUP;
