@@ -70,6 +70,7 @@ static int MineInRun(MiningRun& run, const char* path, const SupportFraction& su
     run.Build();
     run.StartClock();
     int count = 0;
+    run.proj.statusFile = nullptr;  // an in-process run prints nothing
     PROJ_DB* first = run.proj.make_projdb_from_org_dataset(support, &count);
     MineFirstLevel(run, first, count);
     if (run.cancelled) return kMineCancelled;

@@ -8,6 +8,7 @@
 // Tested by tests/unit/test_projdb_first.cpp and the threshold_* and
 // support_* end-to-end cases.
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 
@@ -23,6 +24,17 @@ PROJ_DB* ProjWorkspace::make_projdb_from_org_dataset(const SupportFraction& supp
     return FirstProjection(support.approx, &support, count);
 }
 
+// Writes one piece of the first projection's progress lines, flushed so that
+// it shows while the step runs; nothing when the run prints nothing.
+void ProjWorkspace::Status(const char* format, ...) {
+    if (statusFile == nullptr) return;
+    va_list args;
+    va_start(args, format);
+    vfprintf(statusFile, format, args);
+    va_end(args);
+    fflush(statusFile);
+}
+
 // `exact`, when given, sets the threshold; else it is support x sequences in
 // floating point.
 PROJ_DB* ProjWorkspace::FirstProjection(double support, const SupportFraction* exact, int* count) {
@@ -32,8 +44,7 @@ PROJ_DB* ProjWorkspace::FirstProjection(double support, const SupportFraction* e
     *count = 0;
     if (gStrategy.generalItemsets) gHasContinued = true;
 
-    printf("\tCounting 1-Item sets ... \n");
-    fflush(stdout);
+    Status("\tCounting 1-Item sets ... \n");
     // The step's own clock: workspaces on other threads time their own.
     TimerSlot stepStart;
     ReadClock(&stepStart);
@@ -98,8 +109,7 @@ PROJ_DB* ProjWorkspace::FirstProjection(double support, const SupportFraction* e
     }
 
     ReadClock(&stepStart);
-    printf("\tCreating projection DBs ... ");
-    fflush(stdout);
+    Status("\tCreating projection DBs ... ");
 
     // One record per frequent item in ascending code order; from here on
     // inter_freq_idx maps an item to its record, -1 when not frequent.
@@ -157,8 +167,7 @@ PROJ_DB* ProjWorkspace::FirstProjection(double support, const SupportFraction* e
 
     TimerSlot now;
     ReadClock(&now);
-    printf(" (%.3f sec)\n", (double)TimeBetween(stepStart, now));
-    fflush(stdout);
+    Status(" (%.3f sec)\n", (double)TimeBetween(stepStart, now));
     n_max_mem = n_total_mem;
     // The occurrence tables complete the dataset's set-up here, before any
     // deeper step, so that the dataset is read-only from now on; only a

@@ -9,6 +9,7 @@
 #ifndef QUIVREL_PROJDB_H
 #define QUIVREL_PROJDB_H
 
+#include <cstdio>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -181,6 +182,11 @@ public:
     // The way the steps count and fill (automatic unless a test forces one),
     // and the end of the data for the position fingerprints.
     ProjectionStrategy gStrategy;
+    // Where the first projection prints its two progress lines: standard
+    // output on the command line, null for an in-process run that prints
+    // nothing.
+    FILE* statusFile = stdout;
+    void Status(const char* format, ...) __attribute__((format(printf, 2, 3)));
     const int* gDataEnd = nullptr;
     // Whether `inter` has got its spare row after the last code (see
     // CountAllCodes).

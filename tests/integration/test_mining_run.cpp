@@ -172,8 +172,10 @@ TEST(InMemoryRun, TwoRunsOnTwoThreadsMatchSingleRunsAndTheBinary) {
 
     InMemoryCase a{QUIVREL_SOURCE_DIR "/data/sample.bin", "0.05"}, b{dir + "/gen.bin", "0.3"};
     InMemoryCase aloneA = a, aloneB = b;
+    testing::internal::CaptureStdout();
     aloneA.Mine();
     aloneB.Mine();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");  // an in-process run prints nothing
     ASSERT_EQ(aloneA.status, 0) << aloneA.message;
     ASSERT_EQ(aloneB.status, 0) << aloneB.message;
     std::thread ta([&] { a.Mine(); }), tb([&] { b.Mine(); });
