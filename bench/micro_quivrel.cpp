@@ -62,7 +62,6 @@ std::vector<int> MakeDataset(int sequences, int maxItemset, uint32_t seed) {
 class LoadedData {
 public:
     LoadedData(int sequences, int maxItemset) {
-        if (pTimer == nullptr) CreateTimers(3);  // the first projection reads the clock
         std::string pattern = std::filesystem::temp_directory_path().string() + "/quivrel-micro.XXXXXX";
         if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
         dir = pattern;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "support/Diagnostics.h"
 #include "support/Global.h"
 
 static const char kUsageLog[] = "Usage: quivrel <filename> <support> <itemcount>\n";
@@ -28,9 +29,12 @@ static const char kHelp[] =
 // Writes one line to the error log "error.tmp" (opened afresh) and to
 // standard output, and ends the run with -1.  Used before the run starts.
 [[noreturn]] static void RejectCommandLine(const char* logLine, const char* stdoutLine) {
-    OpenErrorLog();
+    // The log of a run that has not started: opened, written and closed here.
+    Diagnostics log;
+    DiagnosticsScope bound(log);
+    log.OpenErrorLog();
     LogError("%s", logLine);
-    CloseErrorLog();
+    log.CloseErrorLog();
     fputs(stdoutLine, stdout);
     FatalExit(-1);
 }

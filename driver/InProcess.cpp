@@ -95,11 +95,11 @@ int MineToPatterns(const char* path, const SupportFraction& support, int itemcou
     out->clear();
     message->clear();
     std::string captured;
-    CaptureErrorsOnThisThread(&captured);
     int status;
     {
         MiningRun run(nullptr, nullptr);
-        run.countProgress = false;
+        run.diagnostics.CaptureInto(&captured);
+        DiagnosticsScope bound(run.diagnostics);
         run.cancel = cancel;
         try {
             status = MineInRun(run, path, support, itemcount, out, message);
@@ -111,7 +111,6 @@ int MineToPatterns(const char* path, const SupportFraction& support, int itemcou
         }
         if (status != 0) out->clear();
     }
-    CaptureErrorsOnThisThread(nullptr);
     if (message->empty()) *message = captured;
     return status;
 }

@@ -16,6 +16,7 @@ void MiningRun::Release() {
     ReleasePatternTree(tree);
     tree = nullptr;
     n_proj_db = 0;
+    progress.Reset();
     proj.ReleaseProjDB();
 }
 

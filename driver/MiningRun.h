@@ -1,7 +1,10 @@
 // One mining run: the dataset, its projection workspace, the pattern tree,
-// the run's counters, its clock and the streams its reports go to.  Every
-// piece of a run's state lives here, so two runs in one process share
-// nothing but the process services of support/Global.
+// the run's counters and progress counters, its clock, its diagnostics
+// (error log, capture) and the streams its reports go to.  Every piece of a
+// run's state lives here, so two runs in one process share nothing but the
+// stateless services of support/Global and the command line's signal state
+// (support/RunSignals.h).  A run's diagnostics reach LogError through the
+// binding that the run sets on each thread mining for it.
 //
 // Tested by tests/integration/test_mining_run.cpp.
 #ifndef QUIVREL_MINING_RUN_H
@@ -13,7 +16,9 @@
 #include <vector>
 
 #include "projdb/Dataset.h"
+#include "driver/Progress.h"
 #include "projdb/ProjDB.h"
+#include "support/Diagnostics.h"
 #include "support/Global.h"
 #include "support/SupportFraction.h"
 
@@ -31,7 +36,7 @@ public:
     // Creates the empty pattern tree (again after Release).
     void Build();
     // Gives back the tree and every projection buffer and resets the
-    // counters, whether the run completed or ended early; the run can then
+    // counters (the error log stays open), whether the run completed or ended early; the run can then
     // be built again.  The projection strategy is kept.
     void Release();
 
@@ -43,9 +48,12 @@ public:
     ProjWorkspace proj;
     PatternTree* tree = nullptr;  // from Build until Release
     int n_proj_db = 0;            // expandable records met
-    TimerSlot start = {0, 0};
-    // In-process runs leave the process-wide progress counters alone.
-    bool countProgress = true;
+    TimerSlot start = {0, 0};  // the run's clock
+    // What the progress line shows; counted in every run, shown only by the
+    // command line's.
+    ProgressCounters progress;
+    // The run's error log and message routing; bound to its mining threads.
+    Diagnostics diagnostics;
     // Checked between first-level items: once set, the rest of the mining is
     // skipped and `cancelled` tells the caller.
     const std::atomic<bool>* cancel = nullptr;
@@ -65,10 +73,10 @@ struct ResultPattern {
 const int kMineCancelled = 2;
 
 // Mines the dataset at `path` in-process and returns in `out` the closed
-// patterns in the order of the result file.  No file is written, no signal
-// handler installed and no progress counted; the dataset is read into
-// private memory whatever its size (a mapped one could change under the
-// run).  Returns 0, or the command line's status of the failure (1 bad
+// patterns in the order of the result file.  No file is written and no
+// signal handler installed; the run's messages are captured for `message`;
+// the dataset is read into private memory whatever its size (a mapped one
+// could change under the run).  Returns 0, or the command line's status of the failure (1 bad
 // dataset, -1 other failures) with its text in `message`, or
 // kMineCancelled.  `itemcount` kItemCountAuto takes the largest code;
 // `cancel` may be null.  Safe to call on several threads at once.

@@ -1,14 +1,12 @@
 // Progress line and closing summary.
+//
+// Tested by the end-to-end progress_* cases.
 #include "driver/Progress.h"
 
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
-
-std::atomic<int> gProgressFirstDone{0};
-std::atomic<int> gProgressFirstTotal{0};
-std::atomic<long long> gProgressPatterns{0};
 
 static const auto kRedrawEvery = std::chrono::milliseconds(250);
 
@@ -17,10 +15,10 @@ static double NowSeconds() {
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-void ResetProgressCounters() {
-    gProgressFirstDone.store(0, std::memory_order_relaxed);
-    gProgressFirstTotal.store(0, std::memory_order_relaxed);
-    gProgressPatterns.store(0, std::memory_order_relaxed);
+void ProgressCounters::Reset() {
+    firstDone.store(0, std::memory_order_relaxed);
+    firstTotal.store(0, std::memory_order_relaxed);
+    patterns.store(0, std::memory_order_relaxed);
 }
 
 long long ResidentKilobytes() {
@@ -48,7 +46,8 @@ std::string RunSummary(long long sequences, long long closedPatterns, double sec
     return line;
 }
 
-ProgressLine::ProgressLine(FILE* out) : out_(out), startSeconds_(NowSeconds()) {
+ProgressLine::ProgressLine(FILE* out, const ProgressCounters& counters)
+    : out_(out), counters_(counters), startSeconds_(NowSeconds()) {
     thread_ = std::thread(&ProgressLine::Run, this);
 }
 
@@ -78,9 +77,9 @@ void ProgressLine::Draw() {
     int width = snprintf(
         line, sizeof line,
         "quivrel: %d/%d first-level items, %lld patterns, %.1f s, %.1f MB resident",
-        gProgressFirstDone.load(std::memory_order_relaxed),
-        gProgressFirstTotal.load(std::memory_order_relaxed),
-        gProgressPatterns.load(std::memory_order_relaxed), NowSeconds() - startSeconds_,
+        counters_.firstDone.load(std::memory_order_relaxed),
+        counters_.firstTotal.load(std::memory_order_relaxed),
+        counters_.patterns.load(std::memory_order_relaxed), NowSeconds() - startSeconds_,
         ResidentKilobytes() / 1024.0);
     if (width < 0) return;
     // Pad with blanks over the rest of a longer earlier line.

@@ -20,6 +20,7 @@
 #include "driver/CommandLine.h"
 #include "driver/Progress.h"
 #include "support/Global.h"
+#include "support/RunSignals.h"
 #include "tree/PatternTree.h"
 
 // A standard stream that the caller closed (quivrel ... >&-) leaves its
@@ -46,14 +47,14 @@ static int RunQuivrel(int argc, char** argv, MiningRun& run) {
     if (!ParseCommandLine(argc, argv, isatty(STDERR_FILENO) == 1, &options)) {
         // The help went to standard output: a failed write is not a success.
         if (fflush(stdout) == 0 && !ferror(stdout)) return 0;
-        fprintf(stderr, "quivrel: cannot write the help: %s\n", strerror(errno));
+        LogToStandardError("cannot write the help: %s\n", strerror(errno));
         return -1;
     }
 
     InitApp(run, options.path, options.support.approx, options.itemcount);
     run.StartClock();
 
-    ResetProgressCounters();
+    run.progress.Reset();
     int count = 0;
     ProjWorkspace& proj = run.proj;
     PROJ_DB* first = proj.make_projdb_from_org_dataset(options.support, &count);
@@ -61,9 +62,9 @@ static int RunQuivrel(int argc, char** argv, MiningRun& run) {
         // The line runs on standard error while nothing goes to standard
         // output: from after the first projection's lines to the statistics.
         fflush(stdout);
-        gProgressFirstTotal.store(count, std::memory_order_relaxed);
+        run.progress.firstTotal.store(count, std::memory_order_relaxed);
         std::unique_ptr<ProgressLine> progress;
-        if (options.progress) progress.reset(new ProgressLine(stderr));
+        if (options.progress) progress.reset(new ProgressLine(stderr, run.progress));
         MineFirstLevel(run, first, count);
     }
     // Every projection buffer is given back by the end of mining; a count
@@ -98,7 +99,7 @@ static int RunQuivrel(int argc, char** argv, MiningRun& run) {
         LogError("Fail to write standard output: %s\n", strerror(errno));
         FatalExit(-1);
     }
-    ClearErrorLog();  // the run is complete
+    run.diagnostics.ClearErrorLog();  // the run is complete
     if (options.summary) {
         long long closed = 0;
         for (int n : tree.closed_maxFreq) closed += n;
@@ -117,17 +118,23 @@ int QuivrelMain(int argc, char** argv) {
 }
 
 int QuivrelMain(int argc, char** argv, MiningRun& run) {
+    // This thread mines for `run`: its messages go to the run's error log.
+    DiagnosticsScope bound(run.diagnostics);
+    int status;
     try {
         return RunQuivrel(argc, argv, run);
     } catch (const RunAbort& abort) {
-        fflush(stdout);
-        return abort.status;
+        status = abort.status;
     } catch (const std::exception& e) {
         // Nothing should get here (allocations fail through OutOfMemory);
         // if something does, it is still reported, never a silent abort.
         LogError("Internal error: %s\n", e.what());
-        fflush(stdout);
-        return -1;
+        status = -1;
     }
+    // A run that ended early: the handlers forget its error log, which the
+    // run closes when it is released, and a late signal no longer replaces
+    // the message there.
+    RestoreSignalHandlers();
+    fflush(stdout);
+    return status;
 }
-

@@ -51,7 +51,7 @@ static void GrowRecord(MiningRun& run, PROJ_DB* db, std::vector<GrowthFrame>& st
     }
     int count = 0;
     PROJ_DB* children = proj.make_projdb_from_projected_db(db, &count);
-    if (count > 0 && run.countProgress) BumpProgress(gProgressPatterns, (long long)count);
+    if (count > 0) BumpProgress(run.progress.patterns, (long long)count);
     if (count <= 0) {
         tree.currentLevel = tree.currentLevel->Parent;
         return;
@@ -90,11 +90,8 @@ void PrefixSpan(MiningRun& run, PROJ_DB* db) {
 void MineFirstLevel(MiningRun& run, PROJ_DB* records, int count) {
     ProjWorkspace& proj = run.proj;
     if (count <= 0 || records == nullptr) return;
-    bool progress = run.countProgress;
-    if (progress) {
-        gProgressFirstTotal.store(count, std::memory_order_relaxed);
-        BumpProgress(gProgressPatterns, (long long)count);
-    }
+    run.progress.firstTotal.store(count, std::memory_order_relaxed);
+    BumpProgress(run.progress.patterns, (long long)count);
     // All first-level leaves enter the tree before any pattern is mined.
     int leaves = 0;
     PatternTree& tree = *run.tree;
@@ -108,7 +105,7 @@ void MineFirstLevel(MiningRun& run, PROJ_DB* records, int count) {
             leaves++;
         }
     }
-    if (progress) gProgressFirstDone.store(leaves, std::memory_order_relaxed);
+    run.progress.firstDone.store(leaves, std::memory_order_relaxed);
     for (int i = 0; i < count; i++) {
         if (!IsExpandable(proj, &records[i])) continue;
         if (run.cancel != nullptr && run.cancel->load(std::memory_order_relaxed)) {
@@ -118,7 +115,7 @@ void MineFirstLevel(MiningRun& run, PROJ_DB* records, int count) {
             continue;
         }
         PrefixSpan(run, &records[i]);
-        if (progress) BumpProgress(gProgressFirstDone, 1);
+        BumpProgress(run.progress.firstDone, 1);
     }
     FreeRecordArray(proj, records, count);
 }

@@ -14,6 +14,7 @@
 #include "driver/1LPrefixSpan.h"
 #include "support/AtomicFile.h"
 #include "support/Global.h"
+#include "support/RunSignals.h"
 #include "tree/PatternTree.h"
 
 // Writes the result file under a temporary name and renames it over

@@ -1,5 +1,4 @@
-// The life of a run's state: set-up (timers, error log, signal handlers,
-// the dataset and its per-item tables, the tree and the equivalence table,
+// The life of a run's state: set-up (error log, signal handlers, the dataset and its per-item tables, the tree and the equivalence table,
 // the banner) and tear-down, which gives back everything whether the run
 // completed or ended early, so that one process can run again.
 //
@@ -16,6 +15,7 @@
 
 #include "driver/CommandLine.h"
 #include "support/Global.h"
+#include "support/RunSignals.h"
 #include "tree/PatternTree.h"
 
 // The run's two output files must not be the dataset: opening them would
@@ -28,10 +28,9 @@ static void RefuseDatasetAsOutput(const char* path) {
     for (const char* output : outputs) {
         struct stat out;
         if (stat(output, &out) == 0 && out.st_dev == data.st_dev && out.st_ino == data.st_ino) {
-            fprintf(stderr,
-                    "quivrel: Refusing to mine '%s': it is the same file as %s, which the run "
-                    "writes.\n",
-                    path, output);
+            LogToStandardError(
+                "Refusing to mine '%s': it is the same file as %s, which the run writes.\n", path,
+                output);
             FatalExit(-1);
         }
     }
@@ -56,8 +55,8 @@ void InitApp(MiningRun& run, const char* path, double support, int itemcount) {
     bool fromData = itemcount == kItemCountAuto;
     if (fromData) itemcount = INT_MAX;
     RefuseDatasetAsOutput(path);
-    OpenErrorLog();
-    InstallRunSignalHandlers();
+    run.diagnostics.OpenErrorLog();
+    InstallRunSignalHandlers(fileno(run.diagnostics.ErrorLog()));
     CheckResultPath();
     // Every code that occurs gets a row in the per-item tables, whose row
     // count is an int: the code INT_MAX cannot have one, so it is refused as
@@ -78,8 +77,9 @@ void InitApp(MiningRun& run, const char* path, double support, int itemcount) {
 
 void CloseApp(MiningRun& run) {
     run.proj.CloseProjDB();
-    CloseErrorLog();
+    // The handlers forget the log's descriptor before it is closed.
     RestoreSignalHandlers();
+    run.diagnostics.CloseErrorLog();
 }
 
 void ResetRun(MiningRun& run) {

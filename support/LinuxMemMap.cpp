@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "support/Global.h"
+#include "support/RunSignals.h"
 
 // The least of the physical memory and the process's address-space and
 // data limits, each divided by `share`.

@@ -1,5 +1,6 @@
 // Fixture of the projection-module tests: a scratch directory with the error
-// log, timers, and the module's run-wide state reset around every test.
+// log bound to the test's thread, and the module's run-wide state reset
+// around every test.
 #ifndef QUIVREL_TEST_PROJDB_FIXTURE_H
 #define QUIVREL_TEST_PROJDB_FIXTURE_H
 
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "projdb/ProjDB.h"
+#include "support/Diagnostics.h"
 #include "support/Global.h"
 #include "test_util.h"
 
@@ -18,7 +20,8 @@ class ProjDBTest : public ::testing::Test {
 protected:
     std::string dir;
     std::string errPath;
-    bool ownTimers = false;
+    // Where the test thread's messages go: the log in the scratch directory.
+    Diagnostics diag;
     // The run's dataset and the workspace that projects over it.
     Dataset data;
     ProjWorkspace ws{data};
@@ -27,20 +30,17 @@ protected:
         dir = quivrel_test::MakeTempDir("quivrel-projdb");
         ASSERT_FALSE(dir.empty());
         errPath = dir + "/error.tmp";
-        gpErrFile = fopen(errPath.c_str(), "w");
-        ASSERT_NE(gpErrFile, nullptr);
-        if (pTimer == nullptr) {
-            CreateTimers(3);
-            ownTimers = true;
-        }
+        FILE* log = fopen(errPath.c_str(), "w");
+        ASSERT_NE(log, nullptr);
+        diag.AttachErrorLog(log);
+        BindDiagnosticsToThisThread(&diag);
         ResetModule();
     }
 
     void TearDown() override {
         ResetModule();
-        if (gpErrFile != nullptr) fclose(gpErrFile);
-        gpErrFile = nullptr;
-        if (ownTimers) DeleteTimers();
+        BindDiagnosticsToThisThread(nullptr);
+        diag.CloseErrorLog();
         quivrel_test::RemoveDir(dir);
     }
 
@@ -59,7 +59,7 @@ protected:
     }
 
     std::string ErrorLog() {
-        fflush(gpErrFile);
+        if (diag.ErrorLog() != nullptr) fflush(diag.ErrorLog());
         return quivrel_test::ReadFile(errPath);
     }
 

@@ -12,7 +12,7 @@ protected:
     // Loads `words` expecting a rejection; returns the error log, which is
     // emptied first, and leaves the module reset.
     std::string Reject(const std::vector<int>& words, int itemcount) {
-        EXPECT_NE(freopen(errPath.c_str(), "w", gpErrFile), nullptr);
+        EXPECT_NE(freopen(errPath.c_str(), "w", diag.ErrorLog()), nullptr);
         std::string path = WriteData(words);
         EXPECT_EQ(AbortStatus([&] { ws.InitProjDB(path.c_str(), itemcount); }), 1);
         std::string log = ErrorLog();
@@ -53,7 +53,7 @@ TEST_F(ProjDBInitTest, ReportsOnlyTheFirstFaultInFileOrder) {
               "Malformed dataset '" + Path() +
                   "': invalid value -9 at word 4 (only item codes, -1 and -2 may occur).\n");
     // A bad size is reported before any word is looked at.
-    EXPECT_NE(freopen(errPath.c_str(), "w", gpErrFile), nullptr);
+    EXPECT_NE(freopen(errPath.c_str(), "w", diag.ErrorLog()), nullptr);
     std::string path = Path();
     quivrel_test::WriteBytes(path, std::string("\x63\x00\x00\x00\xf0", 5));
     EXPECT_EQ(AbortStatus([&] { ws.InitProjDB(path.c_str(), 4); }), 1);
@@ -63,8 +63,7 @@ TEST_F(ProjDBInitTest, ReportsOnlyTheFirstFaultInFileOrder) {
 
 TEST_F(ProjDBInitTest, WritesToStandardOutputWithoutErrorLog) {
     std::string path = WriteData({3, -2});
-    fclose(gpErrFile);
-    gpErrFile = nullptr;
+    diag.CloseErrorLog();
     ::testing::internal::CaptureStdout();
     int status = AbortStatus([&] { ws.InitProjDB(path.c_str(), 4); });
     std::string out = ::testing::internal::GetCapturedStdout();
