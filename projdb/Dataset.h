@@ -16,6 +16,7 @@
 
 struct Dataset {
     Dataset() = default;
+    ~Dataset() = default;
     Dataset(const Dataset&) = delete;
     Dataset& operator=(const Dataset&) = delete;
 

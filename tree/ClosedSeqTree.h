@@ -31,6 +31,7 @@ public:
              std::vector<TreeNode*>* children);
     // Copy that shares the source's Children array; IsClosed is set.
     explicit TreeNode(TreeNode* source);
+    ~TreeNode() = default;
     // A copy made behind the arena's back would not be one of its nodes.
     TreeNode(const TreeNode&) = delete;
     TreeNode& operator=(const TreeNode&) = delete;

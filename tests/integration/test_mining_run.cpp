@@ -1,7 +1,8 @@
-// Whole runs in-process: the tree that mining leaves behind, and a second run
-// in the same process after ResetRun.
+// Whole runs in-process: the tree and the progress counters that mining
+// leaves behind, and a second run in the same process after ResetRun.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -91,7 +92,12 @@ TEST_F(InProcessRun, SecondRunInTheSameProcessMatchesTheFirst) {
     std::vector<int> words = {1, 2, -1, 3, -1, -2, 1, -1, 2, 3, -1, -2, 1, 2, 3, -1, -2};
     ASSERT_EQ(Run(words, "0.6", "3"), 0);
     std::string first = ReadFile("ClosedMaxset.txt");
+    // The run counted its own progress: every first-level item finished.
+    EXPECT_GT(run.progress.firstTotal.load(), 0);
+    EXPECT_EQ(run.progress.firstDone.load(), run.progress.firstTotal.load());
+    EXPECT_GE(run.progress.patterns.load(), run.progress.firstTotal.load());
     ResetRun(run);
+    EXPECT_EQ(run.progress.patterns.load(), 0);
     ASSERT_EQ(Run(words, "0.6", "3"), 0);
     std::string second = ReadFile("ClosedMaxset.txt");
     // The pattern lines: everything before the line of the first time figure.
@@ -108,6 +114,10 @@ TEST_F(InProcessRun, AbortedRunLeavesNothingBehindForTheNext) {
     EXPECT_EQ(ReadFile("error.tmp"),
               "Malformed dataset 'data.bin': the data does not end with -2 "
               "(the last sequence is not terminated).\n");
+    // The handlers are off again: a late signal cannot overwrite the message.
+    struct sigaction interrupt;
+    sigaction(SIGINT, nullptr, &interrupt);
+    EXPECT_EQ(interrupt.sa_handler, SIG_DFL);
     ResetRun(run);
     EXPECT_EQ(Run({1, -1, -2}, "0.5", "3"), 0);
     EXPECT_EQ(ReadFile("error.tmp"), "");

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/Diagnostics.h"
@@ -82,6 +83,53 @@ TEST(Timers, ReadingKeepsMillisecondsInRange) {
     EXPECT_GE(a.millitm, 0);
     EXPECT_LE(a.millitm, 999);
     EXPECT_GE((double)TimeBetween(a, b), 0.0);
+}
+
+// Each thread's messages reach the diagnostics bound to it and nothing else;
+// a thread without one writes to the standard streams.
+TEST(Diagnostics, MessagesFollowTheThreadsBinding) {
+    std::string mine, theirs;
+    Diagnostics a, b;
+    a.CaptureInto(&mine);
+    b.CaptureInto(&theirs);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    {
+        DiagnosticsScope bound(a);
+        std::thread other([&] {
+            DiagnosticsScope otherBound(b);
+            LogError("from the other thread %d\n", 2);
+        });
+        other.join();
+        LogError("from this thread %d\n", 1);
+        errno = ENOENT;
+        ReportError();
+        // A nested binding is undone also when its scope ends by an exception.
+        try {
+            DiagnosticsScope nested(b);
+            LogError("nested\n");
+            FatalExit(-1);
+        } catch (const RunAbort&) {
+        }
+        LogToStandardError("about the log\n");
+    }
+    EXPECT_EQ(ThisThreadDiagnostics(), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(mine, std::string("from this thread 1\n") + strerror(ENOENT) + "\nabout the log\n");
+    EXPECT_EQ(theirs, "from the other thread 2\nnested\n");
+
+    // Unbound: LogError to standard output and standard error; the reason
+    // line and messages about the log to standard error alone.
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    LogError("a\nb\n");
+    errno = ENOENT;
+    ReportError();
+    LogToStandardError("c\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), std::string("quivrel: a\nquivrel: b\nquivrel: ") +
+                                                           strerror(ENOENT) + "\nquivrel: c\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "a\nb\n");
 }
 
 TEST_F(SupportTest, FileOpenFailureIsLoggedAndEndsTheRun) {
