@@ -1,4 +1,8 @@
-// Reading and checking quivrel's command line.
+// Reading and checking quivrel's command line.  A rejected command line is
+// reported in an error log of its own, since no run has started.
+//
+// Tested by tests/unit/test_command_line.cpp and the end-to-end usage_*,
+// support_* and itemcount_* cases.
 #include "driver/CommandLine.h"
 
 #include <climits>

@@ -1,5 +1,6 @@
 // Mining in-process: a run that writes no file and hands the closed
-// patterns back in memory, with failures as a status and a message.
+// patterns back in memory, with failures as a status and a message (the
+// run's diagnostics capture them, bound to the caller's thread).
 //
 // Tested by tests/integration/test_mining_run.cpp (two runs on two threads).
 #include <climits>

@@ -1,6 +1,7 @@
 // Progress line and closing summary.
 //
-// Tested by the end-to-end progress_* cases.
+// Tested by tests/integration/test_mining_run.cpp and the end-to-end
+// progress_line case.
 #include "driver/Progress.h"
 
 #include <sys/resource.h>

@@ -5,7 +5,8 @@
 // a second, reads them and rewrites the line.  So the hot loops read no clock
 // and make no system call, whether the line is shown or not.
 //
-// Tested by the end-to-end progress_* cases.
+// Tested by tests/integration/test_mining_run.cpp (the counters) and the
+// end-to-end progress_line case.
 #ifndef QUIVREL_PROGRESS_H
 #define QUIVREL_PROGRESS_H
 

@@ -1,6 +1,7 @@
 // One whole run from the command line: the command line is parsed, the run
 // is set up, mined, pruned and reported, and every failure becomes an exit
-// status and a message.
+// status and a message.  The calling thread is bound to the run's
+// diagnostics throughout, so every message lands in the run's error log.
 //
 // Tested by tests/unit/test_command_line.cpp, tests/integration/ and the
 // end-to-end cases, which run the real binary.

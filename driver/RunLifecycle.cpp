@@ -1,6 +1,8 @@
-// The life of a run's state: set-up (error log, signal handlers, the dataset and its per-item tables, the tree and the equivalence table,
-// the banner) and tear-down, which gives back everything whether the run
-// completed or ended early, so that one process can run again.
+// The life of a run's state: set-up (the run's error log, the process's
+// signal handlers told its descriptor, the dataset and its per-item tables,
+// the tree and the equivalence table, the banner) and tear-down, which turns
+// the handlers off before the log closes and gives back everything whether
+// the run completed or ended early, so that one process can run again.
 //
 // Tested by tests/integration/test_mining_run.cpp and the end-to-end cases on
 // output files (result_*, error_log_*, dataset_is_*).

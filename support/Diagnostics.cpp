@@ -1,7 +1,8 @@
 // The error log, the capture of an in-process run, the echo on standard
 // error, and the thread binding that LogError goes through.
 //
-// Tested by tests/unit/test_support.cpp and the end-to-end error_log_* cases.
+// Tested by tests/unit/test_support.cpp and the end-to-end error_log_* and
+// second_run_refused cases.
 #include "support/Diagnostics.h"
 
 #include <fcntl.h>

@@ -10,8 +10,10 @@
 //
 // Emit is the one place that decides where a message goes.
 //
-// Tested by tests/unit/test_support.cpp (routing, the log's lock and its
-// "run in progress" line) and the end-to-end error_log_* cases.
+// Tested by tests/unit/test_support.cpp (routing by the thread's binding),
+// tests/integration/test_mining_run.cpp (an in-process run's capture) and
+// the end-to-end error_log_* and second_run_refused cases (the log, its lock
+// and its "run in progress" line).
 #ifndef QUIVREL_DIAGNOSTICS_H
 #define QUIVREL_DIAGNOSTICS_H
 

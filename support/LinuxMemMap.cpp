@@ -1,4 +1,7 @@
 // The dataset file in memory: a private snapshot, or a whole shared mapping.
+//
+// Tested by tests/unit/test_support.cpp and the end-to-end mapped_dataset_*
+// and dataset_changed_during_run cases.
 #include "support/LinuxMemMap.h"
 
 #include <fcntl.h>

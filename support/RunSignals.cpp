@@ -3,7 +3,8 @@
 // The handlers use only async-signal-safe calls: the texts they write are
 // prepared beforehand, and they end the process with _exit.
 //
-// Tested by tests/unit/test_support.cpp and the end-to-end signal_* cases.
+// Tested by tests/unit/test_support.cpp and the end-to-end interrupted_by_*
+// and mapped_dataset_* cases.
 #include "support/RunSignals.h"
 
 #include <fcntl.h>

@@ -8,8 +8,9 @@
 // never do) and it tells them the error log's descriptor, the temporary
 // result file and the mapped dataset.
 //
-// Tested by tests/unit/test_support.cpp (the dataset's lease and SIGBUS) and
-// the end-to-end signal_* cases.
+// Tested by tests/unit/test_support.cpp (the dataset's lease and SIGBUS),
+// tests/integration/test_mining_run.cpp (handlers off after an aborted run)
+// and the end-to-end interrupted_by_* and mapped_dataset_* cases.
 #ifndef QUIVREL_RUN_SIGNALS_H
 #define QUIVREL_RUN_SIGNALS_H
 
