@@ -48,7 +48,7 @@ public:
     ProjWorkspace proj;
     PatternTree* tree = nullptr;  // from Build until Release
     int n_proj_db = 0;            // expandable records met
-    TimerSlot start = {0, 0};  // the run's clock
+    TimerSlot start = {0, 0};     // the run's clock
     // What the progress line shows; counted in every run, shown only by the
     // command line's.
     ProgressCounters progress;

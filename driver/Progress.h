@@ -19,9 +19,9 @@
 
 // One run's counters: written by its mining thread only, read by the line.
 struct ProgressCounters {
-    std::atomic<int> firstDone{0};        // first-level items finished
-    std::atomic<int> firstTotal{0};       // first-level items to mine
-    std::atomic<long long> patterns{0};   // frequent patterns met so far
+    std::atomic<int> firstDone{0};       // first-level items finished
+    std::atomic<int> firstTotal{0};      // first-level items to mine
+    std::atomic<long long> patterns{0};  // frequent patterns met so far
 
     // Back to zero (start of a run).
     void Reset();

@@ -150,7 +150,8 @@ void Diagnostics::OpenErrorLog() {
     time_t now = time(nullptr);
     struct tm local;
     char started[64] = "?";
-    if (localtime_r(&now, &local) != nullptr) strftime(started, sizeof started, "%Y-%m-%d %H:%M:%S", &local);
+    if (localtime_r(&now, &local) != nullptr)
+        strftime(started, sizeof started, "%Y-%m-%d %H:%M:%S", &local);
     fprintf(log_, "quivrel run in progress (pid %ld), started at %s\n", (long)getpid(), started);
     fflush(log_);
     logHoldsProgress_ = true;

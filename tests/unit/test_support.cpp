@@ -127,8 +127,9 @@ TEST(Diagnostics, MessagesFollowTheThreadsBinding) {
     errno = ENOENT;
     ReportError();
     LogToStandardError("c\n");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), std::string("quivrel: a\nquivrel: b\nquivrel: ") +
-                                                           strerror(ENOENT) + "\nquivrel: c\n");
+    EXPECT_EQ(
+        testing::internal::GetCapturedStderr(),
+        std::string("quivrel: a\nquivrel: b\nquivrel: ") + strerror(ENOENT) + "\nquivrel: c\n");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "a\nb\n");
 }
 
