@@ -23,6 +23,7 @@ extern FILE* gpErrFile;    // the error log "error.tmp", null until opened
 // in-process (tests, fuzzing) while the command line keeps its statuses.
 struct RunAbort {
     int status;
+    bool outOfMemory = false;  // a failed allocation (status -1) ended the run
 };
 
 // Ends the run with the given exit status (-1 shows as 255 in a shell).
