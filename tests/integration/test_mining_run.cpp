@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <cstring>
 #include <random>
 #include <sstream>
 #include <string>
@@ -221,31 +220,11 @@ TEST(InMemoryRun, BadDatasetAndCancelReturnStatusAndWriteNothing) {
     RemoveDir(dir);
 }
 
-// Words handed over in memory: the same result as the file, an absolute
-// count as threshold, and a malformed buffer refused by the dataset check
-// with the file's message and the fault's word offset.
-TEST(InMemoryRun, WordsInMemoryMatchTheFileAndCountThresholdsAreExact) {
-    std::vector<char> bytes;
-    {
-        FILE* f = fopen(QUIVREL_SOURCE_DIR "/data/sample.bin", "rb");
-        ASSERT_NE(f, nullptr);
-        for (int c; (c = fgetc(f)) != EOF;) bytes.push_back((char)c);
-        fclose(f);
-    }
-    std::vector<int> words(bytes.size() / 4);
-    memcpy(words.data(), bytes.data(), bytes.size());
-    InMemoryCase file{QUIVREL_SOURCE_DIR "/data/sample.bin", "0.1"};
-    file.Mine();
-    MineRequest request;
-    request.words = words.data();
-    request.wordCount = words.size();
-    request.supportCount = 30;  // 0.1 of 300 sequences
-    request.threads = 4;
+// Words handed over in memory: an absolute count as threshold, and a
+// malformed buffer refused by the dataset check with the file's message and
+// the fault's word offset.
+TEST(InMemoryRun, CountThresholdsAreExactAndBadWordsGiveTheFaultOffset) {
     MineResult result;
-    ASSERT_EQ(MinePatterns(request, &result), 0) << result.message;
-    EXPECT_EQ(result.sequences, 300);
-    EXPECT_EQ(PatternLines(result.patterns), PatternLines(file.patterns));
-
     // n sequences (0)(1), of which m hold item 2 too: (0 2)(1) is closed at
     // a count k exactly when k <= m, whatever the fraction k / n in decimals.
     for (int n : {3, 7, 10, 999, 1001, 30011}) {
@@ -272,6 +251,8 @@ TEST(InMemoryRun, WordsInMemoryMatchTheFileAndCountThresholdsAreExact) {
     }
 
     std::vector<int> bad = {1, -1, -2, 5, 3, -1, -2};
+    MineRequest request;
+    request.threads = 4;  // accepted, one thread mines
     request.words = bad.data();
     request.wordCount = bad.size();
     request.name = "<sequences>";
