@@ -188,7 +188,9 @@ def mine(sequences: Union[Iterable, str, os.PathLike], support: Union[float, int
         labels are then its item codes.
     support: a fraction of the sequences in (0, 1] (0.05: five percent), or
         an int, an absolute number of sequences (2: at least two). Note
-        that 1 means one sequence and 1.0 all of them.
+        that 1 means one sequence and 1.0 all of them. A fraction is taken
+        exactly as its shortest decimal, as the command line takes its
+        text: 5 / 6 is 0.8333333333333334, which 5 of 6 sequences miss.
     threads: mining threads, an int of 1 or more.
 
     Returns the closed patterns whose support reaches the threshold, as
