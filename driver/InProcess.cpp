@@ -1,6 +1,7 @@
-// Mining in-process: a run that writes no file and hands the closed
-// patterns back in memory, with failures as a status and a message (the
-// run's diagnostics capture them, bound to the caller's thread).
+// Mining in-process: a run over a file or over words already in memory that
+// writes no file and hands the closed patterns back in memory, with
+// failures as a status, a message and, for a malformed dataset, the word
+// offset of the fault.
 //
 // Tested by tests/integration/test_mining_run.cpp (two runs on two threads).
 #include <climits>
@@ -60,14 +61,66 @@ static bool CollectPatterns(MiningRun& run, std::vector<ResultPattern>* out) {
     return ok;
 }
 
-static int MineInRun(MiningRun& run, const char* path, const SupportFraction& support,
-                     int itemcount, std::vector<ResultPattern>* out, std::string* message) {
-    // As on the command line: INT_MAX cannot have a table row, so it is
-    // refused as a code above the item count.
-    if (itemcount == kItemCountAuto || itemcount == INT_MAX) itemcount = INT_MAX - 1;
+// The threshold of `count` sequences out of `sequences` as a decimal
+// fraction: f = floor(count x 10^d / sequences) / 10^d with 10^d above the
+// number of sequences lies in ((count - 1) / sequences, count / sequences],
+// so the least whole count reaching f x sequences is `count` itself.
+static SupportFraction FractionOfCount(long long count, long long sequences) {
+    long long exponent = 0;
+    unsigned __int128 scale = 1;
+    while (scale <= (unsigned __int128)sequences) {
+        scale *= 10;
+        exponent--;
+    }
+    unsigned __int128 q = (unsigned __int128)count * scale / (unsigned __int128)sequences;
+    std::string digits;
+    for (; q > 0; q /= 10) digits.insert(digits.begin(), (char)('0' + (int)(q % 10)));
+    while (digits.size() > 1 && digits.back() == '0') {
+        digits.pop_back();
+        exponent++;
+    }
+    return SupportFraction{digits, exponent, (double)count / (double)sequences};
+}
+
+// As on the command line: INT_MAX cannot have a table row, so it is refused
+// as a code above the item count.
+static int TableItemCount(int itemcount) {
+    return itemcount < 0 || itemcount == INT_MAX ? INT_MAX - 1 : itemcount;
+}
+
+// Word offset of the first fault of a dataset that the check refused (the
+// partial word of a size that is not a multiple of 4), or -1 when the data
+// are well formed (the run ended for another reason).
+static long long FaultWord(const mem_map* map, int itemcount) {
+    if (map == nullptr) return -1;
+    long long size = GetMemMapFileSize(map);
+    if (size % 4 != 0) return size / 4;
+    DatasetRules rules;
+    rules.maxItem = TableItemCount(itemcount);
+    rules.ascendingItemsets = true;
+    const int* start = GetStartOfMap(map);
+    const int* end = GetLastAddrOfMap(map);
+    DatasetFault fault = CheckDatasetWords(start, (size_t)(end - start), rules, nullptr);
+    return fault.kind == DatasetFault::kNone ? -1 : fault.offset;
+}
+
+static int MineInRun(MiningRun& run, const MineRequest& request, MineResult* result) {
+    int itemcount = TableItemCount(request.itemcount);
+    const char* name = request.path;
+    if (name == nullptr) {
+        name = request.name;
+        run.proj.ds.pDatasetMemMap = CreateMemMapFromWords(request.words, request.wordCount, name);
+    }
     // Private memory whatever the size: a mapping would need the lease and
     // its signal handler, which belong to the process.
-    run.proj.InitProjDBWithLimit(path, itemcount, ~0ULL);
+    run.proj.InitProjDBWithLimit(name, itemcount, ~0ULL);
+    long long sequences = run.proj.ds.gDatasetShape.sequences;
+    result->sequences = sequences;
+    SupportFraction support = request.support;
+    if (request.supportCount > 0) {
+        if (request.supportCount > sequences) return 0;  // no pattern can reach it
+        support = FractionOfCount(request.supportCount, sequences);
+    }
     run.Build();
     run.StartClock();
     int count = 0;
@@ -76,42 +129,60 @@ static int MineInRun(MiningRun& run, const char* path, const SupportFraction& su
     MineFirstLevel(run, first, count);
     if (run.cancelled) return kMineCancelled;
     if (run.proj.n_total_mem != 0) {
-        *message = "Internal error: projection memory still held after mining.\n";
+        result->message = "Internal error: projection memory still held after mining.\n";
         return -1;
     }
     PatternTree& tree = *run.tree;
     std::vector<TreeNode*>& top = *tree.root->Children;
     for (size_t i = 0, n = top.size(); i < n; i++) closed_maxPruning(tree, top[i], tree.root);
-    if (!CollectPatterns(run, out)) {
-        out->clear();
-        *message = "Internal error: the patterns could not be collected.\n";
+    if (!CollectPatterns(run, &result->patterns)) {
+        result->message = "Internal error: the patterns could not be collected.\n";
         return -1;
     }
     return 0;
 }
 
-int MineToPatterns(const char* path, const SupportFraction& support, int itemcount,
-                   std::vector<ResultPattern>* out, const std::atomic<bool>* cancel,
-                   std::string* message) {
-    out->clear();
-    message->clear();
+int MinePatterns(const MineRequest& request, MineResult* result) {
+    result->patterns.clear();
+    result->message.clear();
+    result->sequences = 0;
+    result->faultWord = -1;
     std::string captured;
     int status;
     {
         MiningRun run(nullptr, nullptr);
         run.diagnostics.CaptureInto(&captured);
         DiagnosticsScope bound(run.diagnostics);
-        run.cancel = cancel;
+        run.cancel = request.cancel;
         try {
-            status = MineInRun(run, path, support, itemcount, out, message);
+            status = MineInRun(run, request, result);
         } catch (const RunAbort& abort) {
-            status = abort.status;
+            status = abort.outOfMemory ? kMineOutOfMemory : abort.status;
+            if (status == 1) result->faultWord = FaultWord(run.proj.ds.pDatasetMemMap, request.itemcount);
         } catch (const std::exception& e) {
             captured += std::string("Internal error: ") + e.what() + "\n";
             status = -1;
         }
-        if (status != 0) out->clear();
+        if (status != 0) {
+            // Whatever the vector held goes, its memory too.
+            std::vector<ResultPattern>().swap(result->patterns);
+        }
     }
-    if (message->empty()) *message = captured;
+    if (result->message.empty()) result->message = captured;
+    return status;
+}
+
+int MineToPatterns(const char* path, const SupportFraction& support, int itemcount,
+                   std::vector<ResultPattern>* out, const std::atomic<bool>* cancel,
+                   std::string* message) {
+    MineRequest request;
+    request.path = path;
+    request.support = support;
+    request.itemcount = itemcount;
+    request.cancel = cancel;
+    MineResult result;
+    int status = MinePatterns(request, &result);
+    out->swap(result.patterns);
+    *message = result.message;
     return status;
 }

@@ -54,8 +54,8 @@ public:
     ProgressCounters progress;
     // The run's error log and message routing; bound to its mining threads.
     Diagnostics diagnostics;
-    // Checked between first-level items: once set, the rest of the mining is
-    // skipped and `cancelled` tells the caller.
+    // Checked before every projection step: once set, the rest of the mining
+    // is skipped and `cancelled` tells the caller.
     const std::atomic<bool>* cancel = nullptr;
     bool cancelled = false;
     FILE* statusFile;
@@ -69,17 +69,43 @@ struct ResultPattern {
     int support;  // sequences that contain the pattern
 };
 
-// Status of MineToPatterns when the cancel flag ended the run early.
+// Statuses of an in-process run beyond the command line's (0, 1, -1): the
+// cancel flag ended it early, or an allocation failed.
 const int kMineCancelled = 2;
+const int kMineOutOfMemory = 3;
 
-// Mines the dataset at `path` in-process and returns in `out` the closed
-// patterns in the order of the result file.  No file is written and no
-// signal handler installed; the run's messages are captured for `message`;
-// the dataset is read into private memory whatever its size (a mapped one
-// could change under the run).  Returns 0, or the command line's status of the failure (1 bad
-// dataset, -1 other failures) with its text in `message`, or
-// kMineCancelled.  `itemcount` kItemCountAuto takes the largest code;
-// `cancel` may be null.  Safe to call on several threads at once.
+// What to mine in-process: a dataset file, or dataset words already in
+// memory (`path` null), at a support fraction or an absolute count.
+struct MineRequest {
+    const char* path = nullptr;
+    const int* words = nullptr;  // when `path` is null: `wordCount` words,
+    size_t wordCount = 0;        // copied before mining
+    const char* name = "<memory>";  // the words' name in messages
+    SupportFraction support = {"1", 0, 1.0};
+    // Above 0: the threshold is this many sequences, and `support` is unused.
+    long long supportCount = 0;
+    int itemcount = -1;  // the largest code allowed; -1 (kItemCountAuto) for any
+    // Accepted for callers that ask for threaded mining; one thread mines.
+    int threads = 1;
+    const std::atomic<bool>* cancel = nullptr;  // may be null
+};
+
+struct MineResult {
+    std::vector<ResultPattern> patterns;  // in the order of the result file
+    long long sequences = 0;              // the number of sequences mined
+    std::string message;                  // the failure's text, as "error.tmp" gets it
+    long long faultWord = -1;             // word offset of a malformed dataset's fault
+};
+
+// Mines in-process and fills `result`.  No file is written, no signal
+// handler installed; the run's messages are captured for the result; a file is read into private
+// memory whatever its size (a mapped one could change under the run).
+// Returns 0, or the command line's status of the failure (1 bad dataset,
+// -1 other failures), kMineOutOfMemory or kMineCancelled.  Safe to call on
+// several threads at once.
+int MinePatterns(const MineRequest& request, MineResult* result);
+
+// MinePatterns on the file at `path` at a support fraction.
 int MineToPatterns(const char* path, const SupportFraction& support, int itemcount,
                    std::vector<ResultPattern>* out, const std::atomic<bool>* cancel,
                    std::string* message);

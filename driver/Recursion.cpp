@@ -44,6 +44,13 @@ struct GrowthFrame {
 static void GrowRecord(MiningRun& run, PROJ_DB* db, std::vector<GrowthFrame>& stack) {
     ProjWorkspace& proj = run.proj;
     PatternTree& tree = *run.tree;
+    // Cancelled: no more projection steps.  The records still on the stack
+    // only give their buffers back, so the run unwinds within one step.
+    if (run.cancelled || (run.cancel != nullptr && run.cancel->load(std::memory_order_relaxed))) {
+        run.cancelled = true;
+        proj.clean_projcted_db(db);
+        return;
+    }
     if (addSequence(tree, db) == 0) {
         // An equivalent subtree already serves this pattern.
         proj.clean_projcted_db(db);
@@ -76,7 +83,7 @@ void PrefixSpan(MiningRun& run, PROJ_DB* db) {
             PROJ_DB* rec = &frame.records[frame.next++];
             if (IsExpandable(proj, rec)) {
                 GrowRecord(run, rec, stack);  // may push: `frame` is not used after
-            } else if (addSequence(tree, rec) != 0) {
+            } else if (!run.cancelled && addSequence(tree, rec) != 0) {
                 tree.currentLevel = tree.currentLevel->Parent;
             }
         } else {
@@ -108,12 +115,6 @@ void MineFirstLevel(MiningRun& run, PROJ_DB* records, int count) {
     run.progress.firstDone.store(leaves, std::memory_order_relaxed);
     for (int i = 0; i < count; i++) {
         if (!IsExpandable(proj, &records[i])) continue;
-        if (run.cancel != nullptr && run.cancel->load(std::memory_order_relaxed)) {
-            // Cancelled: the remaining records only give their buffers back.
-            run.cancelled = true;
-            proj.clean_projcted_db(&records[i]);
-            continue;
-        }
         PrefixSpan(run, &records[i]);
         BumpProgress(run.progress.firstDone, 1);
     }

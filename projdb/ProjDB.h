@@ -115,7 +115,8 @@ public:
     // caller allows.
     long long InitProjDB(const char* path, int itemcount);
     // Same, with an explicit snapshot limit (files above it are mapped, not
-    // read into private memory; tests use a small one).
+    // read into private memory; tests use a small one).  A dataset already
+    // set in ds.pDatasetMemMap (words handed over in memory) is taken as is.
     long long InitProjDBWithLimit(const char* path, int itemcount, unsigned long long limit);
     // Frees the per-item tables and the dataset's tables and mapping.
     void CloseProjDB();

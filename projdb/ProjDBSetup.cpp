@@ -47,7 +47,8 @@ long long ProjWorkspace::InitProjDB(const char* path, int itemcount) {
 
 long long ProjWorkspace::InitProjDBWithLimit(const char* path, int itemcount,
                                              unsigned long long limit) {
-    ds.pDatasetMemMap = CreateMemMap(path, limit);
+    // A dataset that the caller has already put in memory is used as it is.
+    if (ds.pDatasetMemMap == nullptr) ds.pDatasetMemMap = CreateMemMap(path, limit);
     ValidateDataset(path, itemcount);
 
     // The tables need a row for every code that occurs; a code that never

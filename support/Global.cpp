@@ -68,7 +68,8 @@ void ReportError() {
 
 void OutOfMemory(size_t size) {
     LogError("Fail to allocate memory with size %lld\n", (long long)size);
-    FatalExit(-1);
+    // The command line's status; an in-process caller can tell it apart.
+    throw RunAbort{-1, true};
 }
 
 void* checked_alloc(size_t size) {

@@ -24,6 +24,7 @@ struct TimerSlot {
 // in-process (tests, fuzzing) while the command line keeps its statuses.
 struct RunAbort {
     int status;
+    bool outOfMemory = false;  // a failed allocation (status -1) ended the run
 };
 
 // Ends the run with the given exit status (-1 shows as 255 in a shell).

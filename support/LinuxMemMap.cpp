@@ -231,6 +231,30 @@ bool MemMapFileChanged(const mem_map* map) {
     return (long long)held.st_size != map->FileSize || ModTimeNs(held) != map->ModTimeNs;
 }
 
+mem_map* CreateMemMapFromWords(const int* words, size_t count, const char* name) {
+    mem_map* map = (mem_map*)checked_alloc(sizeof(mem_map));
+    memset(map, 0, sizeof *map);
+    map->FileDesc = -1;
+    map->Snapshot = true;  // private memory: nothing can change it
+    map->Path = strdup(name);
+    if (map->Path == nullptr) OutOfMemory(strlen(name) + 1);
+    map->FileSize = (long long)(count * sizeof(int));
+    map->MapSize = count * sizeof(int);
+    if (count > 0) {
+        void* start = AllocSnapshot(map->MapSize, &map->HeldSize);
+        if (start == MAP_FAILED) {
+            free(map->Path);
+            free(map);
+            OutOfMemory(count * sizeof(int));
+        }
+        memcpy(start, words, map->MapSize);
+        mprotect(start, map->HeldSize, PROT_READ);
+        map->StartOfMap = (int*)start;
+    }
+    map->LastAddr = map->StartOfMap + count;
+    return map;
+}
+
 void CloseMemMap(mem_map** map) {
     if (map == nullptr) return;
     if (*map != nullptr) {
@@ -239,7 +263,7 @@ void CloseMemMap(mem_map** map) {
         // The lease goes with the last reference to the open file: the
         // mapping's is gone, this is the descriptor's.  Only then may a
         // lease break no longer end the run.
-        close((*map)->FileDesc);
+        if ((*map)->FileDesc >= 0) close((*map)->FileDesc);
         if ((*map)->Leased) SetDatasetLeaseForSignals(-1);
         free((*map)->Path);
         free(*map);

@@ -24,7 +24,7 @@ struct mem_map {
     size_t HeldSize;        // bytes of memory held for them (rounded up)
     int* LastAddr;          // just past the last whole word
     int* StartOfMap;        // first word of the data (file offset 0)
-    int FileDesc;           // read-only descriptor, open until CloseMemMap
+    int FileDesc;           // read-only descriptor, open until CloseMemMap (-1: none)
     bool Snapshot;          // data read into private memory, not mapped
     bool Leased;            // FileDesc holds a read lease on the file
     long long ModTimeNs;    // modification time when the data were taken
@@ -53,6 +53,10 @@ unsigned long long DatasetFallbackLimit();
 // opened, read, mapped or protected ends the run with status 1 and a
 // message in the error log.
 mem_map* CreateMemMap(const char* path, unsigned long long snapshotLimit);
+// Takes a copy of `count` words that a caller already holds in memory (an
+// in-process run given its dataset without a file), into private read-only
+// memory like a snapshot; `name` stands for the file in messages.
+mem_map* CreateMemMapFromWords(const int* words, size_t count, const char* name);
 // Releases the data, closes and frees *map, then sets *map to null.  A null
 // map or *map does nothing.
 void CloseMemMap(mem_map** map);

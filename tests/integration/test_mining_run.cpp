@@ -230,4 +230,49 @@ TEST(InMemoryRun, BadDatasetAndCancelReturnStatusAndWriteNothing) {
     RemoveDir(dir);
 }
 
+// Words handed over in memory: an absolute count as threshold, and a
+// malformed buffer refused by the dataset check with the file's message and
+// the fault's word offset.
+TEST(InMemoryRun, CountThresholdsAreExactAndBadWordsGiveTheFaultOffset) {
+    MineResult result;
+    // n sequences (0)(1), of which m hold item 2 too: (0 2)(1) is closed at
+    // a count k exactly when k <= m, whatever the fraction k / n in decimals.
+    for (int n : {3, 7, 10, 999, 1001, 30011}) {
+        int m = n * 2 / 3;
+        std::vector<int> data;
+        for (int j = 0; j < n; j++) {
+            data.push_back(0);
+            if (j < m) data.push_back(2);
+            data.insert(data.end(), {-1, 1, -1, -2});
+        }
+        for (int k : {m - 1, m, m + 1, n + 1}) {
+            if (k < 1) continue;
+            MineRequest r;
+            r.words = data.data();
+            r.wordCount = data.size();
+            r.supportCount = k;
+            ASSERT_EQ(MinePatterns(r, &result), 0) << result.message;
+            bool found = PatternLines(result.patterns).find("<(0 2)(1)>") != std::string::npos;
+            EXPECT_EQ(found, k <= m) << n << " " << k;
+            if (k > n) {
+                EXPECT_TRUE(result.patterns.empty());
+            }
+        }
+    }
+
+    std::vector<int> bad = {1, -1, -2, 5, 3, -1, -2};
+    MineRequest request;
+    request.threads = 4;  // accepted, one thread mines
+    request.words = bad.data();
+    request.wordCount = bad.size();
+    request.name = "<sequences>";
+    EXPECT_EQ(MinePatterns(request, &result), 1);
+    EXPECT_EQ(result.faultWord, 4);
+    EXPECT_EQ(result.message,
+              "Malformed dataset '<sequences>': item code 3 at word 4 is lower than the code 5 "
+              "before it; the items of an itemset must be ascending. Rewrite the file with sorted "
+              "itemsets: quivrel-convert totext '<sequences>' | quivrel-convert tobin - OUT.bin\n");
+    EXPECT_TRUE(result.patterns.empty());
+}
+
 }  // namespace
