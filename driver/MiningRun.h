@@ -24,6 +24,10 @@ public:
     // statusFile: banner and progress lines; resultFile: the end-of-run
     // statistics.  Both default to standard output; the run never closes them.
     explicit MiningRun(FILE* statusFile = stdout, FILE* resultFile = stdout);
+    // A run that mines over the dataset of another run, already set up and
+    // projected at the first level (a mining thread of that run): its
+    // workspace reads `shared` and never changes or releases it.
+    MiningRun(Dataset& shared, FILE* statusFile, FILE* resultFile);
     ~MiningRun() { Release(); }
     MiningRun(const MiningRun&) = delete;
     MiningRun& operator=(const MiningRun&) = delete;
@@ -42,6 +46,9 @@ public:
     Dataset dataset;
     ProjWorkspace proj;
     PatternTree* tree = nullptr;  // from Build until Release
+    // The trees of the mining threads, whose first-level nodes now hang
+    // under `tree`'s root: kept until Release.
+    std::vector<PatternTree*> threadTrees;
     int n_proj_db = 0;            // expandable records met
     TimerSlot start = {0, 0};
     // In-process runs leave the process-wide progress counters alone.

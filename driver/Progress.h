@@ -1,7 +1,7 @@
 // The progress line of a long run on standard error, and the closing summary.
 //
-// The mining loop only bumps two counters (one store each, relaxed atomics
-// written by that one thread); a background thread wakes four times a second,
+// The mining loop only bumps two counters (one relaxed atomic add each, from
+// every mining thread); a background thread wakes four times a second,
 // reads them and rewrites the line.  So the hot loops read no clock and make
 // no system call, whether the line is shown or not.
 #ifndef QUIVREL_PROGRESS_H
@@ -14,16 +14,15 @@
 #include <string>
 #include <thread>
 
-// Written by the mining thread only, read by the reporter.
+// Written by the mining threads, read by the reporter.
 extern std::atomic<int> gProgressFirstDone;       // first-level items finished
 extern std::atomic<int> gProgressFirstTotal;      // first-level items to mine
 extern std::atomic<long long> gProgressPatterns;  // frequent patterns met so far
 
-// Adds to a counter that only the calling thread writes: a plain load and
-// store, no locked read-modify-write.
+// Adds to a counter; several mining threads may bump one at once.
 template <typename T>
 inline void BumpProgress(std::atomic<T>& counter, T by) {
-    counter.store(counter.load(std::memory_order_relaxed) + by, std::memory_order_relaxed);
+    counter.fetch_add(by, std::memory_order_relaxed);
 }
 
 // Puts the counters back to zero (start of a run).

@@ -89,6 +89,9 @@ public:
     EquivTable& operator=(const EquivTable&) = delete;
     ~EquivTable();
     void Insert(int key, TreeNode* node, uint64_t fingerprint = 0);
+    // Forgets every entry: the table is as a fresh one (193 buckets), so
+    // that what later insertions meet does not depend on what came before.
+    void Clear();
     // First entry of the group with this key, or null.  The group continues
     // through `next` while the key is equal.
     Entry* EqualRange(int key) const;

@@ -1,0 +1,129 @@
+// Mining the first-level tasks on several threads (see ParallelMining.h).
+//
+// The first projection, the occurrence tables and the first-level leaves
+// are done on the calling thread before any mining thread starts, so the
+// dataset is read-only while the threads run.  A thread's tree holds the
+// subtrees of all the tasks it mined, one first-level node each; the
+// equivalence table is emptied before each task, so a task never meets a
+// node of another.
+#include "driver/ParallelMining.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "driver/1LPrefixSpan.h"
+#include "driver/Progress.h"
+#include "driver/TaskPlan.h"
+#include "tree/PatternTree.h"
+
+static bool IsExpandable(const ProjWorkspace& proj, const PROJ_DB* r) {
+    return (double)r->m_nSupport >= proj.gSUP;
+}
+
+int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& split) {
+    ProjWorkspace& proj = run.proj;
+    if (count <= 0 || records == nullptr) return 0;
+    std::vector<MiningTask> tasks = PlanTasks(proj, records, count, split.part, split.parts);
+    bool progress = run.countProgress;
+    bool leavesHere = split.parts <= 0 || split.part == 1;
+    if (progress) {
+        gProgressFirstTotal.store((int)tasks.size() + (leavesHere ? count : 0),
+                                  std::memory_order_relaxed);
+        BumpProgress(gProgressPatterns, (long long)count);
+    }
+
+    // The leaves first, as in a run on one thread; the expandable records of
+    // other partitions only give their buffers back.
+    // A partition counts only its own first-level patterns as met.
+    std::vector<char> mined((size_t)count, 0);
+    for (const MiningTask& t : tasks) mined[(size_t)t.record] = 1;
+    PatternTree& tree = *run.tree;
+    int leaves = 0;
+    for (int i = 0; i < count; i++) {
+        if (IsExpandable(proj, &records[i])) {
+            if (!mined[(size_t)i]) {
+                proj.release_projdb_buffers(&records[i]);
+                proj.gnArrLargeCount[1]--;
+            }
+        } else {
+            if (!leavesHere) proj.gnArrLargeCount[1]--;
+            if (leavesHere && addSequence(tree, &records[i]) != 0)
+                tree.currentLevel = tree.currentLevel->Parent;
+            proj.release_projdb_buffers(&records[i]);
+            leaves++;
+        }
+    }
+    run.n_proj_db += (int)tasks.size();
+    if (progress && leavesHere) BumpProgress(gProgressFirstDone, leaves);
+
+    size_t threads = std::max<size_t>(1, std::min(tasks.size(), (size_t)std::max(split.threads, 1)));
+    std::vector<std::unique_ptr<MiningRun>> workers;
+    for (size_t t = 0; t < threads; t++) {
+        workers.emplace_back(new MiningRun(run.dataset, nullptr, nullptr));
+        MiningRun& w = *workers.back();
+        w.proj.InitOver(proj);
+        w.Build();
+        w.countProgress = progress;
+        w.cancel = run.cancel;
+    }
+
+    // Tasks are taken largest first from one shared counter.  A failure on
+    // one thread (a failed allocation) stops the others at their next task
+    // and is rethrown here once all have ended.
+    std::atomic<size_t> next{0};
+    std::atomic<bool> failed{false};
+    std::vector<std::exception_ptr> errors(threads);
+    auto mine = [&](size_t t) {
+        MiningRun& w = *workers[t];
+        try {
+            for (size_t k; (k = next.fetch_add(1, std::memory_order_relaxed)) < tasks.size();) {
+                PROJ_DB* rec = &records[tasks[k].record];
+                if (w.cancel != nullptr && w.cancel->load(std::memory_order_relaxed))
+                    w.cancelled = true;
+                if (w.cancelled || failed.load(std::memory_order_relaxed)) {
+                    // The remaining records only give their buffers back.
+                    w.proj.clean_projcted_db(rec);
+                    continue;
+                }
+                w.tree->reverseTable.Clear();
+                PrefixSpan(w, rec);
+                if (progress) BumpProgress(gProgressFirstDone, 1);
+            }
+        } catch (...) {
+            errors[t] = std::current_exception();
+            failed.store(true, std::memory_order_relaxed);
+        }
+    };
+    std::vector<std::thread> pool;
+    for (size_t t = 1; t < threads; t++) pool.emplace_back(mine, t);
+    mine(0);
+    for (std::thread& th : pool) th.join();
+    for (std::exception_ptr& e : errors)
+        if (e) std::rethrow_exception(e);
+
+    // One tree under one root: the tasks' first-level nodes beside the
+    // leaves, in child order; the threads' trees stay alive with the run.
+    std::vector<TreeNode*>& top = *tree.root->Children;
+    for (std::unique_ptr<MiningRun>& w : workers) {
+        for (TreeNode* node : *w->tree->root->Children) {
+            node->Parent = tree.root;
+            top.push_back(node);
+        }
+        w->tree->root->Children->clear();
+        tree.zzz += w->tree->zzz;
+        run.n_proj_db += w->n_proj_db;
+        run.cancelled = run.cancelled || w->cancelled;
+        proj.AddCountsOf(w->proj);
+        run.threadTrees.push_back(w->tree);
+        w->tree = nullptr;
+    }
+    std::sort(top.begin(), top.end(), TreeNodeLess);
+    proj.ReleaseRecordsArray(count);
+    free(records);
+    return (int)tasks.size();
+}
