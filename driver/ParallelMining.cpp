@@ -78,6 +78,7 @@ int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& sp
     std::atomic<size_t> next{0};
     std::atomic<bool> failed{false};
     std::vector<std::exception_ptr> errors(threads);
+    std::vector<int> taskPeak(tasks.size(), 0);
     auto mine = [&](size_t t) {
         MiningRun& w = *workers[t];
         try {
@@ -91,7 +92,11 @@ int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& sp
                     continue;
                 }
                 w.tree->reverseTable.Clear();
+                // The task's own peak, above what the thread held before it.
+                int base = w.proj.n_total_mem;
+                w.proj.n_max_mem = base;
                 PrefixSpan(w, rec);
+                taskPeak[k] = w.proj.n_max_mem - base;
                 if (progress) BumpProgress(gProgressFirstDone, 1);
             }
         } catch (...) {
@@ -123,6 +128,11 @@ int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& sp
         w->tree = nullptr;
     }
     std::sort(top.begin(), top.end(), TreeNodeLess);
+    // The peak memory: the first projection's, plus the peaks of as many
+    // tasks as there were threads, the largest ones.  An upper bound of the
+    // real peak that does not depend on which thread mined which task.
+    std::sort(taskPeak.begin(), taskPeak.end(), [](int a, int b) { return a > b; });
+    for (size_t t = 0; t < threads && t < taskPeak.size(); t++) proj.n_max_mem += taskPeak[t];
     proj.ReleaseRecordsArray(count);
     free(records);
     return (int)tasks.size();

@@ -235,11 +235,11 @@ static void ReadPart(const char* path, PartContents* part) {
         LogError("Cannot read partial result '%s': read error.\n", path);
         FatalExit(-1);
     }
-    if (!line.empty()) RefusePart(path, "it does not end with a line end", (int)lines.size() + 1);
     if (lines.empty() || lines[0] != kPartMagic) {
         LogError("'%s' is not a partial result of quivrel (made by quivrel --part K/M).\n", path);
         FatalExit(-1);
     }
+    if (!line.empty()) RefusePart(path, "it does not end with a line end", (int)lines.size() + 1);
     if (lines.size() < 5 || lines[1].compare(0, 10, "identity: ") != 0)
         RefusePart(path, "no identity line", 2);
     part->identity = lines[1].substr(10);

@@ -168,8 +168,8 @@ public:
     void PrintProjDBs(PROJ_DB* records, int count);
     int OutputPattern(int* pattern, int length);
 
-    // Adds another workspace's pattern counts and memory figures to this
-    // one's (the peaks are summed: an upper bound of a common peak).
+    // Adds another workspace's pattern counts and held projection bytes to
+    // this one's.
     void AddCountsOf(const ProjWorkspace& other);
 
     // ---- state read by the caller ----

@@ -112,7 +112,6 @@ void ProjWorkspace::AddCountsOf(const ProjWorkspace& other) {
         for (int d = 1; d <= last; d++) gnArrLargeCount[d] += other.gnArrLargeCount[d];
     }
     n_total_mem += other.n_total_mem;
-    n_max_mem += other.n_max_mem;
 }
 
 void ProjWorkspace::CloseProjDB() {
