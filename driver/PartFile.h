@@ -14,7 +14,7 @@
 // union holds every closed pattern; a pattern that is not closed has a
 // closed super-pattern of the same support, which is in the union too.
 // The survivors are exactly the closed set; they are written in the order
-// of a threaded run's result file.
+// of a whole run's result file, which is a function of the patterns alone.
 //
 // Tested by tests/integration/test_parallel.cpp and the merge_* and part_*
 // end-to-end cases.
