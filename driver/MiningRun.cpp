@@ -21,6 +21,8 @@ void MiningRun::Release() {
     for (PatternTree* t : threadTrees) ReleasePatternTree(t);
     threadTrees.clear();
     n_proj_db = 0;
+    tasks = 0;
+    taskSeconds = largestTaskSeconds = 0;
     proj.ReleaseProjDB();
 }
 

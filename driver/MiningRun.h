@@ -49,6 +49,11 @@ public:
     // The trees of the mining threads, whose first-level nodes now hang
     // under `tree`'s root: kept until Release.
     std::vector<PatternTree*> threadTrees;
+    // Tasks mined on several threads: their number and the mining seconds
+    // of all and of the largest (how far more threads could take the run).
+    int tasks = 0;
+    double taskSeconds = 0;
+    double largestTaskSeconds = 0;
     int n_proj_db = 0;            // expandable records met
     TimerSlot start = {0, 0};
     // In-process runs leave the process-wide progress counters alone.

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <exception>
 #include <memory>
@@ -32,8 +33,10 @@ int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& sp
     bool progress = run.countProgress;
     bool leavesHere = split.parts <= 0 || split.part == 1;
     if (progress) {
-        gProgressFirstTotal.store((int)tasks.size() + (leavesHere ? count : 0),
-                                  std::memory_order_relaxed);
+        int firstLevel = (int)tasks.size();
+        for (int i = 0; leavesHere && i < count; i++)
+            if (!IsExpandable(proj, &records[i])) firstLevel++;
+        gProgressFirstTotal.store(firstLevel, std::memory_order_relaxed);
         BumpProgress(gProgressPatterns, (long long)count);
     }
 
@@ -79,6 +82,7 @@ int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& sp
     std::atomic<bool> failed{false};
     std::vector<std::exception_ptr> errors(threads);
     std::vector<int> taskPeak(tasks.size(), 0);
+    std::vector<double> taskTime(tasks.size(), 0);
     auto mine = [&](size_t t) {
         MiningRun& w = *workers[t];
         try {
@@ -95,8 +99,11 @@ int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& sp
                 // The task's own peak, above what the thread held before it.
                 int base = w.proj.n_total_mem;
                 w.proj.n_max_mem = base;
+                auto begin = std::chrono::steady_clock::now();
                 PrefixSpan(w, rec);
+                std::chrono::duration<double> took = std::chrono::steady_clock::now() - begin;
                 taskPeak[k] = w.proj.n_max_mem - base;
+                taskTime[k] = took.count();
                 if (progress) BumpProgress(gProgressFirstDone, 1);
             }
         } catch (...) {
@@ -133,6 +140,11 @@ int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& sp
     // real peak that does not depend on which thread mined which task.
     std::sort(taskPeak.begin(), taskPeak.end(), [](int a, int b) { return a > b; });
     for (size_t t = 0; t < threads && t < taskPeak.size(); t++) proj.n_max_mem += taskPeak[t];
+    run.tasks = (int)tasks.size();
+    for (double t : taskTime) {
+        run.taskSeconds += t;
+        run.largestTaskSeconds = std::max(run.largestTaskSeconds, t);
+    }
     proj.ReleaseRecordsArray(count);
     free(records);
     return (int)tasks.size();

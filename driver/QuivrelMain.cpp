@@ -125,6 +125,15 @@ static int RunQuivrel(int argc, char** argv, MiningRun& run) {
             RunSummary(proj.ds.gnCustCount, closed, run.Seconds(), PeakResidentKilobytes())
                 .c_str(),
             stderr);
+        // How the work split: the largest task bounds what more threads
+        // (or partitions) can gain.
+        if (run.tasks > 0 && (options.threads > 1 || options.parts > 0)) {
+            fprintf(stderr,
+                    "quivrel: %d tasks on %d threads, %.3f seconds of mining; the largest task "
+                    "took %.1f%% of it\n",
+                    run.tasks, options.threads, run.taskSeconds,
+                    run.taskSeconds > 0 ? 100.0 * run.largestTaskSeconds / run.taskSeconds : 0.0);
+        }
     }
     CloseApp(run);
     return 0;
