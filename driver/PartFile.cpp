@@ -150,8 +150,11 @@ void KeepClosed(std::vector<MergedPattern>* patterns) {
     // holding the pattern's least common item.
     std::vector<size_t> order(all.size());
     for (size_t i = 0; i < order.size(); i++) order[i] = i;
-    std::stable_sort(order.begin(), order.end(),
-                     [&](size_t x, size_t y) { return all[x].support < all[y].support; });
+    // (std::stable_sort would take a buffer from the nothrow operator new,
+    // which the program does not replace.)
+    std::sort(order.begin(), order.end(), [&](size_t x, size_t y) {
+        return all[x].support != all[y].support ? all[x].support < all[y].support : x < y;
+    });
     std::vector<char> drop(all.size(), 0);
     std::unordered_map<int, std::vector<size_t>> holders;
     for (size_t g = 0; g < order.size();) {

@@ -27,8 +27,12 @@ std::vector<MiningTask> PlanTasks(const ProjWorkspace& proj, const PROJ_DB* reco
         if ((double)records[i].m_nSupport >= proj.gSUP)
             tasks.push_back(MiningTask{i, EstimateTask(proj, &records[i])});
     }
-    std::stable_sort(tasks.begin(), tasks.end(),
-                     [](const MiningTask& a, const MiningTask& b) { return a.size > b.size; });
+    // Ties in record order (a plain sort with the record as tie-break: the
+    // buffer of std::stable_sort comes from the nothrow operator new, which
+    // the program does not replace).
+    std::sort(tasks.begin(), tasks.end(), [](const MiningTask& a, const MiningTask& b) {
+        return a.size != b.size ? a.size > b.size : a.record < b.record;
+    });
     if (parts <= 0) return tasks;
     std::vector<long long> load((size_t)parts, 0);
     std::vector<MiningTask> mine;
