@@ -149,3 +149,29 @@ int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& sp
     free(records);
     return (int)tasks.size();
 }
+
+void PruneInParallel(MiningRun& run, int threads) {
+    PatternTree& tree = *run.tree;
+    std::vector<TreeNode*>& top = *tree.root->Children;
+    std::vector<PatternTree*> scratch(1, &tree);
+    for (PatternTree* t : run.threadTrees) {
+        if ((int)scratch.size() >= threads) break;
+        scratch.push_back(t);
+    }
+    std::atomic<size_t> next{0};
+    std::vector<std::exception_ptr> errors(scratch.size());
+    auto prune = [&](size_t t) {
+        try {
+            for (size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < top.size();)
+                closed_maxPruning(*scratch[t], top[i], tree.root);
+        } catch (...) {
+            errors[t] = std::current_exception();
+        }
+    };
+    std::vector<std::thread> pool;
+    for (size_t t = 1; t < scratch.size(); t++) pool.emplace_back(prune, t);
+    prune(0);
+    for (std::thread& th : pool) th.join();
+    for (std::exception_ptr& e : errors)
+        if (e) std::rethrow_exception(e);
+}

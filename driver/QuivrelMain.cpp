@@ -98,8 +98,12 @@ static int RunQuivrel(int argc, char** argv, MiningRun& run) {
     double totalSeconds = run.Seconds();
     PrintStatistics(run, totalSeconds);
 
-    std::vector<TreeNode*>& top = *tree.root->Children;
-    for (size_t i = 0, n = top.size(); i < n; i++) closed_maxPruning(tree, top[i], tree.root);
+    if (options.threads > 1) {
+        PruneInParallel(run, options.threads);
+    } else {
+        std::vector<TreeNode*>& top = *tree.root->Children;
+        for (size_t i = 0, n = top.size(); i < n; i++) closed_maxPruning(tree, top[i], tree.root);
+    }
 
     if (options.parts > 0) {
         int itemcount = options.itemcount != kItemCountAuto

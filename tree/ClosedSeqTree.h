@@ -130,7 +130,9 @@ void updateNodeInfo(PatternTree& tree, TreeNode* node, int itemsDelta, int items
 void updateOldNodeInfo(TreeNode* parent, TreeNode* oldNode, TreeNode* newNode);
 void checkNodeInfo(TreeNode* node);
 
-// Pruning: clears IsClosed on shorter patterns of equal support.
+// Pruning: clears IsClosed on shorter patterns of equal support.  `tree`
+// lends its scratch stacks: calls for different entries of one root may run
+// on several threads at once, each with a tree of its own as scratch.
 void closed_maxChecking(PatternTree& tree, TreeNode* node, TreeNode* parent, TreeNode* other);
 void closed_maxPruning(PatternTree& tree, TreeNode* node, TreeNode* parent);
 
