@@ -17,7 +17,9 @@ static const char kUsageLog[] = "Usage: quivrel <filename> <support> <itemcount>
 static const char kUsageStdout[] = "Usage: quivrel  <filename> <support> <itemcount>\n";
 
 static const char kHelp[] =
-    "Usage: quivrel [--progress | --quiet] <filename> <support> <itemcount>\n"
+    "Usage: quivrel [--progress | --quiet] [--threads N] [--part K/M] <filename> <support> "
+    "<itemcount>\n"
+    "       quivrel merge <out> <part>...\n"
     "Mines the closed sequential patterns of a dataset into ClosedMaxset.txt.\n"
     "\n"
     "  filename    the dataset: 32-bit little-endian words, -1 ends an itemset, -2 a sequence\n"
@@ -28,6 +30,10 @@ static const char kHelp[] =
     "\n"
     "  --progress  show the progress line on standard error even when it is not a terminal\n"
     "  --quiet     no progress line and no closing summary on standard error\n"
+    "  --threads N mine with N threads (default 1)\n"
+    "  --part K/M  mine only partition K of M and write ClosedMaxset.K-of-M.part\n"
+    "  merge       combine the M partial files of a split run into <out>, in the\n"
+    "              format of ClosedMaxset.txt\n"
     "  -h, --help  print this help\n";
 
 // Writes one line to the error log "error.tmp" (opened afresh) and to
@@ -55,6 +61,40 @@ bool ParseItemCount(const char* text, int* itemcount) {
     return true;
 }
 
+// Reads a whole number from 1 to `max` in decimal digits.
+static bool ParseCount(const char* text, int max, int* value) {
+    int v;
+    if (!ParseItemCount(text, &v) || v < 1 || v > max) return false;
+    *value = v;
+    return true;
+}
+
+// Reads "K/M" with 1 <= K <= M <= kMaxParts.
+static bool ParsePart(const char* text, int* part, int* parts) {
+    const char* slash = strchr(text, '/');
+    if (slash == nullptr || slash - text > 16) return false;
+    char k[17];
+    memcpy(k, text, (size_t)(slash - text));
+    k[slash - text] = '\0';
+    return ParseCount(k, kMaxParts, part) && ParseCount(slash + 1, kMaxParts, parts) &&
+           *part <= *parts;
+}
+
+// The value of an option given as "--name=VALUE" or as "--name VALUE";
+// null when it is missing.
+static const char* OptionValue(int argc, char** argv, int* i, const char* name) {
+    const char* arg = argv[*i];
+    size_t n = strlen(name);
+    if (arg[n] == '=') return arg + n + 1;
+    if (*i + 1 >= argc) return nullptr;
+    return argv[++*i];
+}
+
+static bool IsOption(const char* arg, const char* name) {
+    size_t n = strlen(name);
+    return strncmp(arg, name, n) == 0 && (arg[n] == '\0' || arg[n] == '=');
+}
+
 bool ParseCommandLine(int argc, char** argv, bool stderrIsTerminal, RunOptions* options) {
     std::vector<char*> positional;
     bool progress = stderrIsTerminal;
@@ -75,10 +115,30 @@ bool ParseCommandLine(int argc, char** argv, bool stderrIsTerminal, RunOptions* 
             quiet = false;
         } else if (strcmp(arg, "--quiet") == 0) {
             quiet = true;
+        } else if (IsOption(arg, "--threads")) {
+            const char* value = OptionValue(argc, argv, &i, "--threads");
+            if (value == nullptr || !ParseCount(value, kMaxThreads, &options->threads)) {
+                char line[512];
+                snprintf(line, sizeof line,
+                         "Invalid --threads '%.200s': must be a whole number from 1 to %d.\n",
+                         value != nullptr ? value : "", kMaxThreads);
+                RejectCommandLine(line, line);
+            }
+        } else if (IsOption(arg, "--part")) {
+            const char* value = OptionValue(argc, argv, &i, "--part");
+            if (value == nullptr || !ParsePart(value, &options->part, &options->parts)) {
+                char line[512];
+                snprintf(line, sizeof line,
+                         "Invalid --part '%.200s': must be K/M, partition K of M, with whole "
+                         "numbers 1 <= K <= M <= %d, such as 2/5.\n",
+                         value != nullptr ? value : "", kMaxParts);
+                RejectCommandLine(line, line);
+            }
         } else if (arg[1] == '-') {
             char line[512];
             snprintf(line, sizeof line,
-                     "Unknown option '%.200s': the options are --progress, --quiet and --help.\n",
+                     "Unknown option '%.200s': the options are --progress, --quiet, --threads, "
+                     "--part and --help.\n",
                      arg);
             RejectCommandLine(line, line);
         } else {

@@ -1,7 +1,9 @@
 // quivrel's command line: options, the three positional arguments and their
 // checks.
 //
-//   quivrel [--progress | --quiet] <filename> <support> <itemcount | auto>
+//   quivrel [--progress | --quiet] [--threads N] [--part K/M]
+//           <filename> <support> <itemcount | auto>
+//   quivrel merge <out> <part>...
 //   quivrel --help
 //
 // Options are recognised anywhere before a "--"; any other word is a
@@ -22,7 +24,14 @@ struct RunOptions {
     int itemcount = 0;          // 0..INT_MAX, or kItemCountAuto
     bool progress = false;      // show the progress line on standard error
     bool summary = true;        // print the closing summary line on standard error
+    int threads = 1;            // mining threads (--threads)
+    int part = 0;               // partition mined, 1 to parts (--part K/M); 0: all
+    int parts = 0;
 };
+
+// Largest value of --threads and of M in --part K/M.
+const int kMaxThreads = 1024;
+const int kMaxParts = 1000000;
 
 // Reads the command line.  Returns true with `options` filled when a run
 // should follow, false after printing the help (exit status 0).  A wrong

@@ -8,6 +8,9 @@
 MiningRun::MiningRun(FILE* status, FILE* result)
     : proj(dataset), statusFile(status), resultFile(result) {}
 
+MiningRun::MiningRun(Dataset& shared, FILE* status, FILE* result)
+    : proj(shared), statusFile(status), resultFile(result) {}
+
 void MiningRun::Build() {
     if (tree == nullptr) tree = NewPatternTree();
 }
@@ -15,8 +18,12 @@ void MiningRun::Build() {
 void MiningRun::Release() {
     ReleasePatternTree(tree);
     tree = nullptr;
+    for (PatternTree* t : threadTrees) ReleasePatternTree(t);
+    threadTrees.clear();
     n_proj_db = 0;
     progress.Reset();
+    tasks = 0;
+    taskSeconds = largestTaskSeconds = 0;
     proj.ReleaseProjDB();
 }
 

@@ -29,6 +29,10 @@ public:
     // statusFile: banner and progress lines; resultFile: the end-of-run
     // statistics.  Both default to standard output; the run never closes them.
     explicit MiningRun(FILE* statusFile = stdout, FILE* resultFile = stdout);
+    // A run that mines over the dataset of another run, already set up and
+    // projected at the first level (a mining thread of that run): its
+    // workspace reads `shared` and never changes or releases it.
+    MiningRun(Dataset& shared, FILE* statusFile, FILE* resultFile);
     ~MiningRun() { Release(); }
     MiningRun(const MiningRun&) = delete;
     MiningRun& operator=(const MiningRun&) = delete;
@@ -47,11 +51,22 @@ public:
     Dataset dataset;
     ProjWorkspace proj;
     PatternTree* tree = nullptr;  // from Build until Release
+    // The trees of the mining threads, whose first-level nodes now hang
+    // under `tree`'s root: kept until Release.
+    std::vector<PatternTree*> threadTrees;
+    // Tasks mined on several threads: their number and the mining seconds
+    // of all and of the largest (how far more threads could take the run).
+    int tasks = 0;
+    double taskSeconds = 0;
+    double largestTaskSeconds = 0;
     int n_proj_db = 0;            // expandable records met
     TimerSlot start = {0, 0};     // the run's clock
     // What the progress line shows; counted in every run, shown only by the
     // command line's.
     ProgressCounters progress;
+    // The counters this run's mining bumps: its own, or those of the run it
+    // mines a task for on another thread.
+    ProgressCounters* progressOf = &progress;
     // The run's error log and message routing; bound to its mining threads.
     Diagnostics diagnostics;
     // Checked before every projection step: once set, the rest of the mining

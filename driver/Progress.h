@@ -1,9 +1,10 @@
 // The progress line of a long run on standard error, and the closing summary.
 //
-// The mining loop only bumps its run's counters (one store each, relaxed
-// atomics written by that one thread); a background thread wakes four times
-// a second, reads them and rewrites the line.  So the hot loops read no clock
-// and make no system call, whether the line is shown or not.
+// The mining loop only bumps its run's counters (one relaxed atomic add
+// each; the threads of a threaded run all bump the counters of the run they
+// mine for); a background thread wakes four times a second, reads them and
+// rewrites the line.  So the hot loops read no clock and make no system
+// call, whether the line is shown or not.
 //
 // Tested by tests/integration/test_mining_run.cpp (the counters) and the
 // end-to-end progress_line case.
@@ -17,7 +18,7 @@
 #include <string>
 #include <thread>
 
-// One run's counters: written by its mining thread only, read by the line.
+// One run's counters: written by the threads that mine for it, read by the line.
 struct ProgressCounters {
     std::atomic<int> firstDone{0};       // first-level items finished
     std::atomic<int> firstTotal{0};      // first-level items to mine
@@ -27,11 +28,10 @@ struct ProgressCounters {
     void Reset();
 };
 
-// Adds to a counter that only the calling thread writes: a plain load and
-// store, no locked read-modify-write.
+// Adds to a counter; several mining threads may bump one at once.
 template <typename T>
 inline void BumpProgress(std::atomic<T>& counter, T by) {
-    counter.store(counter.load(std::memory_order_relaxed) + by, std::memory_order_relaxed);
+    counter.fetch_add(by, std::memory_order_relaxed);
 }
 
 // Shows the line of `counters` on `out` while it lives: started by the constructor, erased

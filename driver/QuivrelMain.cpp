@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cassert>
 #include <cerrno>
 #include <cstring>
@@ -19,6 +20,8 @@
 #include <vector>
 
 #include "driver/CommandLine.h"
+#include "driver/ParallelMining.h"
+#include "driver/PartFile.h"
 #include "driver/Progress.h"
 #include "support/Global.h"
 #include "support/RunSignals.h"
@@ -44,6 +47,7 @@ static void KeepStandardDescriptors() {
 
 static int RunQuivrel(int argc, char** argv, MiningRun& run) {
     KeepStandardDescriptors();
+    if (argc >= 2 && strcmp(argv[1], "merge") == 0) return RunMerge(argc - 1, argv + 1);
     RunOptions options;
     if (!ParseCommandLine(argc, argv, isatty(STDERR_FILENO) == 1, &options)) {
         // The help went to standard output: a failed write is not a success.
@@ -66,7 +70,15 @@ static int RunQuivrel(int argc, char** argv, MiningRun& run) {
         run.progress.firstTotal.store(count, std::memory_order_relaxed);
         std::unique_ptr<ProgressLine> progress;
         if (options.progress) progress.reset(new ProgressLine(stderr, run.progress));
-        MineFirstLevel(run, first, count);
+        if (options.threads > 1 || options.parts > 0) {
+            TaskSplit split;
+            split.threads = options.threads;
+            split.part = options.part;
+            split.parts = options.parts;
+            MineInTasks(run, first, count, split);
+        } else {
+            MineFirstLevel(run, first, count);
+        }
     }
     // Every projection buffer is given back by the end of mining; a count
     // left over means the accounting or a release went wrong, and the
@@ -88,10 +100,21 @@ static int RunQuivrel(int argc, char** argv, MiningRun& run) {
     double totalSeconds = run.Seconds();
     PrintStatistics(run, totalSeconds);
 
-    std::vector<TreeNode*>& top = *tree.root->Children;
-    for (size_t i = 0, n = top.size(); i < n; i++) closed_maxPruning(tree, top[i], tree.root);
+    if (options.threads > 1) {
+        PruneInParallel(run, options.threads);
+    } else {
+        std::vector<TreeNode*>& top = *tree.root->Children;
+        for (size_t i = 0, n = top.size(); i < n; i++) closed_maxPruning(tree, top[i], tree.root);
+    }
 
-    WriteResultFile(run, totalSeconds);
+    if (options.parts > 0) {
+        int itemcount = options.itemcount != kItemCountAuto
+                            ? options.itemcount
+                            : std::max(proj.ds.gDatasetShape.maxItem, 0);
+        WritePartFile(run, options, itemcount, totalSeconds);
+    } else {
+        WriteResultFile(run, totalSeconds);
+    }
     fprintf(run.resultFile, "%.3f seconds (Total running time after sort, and output.)\n",
             run.Seconds());
 
@@ -108,6 +131,15 @@ static int RunQuivrel(int argc, char** argv, MiningRun& run) {
             RunSummary(proj.ds.gnCustCount, closed, run.Seconds(), PeakResidentKilobytes())
                 .c_str(),
             stderr);
+        // How the work split: the largest task bounds what more threads
+        // (or partitions) can gain.
+        if (run.tasks > 0 && (options.threads > 1 || options.parts > 0)) {
+            fprintf(stderr,
+                    "quivrel: %d tasks on %d threads, %.3f seconds of mining; the largest task "
+                    "took %.1f%% of it\n",
+                    run.tasks, options.threads, run.taskSeconds,
+                    run.taskSeconds > 0 ? 100.0 * run.largestTaskSeconds / run.taskSeconds : 0.0);
+        }
     }
     CloseApp(run);
     return 0;

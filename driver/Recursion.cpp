@@ -58,7 +58,7 @@ static void GrowRecord(MiningRun& run, PROJ_DB* db, std::vector<GrowthFrame>& st
     }
     int count = 0;
     PROJ_DB* children = proj.make_projdb_from_projected_db(db, &count);
-    if (count > 0) BumpProgress(run.progress.patterns, (long long)count);
+    if (count > 0) BumpProgress(run.progressOf->patterns, (long long)count);
     if (count <= 0) {
         tree.currentLevel = tree.currentLevel->Parent;
         return;

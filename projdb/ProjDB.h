@@ -108,17 +108,28 @@ public:
     ProjWorkspace& operator=(const ProjWorkspace&) = delete;
 
     // ---- set-up and tear-down ----
-    // Maps the dataset into `ds`, checks that it is well formed (a malformed
-    // file ends the run with status 1 and a message naming the problem and
-    // its word offset), sizes and allocates the per-item tables and returns
-    // the file's size in bytes.  `itemcount` is the largest item code the
-    // caller allows.
+    // Sets up the dataset and this workspace over it: OpenDataset, then
+    // AllocateTables.  Returns the file's size in bytes.
     long long InitProjDB(const char* path, int itemcount);
     // Same, with an explicit snapshot limit (files above it are mapped, not
     // read into private memory; tests use a small one).  A dataset already
     // set in ds.pDatasetMemMap (words handed over in memory) is taken as is.
     long long InitProjDBWithLimit(const char* path, int itemcount, unsigned long long limit);
-    // Frees the per-item tables and the dataset's tables and mapping.
+    // Maps the dataset into `ds` and checks that it is well formed (a
+    // malformed file ends the run with status 1 and a message naming the
+    // problem and its word offset); this workspace then owns the dataset's
+    // set-up and release.  `itemcount` is the largest item code the caller
+    // allows.  Returns the file's size in bytes.
+    long long OpenDataset(const char* path, int itemcount, unsigned long long limit);
+    // Sizes and allocates this workspace's per-item tables for `ds`.
+    void AllocateTables();
+    // Makes this workspace one more over the dataset that `owner` set up and
+    // projected at the first level (threshold, shape facts, forced strategy,
+    // counters sized alike, the first candidate frame).  The dataset stays
+    // read-only: this workspace never changes or releases it.
+    void InitOver(const ProjWorkspace& owner);
+    // Frees the per-item tables, and, in the dataset's owner, the dataset's
+    // tables and mapping.
     void CloseProjDB();
     // Frees everything the workspace and its dataset hold and puts their
     // values back to those of a fresh workspace, except the forced strategy
@@ -158,8 +169,13 @@ public:
     void PrintProjDBs(PROJ_DB* records, int count);
     int OutputPattern(int* pattern, int length);
 
+    // Adds another workspace's pattern counts and held projection bytes to
+    // this one's.
+    void AddCountsOf(const ProjWorkspace& other);
+
     // ---- state read by the caller ----
     Dataset& ds;                     // the data projected over
+    bool ownsDataset = true;         // sets up and releases ds (false after InitOver)
     double gSUP = 0.0;               // absolute support threshold
     int gMAX_PAT_LEN = 30;           // number of counters in gnArrLargeCount
     int* gnArrLargeCount = nullptr;  // frequent patterns by number of items

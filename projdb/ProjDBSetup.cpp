@@ -47,15 +47,26 @@ long long ProjWorkspace::InitProjDB(const char* path, int itemcount) {
 
 long long ProjWorkspace::InitProjDBWithLimit(const char* path, int itemcount,
                                              unsigned long long limit) {
+    long long size = OpenDataset(path, itemcount, limit);
+    AllocateTables();
+    return size;
+}
+
+long long ProjWorkspace::OpenDataset(const char* path, int itemcount, unsigned long long limit) {
+    ownsDataset = true;
     // A dataset that the caller has already put in memory is used as it is.
     if (ds.pDatasetMemMap == nullptr) ds.pDatasetMemMap = CreateMemMap(path, limit);
     ValidateDataset(path, itemcount);
-
     // The tables need a row for every code that occurs; a code that never
     // occurs can never be frequent at a positive threshold.
     ds.gN_ITEMS = ds.gDatasetShape.maxItem + 1;
+    RefuseSparseCodes((size_t)ds.gN_ITEMS);
+    FreeTables();
+    return GetMemMapFileSize(ds.pDatasetMemMap);
+}
+
+void ProjWorkspace::AllocateTables() {
     size_t rows = (size_t)ds.gN_ITEMS;
-    RefuseSparseCodes(rows);
     inter = (ITEM_CNT*)checked_alloc(sizeof(ITEM_CNT) * rows);
     intra = (ITEM_CNT*)checked_alloc(sizeof(ITEM_CNT) * rows);
     inter_freq_idx = (int*)checked_alloc(sizeof(int) * rows);
@@ -68,8 +79,40 @@ long long ProjWorkspace::InitProjDBWithLimit(const char* path, int itemcount,
     std::fill_n(intra_freq_idx, rows, -1);
     gInterHasSpareRow = false;
     gStampBase = 0;
-    FreeTables();
-    return GetMemMapFileSize(ds.pDatasetMemMap);
+}
+
+void ProjWorkspace::InitOver(const ProjWorkspace& owner) {
+    ownsDataset = false;
+    gSUP = owner.gSUP;
+    gHasContinued = owner.gHasContinued;
+    gStrategy = owner.gStrategy;
+    gDataEnd = owner.gDataEnd;
+    statusFile = nullptr;  // the first projection's lines are the owner's
+    AllocateTables();
+    gMAX_PAT_LEN = owner.gMAX_PAT_LEN;
+    free(gnArrLargeCount);
+    gnArrLargeCount = (int*)checked_alloc(sizeof(int) * (size_t)gMAX_PAT_LEN);
+    std::fill_n(gnArrLargeCount, gMAX_PAT_LEN, 0);
+    free(buf_idx);
+    gnBufIdxSize = std::max(owner.gnBufIdxSize, 1);
+    buf_idx = (int**)checked_alloc(sizeof(int*) * (size_t)gnBufIdxSize);
+    std::fill_n(buf_idx, gnBufIdxSize, nullptr);
+    n_total_mem = 0;
+    n_max_mem = 0;
+    StartCandidateFrames(ds.gFirstLevelItems);
+}
+
+void ProjWorkspace::AddCountsOf(const ProjWorkspace& other) {
+    // The longest length counted there, so that ours grows to hold it.
+    int last = 0;
+    for (int d = 1; d < other.gMAX_PAT_LEN; d++)
+        if (other.gnArrLargeCount[d] != 0) last = d;
+    if (last > 0) {
+        CountLargePattern(last);
+        gnArrLargeCount[last]--;
+        for (int d = 1; d <= last; d++) gnArrLargeCount[d] += other.gnArrLargeCount[d];
+    }
+    n_total_mem += other.n_total_mem;
 }
 
 void ProjWorkspace::CloseProjDB() {
@@ -90,6 +133,8 @@ void ProjWorkspace::CloseProjDB() {
         free(intra_freq_idx);
         intra_freq_idx = nullptr;
     }
+    ResetCandidateFrames();
+    if (!ownsDataset) return;
     FreeTables();
     CloseMemMap(&ds.pDatasetMemMap);
 }
@@ -108,6 +153,7 @@ void ProjWorkspace::ReleaseProjDB() {
     gStampBase = 0;
     gHasContinued = false;
     gDataEnd = nullptr;
+    if (!ownsDataset) return;
     ds.gnCustCount = 0;
     ds.gN_ITEMS = 0;
     ds.gDatasetShape = DatasetShape();

@@ -5,6 +5,8 @@
 // second_run_refused cases.
 #include "support/Diagnostics.h"
 
+#include <mutex>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,6 +49,10 @@ void Diagnostics::Echo(const char* text) {
 }
 
 void Diagnostics::Emit(const char* text, Route route) {
+    // The threads of a threaded run share the run's Diagnostics; a message
+    // is delivered whole before the next one starts.  Recursive: a failed
+    // allocation while capturing reports itself through here.
+    std::lock_guard<std::recursive_mutex> hold(emitting_);
     if (capture_ != nullptr) {
         capture_->append(text);
         return;

@@ -18,6 +18,7 @@
 #define QUIVREL_DIAGNOSTICS_H
 
 #include <cstdio>
+#include <mutex>
 #include <string>
 
 class Diagnostics {
@@ -72,6 +73,7 @@ private:
     bool logWriteFailed_ = false;    // a failed write already noted
     std::string* capture_ = nullptr;
     FILE* echo_ = stderr;
+    std::recursive_mutex emitting_;  // held while one message is delivered
 };
 
 // Binds `diagnostics` to the calling thread (null: unbinds) and returns the

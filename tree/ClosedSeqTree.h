@@ -90,6 +90,9 @@ public:
     EquivTable& operator=(const EquivTable&) = delete;
     ~EquivTable();
     void Insert(int key, TreeNode* node, uint64_t fingerprint = 0);
+    // Forgets every entry: the table is as a fresh one (193 buckets), so
+    // that what later insertions meet does not depend on what came before.
+    void Clear();
     // First entry of the group with this key, or null.  The group continues
     // through `next` while the key is equal.
     Entry* EqualRange(int key) const;
@@ -128,7 +131,9 @@ void updateNodeInfo(PatternTree& tree, TreeNode* node, int itemsDelta, int items
 void updateOldNodeInfo(TreeNode* parent, TreeNode* oldNode, TreeNode* newNode);
 void checkNodeInfo(TreeNode* node);
 
-// Pruning: clears IsClosed on shorter patterns of equal support.
+// Pruning: clears IsClosed on shorter patterns of equal support.  `tree`
+// lends its scratch stacks: calls for different entries of one root may run
+// on several threads at once, each with a tree of its own as scratch.
 void closed_maxChecking(PatternTree& tree, TreeNode* node, TreeNode* parent, TreeNode* other);
 void closed_maxPruning(PatternTree& tree, TreeNode* node, TreeNode* parent);
 

@@ -97,6 +97,21 @@ void EquivTable::Insert(int key, TreeNode* node, uint64_t fingerprint)
     nElements++;
 }
 
+void EquivTable::Clear()
+{
+    delete[] buckets;
+    buckets = nullptr;
+    nBuckets = NextPrime(100);
+    buckets = new Entry*[nBuckets]();
+    nElements = 0;
+    // The first block is kept for the entries to come.
+    for (size_t i = 1; i < blocks.size(); i++)
+        delete[] blocks[i];
+    if (blocks.size() > 1)
+        blocks.resize(1);
+    blockUsed = blocks.empty() ? kEntriesPerBlock : 0;
+}
+
 EquivTable::Entry* EquivTable::NewEntry()
 {
     if (blockUsed == kEntriesPerBlock) {

@@ -10,6 +10,14 @@
 
 #include "tree/PatternTree.h"
 
+// Clears a node's flag.  Pruning passes over different first-level entries
+// may run on several threads at once and clear the same node: the store is
+// atomic (nothing in the pass reads a flag, so their order does not matter).
+static inline void ClearClosed(TreeNode* node)
+{
+    __atomic_store_n(&node->IsClosed, false, __ATOMIC_RELAXED);
+}
+
 // Walks other's subtree (through every Children entry) against node's owned
 // subtree, pairing children reached by the same steps, and clears IsClosed on
 // each node-side pattern whose support equals its longer counterpart's.
@@ -26,7 +34,7 @@ void closed_maxChecking(PatternTree& tree, TreeNode* node, TreeNode* parent, Tre
         if (p.node == nullptr || p.node->Parent != p.parent)
             continue;  // missing, or only linked here: nothing to compare
         if (p.node->Support == p.other->Support)
-            p.node->IsClosed = false;
+            ClearClosed(p.node);
         std::vector<TreeNode*>* others = p.other->Children;
         std::vector<TreeNode*>* mine = p.node->Children;
         if (others == nullptr || others->empty() || mine == nullptr || mine->empty())
@@ -61,7 +69,7 @@ void closed_maxPruning(PatternTree& tree, TreeNode* node, TreeNode* parent)
 
     auto enter = [&stack](TreeNode* n, TreeNode* p) {
         if (p->Support == n->Support)
-            p->IsClosed = false;
+            ClearClosed(p);
         if (n->Children != nullptr && !n->Children->empty())
             stack.push_back({n, p, 0});
     };

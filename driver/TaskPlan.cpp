@@ -1,0 +1,45 @@
+// Planning the first-level tasks (see TaskPlan.h).
+#include "driver/TaskPlan.h"
+
+#include <algorithm>
+
+// The words a task's projections start from: each entry's rest after its
+// first position.  The deeper steps scan these rests, so the sum orders the
+// tasks by the work they are likely to need.
+static long long EstimateTask(const ProjWorkspace& proj, const PROJ_DB* r) {
+    const Dataset& ds = proj.ds;
+    if (ds.gSeqEnd == nullptr) return r->m_nSupport;
+    const int* start = GetStartOfMap(ds.pDatasetMemMap);
+    long long words = 0;
+    for (int i = 0; i < r->m_nSupport; i++) {
+        const PROJ_SEQ& e = r->m_pProjSeq[i];
+        const int* pos = e.m_nProjCount == 1 ? e.m_pSeq : e.m_ppSeq[0];
+        if (e.m_nSeq < 0 || e.m_nSeq >= ds.gnSeqEnds) continue;  // a first-level hint is exact
+        words += ds.gSeqEnd[e.m_nSeq] - (long long)(pos - start);
+    }
+    return words;
+}
+
+std::vector<MiningTask> PlanTasks(const ProjWorkspace& proj, const PROJ_DB* records, int count,
+                                  int part, int parts) {
+    std::vector<MiningTask> tasks;
+    for (int i = 0; i < count; i++) {
+        if ((double)records[i].m_nSupport >= proj.gSUP)
+            tasks.push_back(MiningTask{i, EstimateTask(proj, &records[i])});
+    }
+    // Ties in record order (a plain sort with the record as tie-break: the
+    // buffer of std::stable_sort comes from the nothrow operator new, which
+    // the program does not replace).
+    std::sort(tasks.begin(), tasks.end(), [](const MiningTask& a, const MiningTask& b) {
+        return a.size != b.size ? a.size > b.size : a.record < b.record;
+    });
+    if (parts <= 0) return tasks;
+    std::vector<long long> load((size_t)parts, 0);
+    std::vector<MiningTask> mine;
+    for (const MiningTask& t : tasks) {
+        size_t least = (size_t)(std::min_element(load.begin(), load.end()) - load.begin());
+        load[least] += t.size + 1;  // +1: even empty estimates spread out
+        if ((int)least == part - 1) mine.push_back(t);
+    }
+    return mine;
+}
