@@ -12,7 +12,9 @@
 
 #include "driver/Report.h"
 #include "support/AtomicFile.h"
+#include "support/Diagnostics.h"
 #include "support/Global.h"
+#include "support/RunSignals.h"
 #include "tree/PatternTree.h"
 
 static const char kPartMagic[] = "quivrel partial result 1";
@@ -269,14 +271,16 @@ static void ReadPart(const char* path, PartContents* part) {
 }
 
 int RunMerge(int argc, char** argv) {
+    // The merge's own error log, bound to this thread for its messages.
+    Diagnostics diagnostics;
+    DiagnosticsScope bound(diagnostics);
+    diagnostics.OpenErrorLog();
     if (argc < 3) {
-        OpenErrorLog();
         LogError("Usage: quivrel merge <out> <part>...\n");
         FatalExit(-1);
     }
     TimerSlot start;
     ReadClock(&start);
-    OpenErrorLog();
     const char* outPath = argv[1];
     std::vector<PartContents> parts((size_t)(argc - 2));
     for (int i = 2; i < argc; i++) ReadPart(argv[i], &parts[(size_t)(i - 2)]);
@@ -370,7 +374,6 @@ int RunMerge(int argc, char** argv) {
         LogError("Fail to write file %s: %s\n", outPath, strerror(err));
         FatalExit(-1);
     }
-    ClearErrorLog();
-    CloseErrorLog();
+    diagnostics.ClearErrorLog();
     return 0;
 }
