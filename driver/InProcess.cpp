@@ -11,6 +11,7 @@
 #include <exception>
 
 #include "driver/1LPrefixSpan.h"
+#include "driver/ParallelMining.h"
 #include "driver/CommandLine.h"
 #include "tree/PatternTree.h"
 
@@ -126,7 +127,13 @@ static int MineInRun(MiningRun& run, const MineRequest& request, MineResult* res
     int count = 0;
     run.proj.statusFile = nullptr;  // an in-process run prints nothing
     PROJ_DB* first = run.proj.make_projdb_from_org_dataset(support, &count);
-    MineFirstLevel(run, first, count);
+    if (request.threads > 1) {
+        TaskSplit split;
+        split.threads = request.threads;
+        MineInTasks(run, first, count, split);
+    } else {
+        MineFirstLevel(run, first, count);
+    }
     if (run.cancelled) return kMineCancelled;
     if (run.proj.n_total_mem != 0) {
         result->message = "Internal error: projection memory still held after mining.\n";
@@ -134,7 +141,11 @@ static int MineInRun(MiningRun& run, const MineRequest& request, MineResult* res
     }
     PatternTree& tree = *run.tree;
     std::vector<TreeNode*>& top = *tree.root->Children;
-    for (size_t i = 0, n = top.size(); i < n; i++) closed_maxPruning(tree, top[i], tree.root);
+    if (request.threads > 1) {
+        PruneInParallel(run, request.threads);
+    } else {
+        for (size_t i = 0, n = top.size(); i < n; i++) closed_maxPruning(tree, top[i], tree.root);
+    }
     if (!CollectPatterns(run, &result->patterns)) {
         result->message = "Internal error: the patterns could not be collected.\n";
         return -1;

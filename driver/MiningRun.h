@@ -100,7 +100,8 @@ struct MineRequest {
     // Above 0: the threshold is this many sequences, and `support` is unused.
     long long supportCount = 0;
     int itemcount = -1;  // the largest code allowed; -1 (kItemCountAuto) for any
-    // Accepted for callers that ask for threaded mining; one thread mines.
+    // Mining threads; above 1 the first-level tasks are shared out as with
+    // the command line's --threads.
     int threads = 1;
     const std::atomic<bool>* cancel = nullptr;  // may be null
 };

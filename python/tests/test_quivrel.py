@@ -80,7 +80,7 @@ def test_random_lists_equal_brute_force():
             count = math.ceil(Fraction(repr(support)) * n)
         normalised = [[[s] if isinstance(s, str) else s for s in seq] for seq in sequences]
         expected = brute_force_closed(normalised, count)
-        found = quivrel.mine(sequences, support)
+        found = quivrel.mine(sequences, support, threads=rng.choice([1, 3]))
         got = {tuple(tuple(sorted(s)) for s in p.itemsets): p.support for p in found}
         assert got == expected, sequences
         assert len(found) == len(got)
