@@ -106,6 +106,25 @@ void operator delete(void* p, std::size_t) noexcept {
     free(p);
 }
 
+// The no-throw forms (std::stable_sort's buffer, for one) must come from the
+// same allocator as the plain ones, since both are given back through the
+// operator delete above.  Failure is theirs to handle: null, no message.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return malloc(size != 0 ? size : 1);
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return malloc(size != 0 ? size : 1);
+}
+
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    free(p);
+}
+
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    free(p);
+}
+
 // ---------------------------------------------------------------------------
 // Clock readings
 

@@ -9,7 +9,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <fstream>
+#include <new>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -158,6 +160,15 @@ TEST_F(SupportTest, CheckedAllocation) {
     EXPECT_EQ(status, -1);
     EXPECT_EQ(ErrorLog(), "Fail to allocate memory with size 4611686018427387904\n"
                           "Fail to allocate memory with size 2305843009213693952\n");
+
+    // The no-throw forms come from the same allocator as operator delete
+    // (std::stable_sort takes its buffer that way; the address sanitizer
+    // reports a mismatch otherwise), and fail with null, not a run's end.
+    std::vector<int> keys(1000);
+    for (size_t i = 0; i < keys.size(); i++) keys[i] = (int)((i * 7919) % 1000);
+    std::stable_sort(keys.begin(), keys.end());
+    EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end()));
+    EXPECT_EQ(::operator new((size_t)1 << 62, std::nothrow), nullptr);
 }
 
 TEST_F(SupportTest, MissingFileIsReportedWithTheSystemText) {
