@@ -39,16 +39,7 @@ static uint64_t DatasetChecksum(const Dataset& ds) {
 void WritePartFile(MiningRun& run, const RunOptions& options, int itemcount, double seconds) {
     std::string name = PartFileName(options.part, options.parts);
     AtomicFile out;
-    int err = out.Open(name, ".XXXXXX");
-    FILE* file = err == 0 ? out.Stream() : nullptr;
-    if (file == nullptr) {
-        if (err == 0) err = errno;
-        out.Discard();
-        LogError("Fail to open file %s with mode %s\n", name.c_str(), "w");
-        errno = err;
-        ReportError();
-        FatalExit(-1);
-    }
+    FILE* file = OpenResultOrEnd(out, name.c_str());
     char tmpName[256];
     snprintf(tmpName, sizeof tmpName, "%s", out.TempName().c_str());
     SetTempResultForSignals(tmpName);
@@ -73,7 +64,7 @@ void WritePartFile(MiningRun& run, const RunOptions& options, int itemcount, dou
     for (int n : tree.closed_maxFreq) patterns += n;
     fprintf(file, "end: %lld patterns\n", patterns);
 
-    err = out.Commit(true);
+    int err = out.Commit(true);
     SetTempResultForSignals(nullptr);
     if (err != 0) {
         LogError("Fail to write file %s: %s\n", name.c_str(), strerror(err));
@@ -341,16 +332,7 @@ int RunMerge(int argc, char** argv) {
     KeepClosed(&all);
 
     AtomicFile out;
-    int err = out.Open(outPath, ".XXXXXX");
-    FILE* file = err == 0 ? out.Stream() : nullptr;
-    if (file == nullptr) {
-        if (err == 0) err = errno;
-        out.Discard();
-        LogError("Fail to open file %s with mode %s\n", outPath, "w");
-        errno = err;
-        ReportError();
-        FatalExit(-1);
-    }
+    FILE* file = OpenResultOrEnd(out, outPath);
     std::vector<long long> byItems;
     fprintf(file, "CLOSED\n");
     for (const MergedPattern& p : all) {
@@ -369,7 +351,7 @@ int RunMerge(int argc, char** argv) {
     ReadClock(&now);
     fprintf(file, "%.3f seconds (Total running time after sort, and output.)\n",
             seconds + (double)TimeBetween(start, now));
-    err = out.Commit(true);
+    int err = out.Commit(true);
     if (err != 0) {
         LogError("Fail to write file %s: %s\n", outPath, strerror(err));
         FatalExit(-1);

@@ -17,21 +17,26 @@
 #include "support/RunSignals.h"
 #include "tree/PatternTree.h"
 
+FILE* OpenResultOrEnd(AtomicFile& out, const char* name) {
+    int err = out.Open(name, ".XXXXXX");
+    FILE* file = err == 0 ? out.Stream() : nullptr;
+    if (file == nullptr) {
+        if (err == 0) err = errno;
+        out.Discard();
+        LogError("Fail to open file %s with mode %s\n", name, "w");
+        errno = err;
+        ReportError();
+        FatalExit(-1);
+    }
+    return file;
+}
+
 // Writes the result file under a temporary name and renames it over
 // "ClosedMaxset.txt" only once it is complete, so that a failed run never
 // leaves a truncated result in place of an earlier one.
 void WriteResultFile(MiningRun& run, double totalSeconds) {
     AtomicFile result;
-    int err = result.Open(kResultFileName, ".XXXXXX");
-    FILE* file = err == 0 ? result.Stream() : nullptr;
-    if (file == nullptr) {
-        if (err == 0) err = errno;
-        result.Discard();
-        LogError("Fail to open file %s with mode %s\n", kResultFileName, "w");
-        errno = err;
-        ReportError();
-        FatalExit(-1);
-    }
+    FILE* file = OpenResultOrEnd(result, kResultFileName);
     // The signal handlers may remove the temporary file at any moment: they
     // get a copy of its name that stays put.
     char tmpName[sizeof kResultFileName + 16];
@@ -58,7 +63,7 @@ void WriteResultFile(MiningRun& run, double totalSeconds) {
     fprintf(file, "%.3f seconds (Total running time after sort, and output.)\n",
             run.Seconds());
 
-    err = result.Commit(true);
+    int err = result.Commit(true);
     SetTempResultForSignals(nullptr);
     if (err != 0) {
         LogError("Fail to write file %s: %s\n", kResultFileName, strerror(err));
