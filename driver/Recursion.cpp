@@ -109,6 +109,9 @@ void MineFirstLevel(MiningRun& run, PROJ_DB* records, int count) {
         }
     }
     if (progress) gProgressFirstDone.store(leaves, std::memory_order_relaxed);
+    // The records get their entries in batches, when their turn comes: the
+    // records before `filledTo` have had theirs.
+    int filledTo = 0;
     for (int i = 0; i < count; i++) {
         if (!IsExpandable(proj, &records[i])) continue;
         if (run.cancel != nullptr && run.cancel->load(std::memory_order_relaxed)) {
@@ -117,6 +120,7 @@ void MineFirstLevel(MiningRun& run, PROJ_DB* records, int count) {
             proj.clean_projcted_db(&records[i]);
             continue;
         }
+        if (i >= filledTo) filledTo = proj.FillFirstLevelBatch(records, count, i);
         PrefixSpan(run, &records[i]);
         if (progress) BumpProgress(gProgressFirstDone, 1);
     }

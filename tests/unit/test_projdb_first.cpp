@@ -1,4 +1,6 @@
 // First-level projection from the dataset.
+#include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -8,7 +10,21 @@ namespace {
 
 using Offsets = std::vector<long long>;
 
-class ProjDBFirstTest : public ProjDBTest {};
+class ProjDBFirstTest : public ProjDBTest {
+protected:
+    // A record's entries and key as plain values, for comparing two fills.
+    std::string Dump(const PROJ_DB& db) {
+        std::string out = std::to_string(db.m_nPatItem) + " n=" + std::to_string(db.m_nSupport) +
+                          " key=" + std::to_string(db.NumOfItems) + "/" +
+                          std::to_string(db.m_nPosFingerprint) + ":";
+        for (int i = 0; i < db.m_nSupport && db.m_pProjSeq != nullptr; ++i) {
+            out += " [" + std::to_string(db.m_pProjSeq[i].m_nSeq);
+            for (long long p : Positions(db.m_pProjSeq[i])) out += " " + std::to_string(p);
+            out += "]";
+        }
+        return out;
+    }
+};
 
 const std::vector<int> kTwoSequences = {1, -1, 2, -1, -2, 1, -1, -2};
 
@@ -170,6 +186,81 @@ TEST_F(ProjDBFirstTest, RepeatedCodesGiveOnePosition) {
     EXPECT_EQ(Positions(seven.m_pProjSeq[0]), Offsets({1, 10}));
     ReleaseArray(records, count);
     EXPECT_EQ(ws.n_total_mem, 0);
+}
+
+// Random sequences with repeated items, runs of equal codes, several items
+// per itemset and empty sequences: the shapes that give further positions.
+std::vector<int> RandomWords(std::mt19937& rng) {
+    std::vector<int> words;
+    for (int s = 0; s < 40; ++s) {
+        int itemsets = (int)(rng() % 6);
+        for (int i = 0; i < itemsets; ++i) {
+            std::vector<int> items(1 + rng() % 3);
+            for (int& item : items) item = (int)(rng() % 6);
+            std::sort(items.begin(), items.end());  // equal neighbours make a run
+            words.insert(words.end(), items.begin(), items.end());
+            words.push_back(-1);
+        }
+        words.push_back(-2);
+    }
+    return words;
+}
+
+// The counting pass gives each record its entry count and key before any
+// entry exists; filling in batches (one record each, growable ones only)
+// gives the same entries as one fill of all, and the fill sums the same key.
+TEST_F(ProjDBFirstTest, BatchesAndCountedKeysMatchOneFill) {
+    std::mt19937 rng(17);
+    for (int round = 0; round < 30; ++round) {
+        std::vector<int> words = RandomWords(rng);
+        std::vector<std::string> whole;
+        for (int pass = 0; pass < 2; ++pass) {
+            ResetModule();
+            if (pass == 1) {
+                ProjectionStrategy batchEach;
+                batchEach.firstLevelBudget = 1;
+                ws.SetProjectionStrategy(batchEach);
+            }
+            Load(words);
+            int count = 0;
+            ::testing::internal::CaptureStdout();
+            PROJ_DB* records = ws.make_projdb_from_org_dataset(0.1, &count);
+            ::testing::internal::GetCapturedStdout();
+            std::vector<std::string> counted;
+            for (int i = 0; i < count; ++i) {
+                EXPECT_EQ(records[i].m_pProjSeq, nullptr);
+                counted.push_back(Dump(records[i]));
+            }
+            if (pass == 0) {
+                ws.FillFirstLevel(records, count);
+            } else {
+                for (int i = 0, to = 0; i < count; ++i) {
+                    if (records[i].m_nSupport < ws.gSUP) continue;
+                    if (i >= to) {
+                        to = ws.FillFirstLevelBatch(records, count, i);
+                        EXPECT_EQ(to, i + 1);
+                    }
+                    ASSERT_NE(records[i].m_pProjSeq, nullptr);
+                    whole.push_back(Dump(records[i]));
+                    ws.clean_projcted_db(&records[i]);  // as the growth releases it
+                }
+            }
+            for (int i = 0; i < count; ++i) {
+                std::string filled = Dump(records[i]);
+                EXPECT_EQ(filled.substr(0, filled.find(':')), counted[i].substr(0, counted[i].find(':')))
+                    << "round " << round;
+                if (pass == 0 && records[i].m_nSupport >= ws.gSUP) whole.push_back(filled);
+            }
+            if (pass == 1) {
+                // One fill of all, then the batches, gave the same growable records.
+                size_t half = whole.size() / 2;
+                ASSERT_EQ(half * 2, whole.size());
+                for (size_t k = 0; k < half; ++k) EXPECT_EQ(whole[half + k], whole[k]) << round;
+            }
+            ReleaseArray(records, count);  // unfilled and released records too
+            EXPECT_EQ(ws.n_total_mem, 0);
+        }
+    }
 }
 
 }  // namespace
