@@ -160,7 +160,7 @@ public:
     // The same release without the peak sample (records that are not projected).
     void release_projdb_buffers(PROJ_DB* db);
     // Takes back the accounting of a records array that the caller frees.
-    void ReleaseRecordsArray(int count) { n_total_mem -= count * (int)sizeof(PROJ_DB); }
+    void ReleaseRecordsArray(int count) { n_total_mem -= (int64_t)count * (int64_t)sizeof(PROJ_DB); }
 
     // Adds one pattern of `items` items to gnArrLargeCount, growing it
     // (zero-filled) so that a zero counter always stands after the last one.
@@ -181,8 +181,8 @@ public:
     double gSUP = 0.0;               // absolute support threshold
     int gMAX_PAT_LEN = 30;           // number of counters in gnArrLargeCount
     int* gnArrLargeCount = nullptr;  // frequent patterns by number of items
-    int n_total_mem = 0;             // bytes held by projection buffers
-    int n_max_mem = 0;               // sampled peak of n_total_mem
+    int64_t n_total_mem = 0;         // bytes held by projection buffers
+    int64_t n_max_mem = 0;           // sampled peak of n_total_mem
     // Bytes of entries that one first-level batch may hold (the fill of a
     // single record may exceed it); set by the first projection.
     size_t gFirstLevelBudget = 0;

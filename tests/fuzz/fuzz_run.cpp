@@ -228,8 +228,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         abort();
     }
     if (status == 0 && gFuzzRun.proj.n_total_mem != 0) {
-        fprintf(stderr, "quivrel fuzz: %d bytes of projection memory held after a complete run\n",
-                gFuzzRun.proj.n_total_mem);
+        fprintf(stderr, "quivrel fuzz: %lld bytes of projection memory held after a complete run\n",
+                (long long)gFuzzRun.proj.n_total_mem);
         abort();
     }
     if (status == 0) {
