@@ -216,7 +216,9 @@ int ProjWorkspace::FillFirstLevelBatch(PROJ_DB* records, int count, int first) {
 void ProjWorkspace::FillFirstLevelRange(PROJ_DB* records, int first, int last, bool growableOnly) {
     int* const start = GetStartOfMap(ds.pDatasetMemMap);
     int* const end = GetLastAddrOfMap(ds.pDatasetMemMap);
+    // The codes filled lie in [lo, lo + span]: the records are in code order.
     int filling = 0;
+    uint32_t lo = 0, span = 0;
     for (int i = first; i < last; ++i) {
         PROJ_DB* db = &records[i];
         if (!Unfilled(*db) || (growableOnly && (double)db->m_nSupport < gSUP)) continue;
@@ -225,15 +227,20 @@ void ProjWorkspace::FillFirstLevelRange(PROJ_DB* records, int first, int last, b
         db->NumOfItems = 0;
         db->m_nPosFingerprint = 0;
         inter_freq_idx[db->m_nLastItem] = i;
-        ++filling;
+        if (filling++ == 0) lo = (uint32_t)db->m_nLastItem;
+        span = (uint32_t)db->m_nLastItem - lo;
     }
     if (filling == 0) return;
 
+    // A batch holds a few of the codes: the walk passes over the words of
+    // other codes (and the -1 words, which wrap to large values) with one
+    // comparison each.  A run of equal codes is one occurrence, met at its
+    // first word.
     int seq = 0;
     for (int* w = start; w < end; ++w) {
         ++seq;
         for (; *w != kSequenceEnd; ++w) {
-            if (*w == kItemsetEnd) continue;
+            if ((uint32_t)*w - lo > span) continue;
             int* r = RunEnd(w);
             w = r;
             int item = *r;
