@@ -134,8 +134,8 @@ void ProjWorkspace::FillNewItemsetByItem(PROJ_DB* child, int item, int* start, c
     if (ds.gLastTable != nullptr && ds.gLastColumn[item] >= 0)
         lastColumn = ds.gLastTable + ds.gLastColumn[item];
     for (const Rest& rest : Rests()) {
-        int* seqStart = start + SeqStart(rest.seq);
-        int* seqEnd = start + ds.gSeqEnd[rest.seq];
+        int* seqStart = start + (rest.from - rest.fromInSeq);
+        int* seqEnd = start + rest.seqEnd;
         int* lastWord = seqEnd;
         int* w = start + rest.from + 1;
         if (lastColumn != nullptr) {

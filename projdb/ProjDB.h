@@ -216,12 +216,15 @@ public:
 
     // The rest after the first position's itemset of each parent entry that
     // has one: the entry, the word offset of the -1 that ends the first
-    // position's itemset, and the sequence (from 0).
+    // position's itemset, the sequence (from 0) and the offset of its -2
+    // (noted with the sequence, so that the passes over the rests need not
+    // look it up again far from the rest).
     struct Rest {
         int entry;
         int from;
         int seq;
         int fromInSeq;  // `from` counted from the sequence's first word
+        int seqEnd;
     };
     struct RestRange {
         const Rest* first;
@@ -306,6 +309,7 @@ public:
     inline void AddRest(size_t r, int entry, int from, int seq);
     inline RestRange Rests() const;
     inline void PrefetchRest(const int* start, size_t r) const;
+    inline void PrefetchSeqEnd(const PROJ_SEQ& entry) const;
     inline void CountStamped(ITEM_CNT* table, Touched& touched, int item, int stamp);
     inline void MemAdd(size_t bytes);
     inline void MemSub(size_t bytes);
