@@ -146,9 +146,8 @@ PROJ_DB* ProjWorkspace::FirstProjection(double support, const SupportFraction* e
     int k = 0;
     for (int item = 0; item < ds.gN_ITEMS; ++item) {
         if (inter[item].m_nCount >= gSUP) {
-            // The records come zero-filled: no entries, key, flag or
-            // fingerprint yet.
-            PROJ_DB* db = &records[k];
+            // The records come zero-filled: no entries or flag yet.
+            PROJ_DB* db = &records[k++];
             db->m_nPatLen = 1;
             db->m_nPatItem = item;
             db->maxSupport = inter[item].m_nCount;
@@ -158,7 +157,6 @@ PROJ_DB* ProjWorkspace::FirstProjection(double support, const SupportFraction* e
             db->m_nSupport = inter_freq_idx[item];
             db->NumOfItems = (int)distance[(size_t)item];
             db->m_nPosFingerprint = fingerprint[(size_t)item];
-            ++k;
         }
         inter_freq_idx[item] = -1;
     }
