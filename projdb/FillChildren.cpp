@@ -133,7 +133,9 @@ void ProjWorkspace::FillNewItemsetByItem(PROJ_DB* child, int item, int* start, c
     const uint16_t* lastColumn = nullptr;
     if (ds.gLastTable != nullptr && ds.gLastColumn[item] >= 0)
         lastColumn = ds.gLastTable + ds.gLastColumn[item];
-    for (const Rest& rest : Rests()) {
+    for (size_t k = 0; k < gnRests; ++k) {
+        PrefetchRest(start, k);
+        const Rest& rest = gRests[k];
         int* seqStart = start + (rest.from - rest.fromInSeq);
         int* seqEnd = start + rest.seqEnd;
         int* lastWord = seqEnd;
