@@ -96,6 +96,7 @@ PROJ_DB* FirstLevel(ProjWorkspace& ws, double support, int* count) {
     dup2(null, STDOUT_FILENO);
     close(null);
     PROJ_DB* records = ws.make_projdb_from_org_dataset(support, count);
+    ws.FillFirstLevel(records, *count);
     fflush(stdout);
     dup2(saved, STDOUT_FILENO);
     close(saved);

@@ -29,6 +29,10 @@ static bool IsExpandable(const ProjWorkspace& proj, const PROJ_DB* r) {
 int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& split) {
     ProjWorkspace& proj = run.proj;
     if (count <= 0 || records == nullptr) return 0;
+    // Every record gets its entries now, in one pass: the plan sizes the
+    // tasks by their entries, and tasks are taken in size order, not in the
+    // item order that batches would follow.
+    proj.FillFirstLevel(records, count);
     std::vector<MiningTask> tasks = PlanTasks(proj, records, count, split.part, split.parts);
     bool leavesHere = split.parts <= 0 || split.part == 1;
     {

@@ -84,8 +84,8 @@ static int RunQuivrel(int argc, char** argv, MiningRun& run) {
     // left over means the accounting or a release went wrong, and the
     // figures printed from it would be wrong too.
     if (proj.n_total_mem != 0) {
-        LogError("Internal error: %d bytes of projection memory still held after mining.\n",
-                 proj.n_total_mem);
+        LogError("Internal error: %lld bytes of projection memory still held after mining.\n",
+                 (long long)proj.n_total_mem);
         FatalExit(-1);
     }
     PatternTree& tree = *run.tree;

@@ -113,8 +113,15 @@ void MineFirstLevel(MiningRun& run, PROJ_DB* records, int count) {
         }
     }
     run.progress.firstDone.store(leaves, std::memory_order_relaxed);
+    // The records get their entries in batches, when their turn comes: the
+    // records before `filledTo` have had theirs.  Once cancelled, no batch is
+    // filled; the growth gives each remaining record's buffers back.
+    int filledTo = 0;
     for (int i = 0; i < count; i++) {
         if (!IsExpandable(proj, &records[i])) continue;
+        bool cancelled = run.cancelled || (run.cancel != nullptr &&
+                                           run.cancel->load(std::memory_order_relaxed));
+        if (i >= filledTo && !cancelled) filledTo = proj.FillFirstLevelBatch(records, count, i);
         PrefixSpan(run, &records[i]);
         BumpProgress(run.progress.firstDone, 1);
     }

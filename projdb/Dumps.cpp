@@ -63,8 +63,9 @@ void ProjWorkspace::PrintProjDBs(PROJ_DB* records, int count) {
         }
     }
     printf("\n ");
-    printf("NumOfItems = %d m_nSupport= %d  maxSupport= %d totalmem= %d maxmem= %d\n",
-           db->NumOfItems, db->m_nSupport, db->maxSupport, n_total_mem, n_max_mem);
+    printf("NumOfItems = %d m_nSupport= %d  maxSupport= %d totalmem= %lld maxmem= %lld\n",
+           db->NumOfItems, db->m_nSupport, db->maxSupport, (long long)n_total_mem,
+           (long long)n_max_mem);
 }
 
 int ProjWorkspace::OutputPattern(int* pattern, int length) {

@@ -133,9 +133,11 @@ void ProjWorkspace::FillNewItemsetByItem(PROJ_DB* child, int item, int* start, c
     const uint16_t* lastColumn = nullptr;
     if (ds.gLastTable != nullptr && ds.gLastColumn[item] >= 0)
         lastColumn = ds.gLastTable + ds.gLastColumn[item];
-    for (const Rest& rest : Rests()) {
-        int* seqStart = start + SeqStart(rest.seq);
-        int* seqEnd = start + ds.gSeqEnd[rest.seq];
+    for (size_t k = 0; k < gnRests; ++k) {
+        PrefetchRest(start, k);
+        const Rest& rest = gRests[k];
+        int* seqStart = start + (rest.from - rest.fromInSeq);
+        int* seqEnd = start + rest.seqEnd;
         int* lastWord = seqEnd;
         int* w = start + rest.from + 1;
         if (lastColumn != nullptr) {

@@ -1,9 +1,13 @@
 // The first level: one pass counts every item's support (once per
 // sequence), which fixes the number of sequences and the absolute
-// threshold; a second pass gives each frequent item's record one entry per
-// sequence whose first occurrence of the item is not its last item.  The
-// frequent items also become the first candidate frame and the columns of
-// the occurrence tables.
+// threshold, and also sums each item's equivalence key (the distances and
+// position fingerprints its entries will have), so that every first-level
+// record is complete but for its entries.  The entries come later, when the
+// record's turn comes: a filling pass gives each record of a batch one entry
+// per sequence whose first occurrence of the item is not its last item.
+// Batches keep the first level's memory to a budget instead of holding
+// every item's entries at once.  The frequent items also become the first
+// candidate frame and the columns of the occurrence tables.
 //
 // Tested by tests/unit/test_projdb_first.cpp and the threshold_* and
 // support_* end-to-end cases.
@@ -11,6 +15,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "projdb/CandidateFrames.h"
 #include "projdb/Positions.h"
@@ -51,11 +56,21 @@ PROJ_DB* ProjWorkspace::FirstProjection(double support, const SupportFraction* e
 
     std::fill_n(inter_freq_idx, ds.gN_ITEMS, 0);
     std::fill_n(inter, ds.gN_ITEMS, ITEM_CNT{0, 0});
+    // Per code, the key its record's entries will sum to: the distance from
+    // each entry's match to the end of the data (mod 2^32) and the
+    // fingerprints of every position (mod 2^64); and the sequence whose entry
+    // for the code is open (its first occurrence was not the last item).
+    std::vector<uint32_t> distance((size_t)ds.gN_ITEMS, 0);
+    std::vector<uint64_t> fingerprint((size_t)ds.gN_ITEMS, 0);
+    std::vector<int> openSeq((size_t)ds.gN_ITEMS, 0);
 
     // Counting pass: the support of every item (once per sequence), the
     // number of entries its record will get (sequences whose first
-    // occurrence of it is not their last item), the most item occurrences
-    // in one sequence and the largest position bound of one sequence.
+    // occurrence of it is not their last item) and their key, the most item
+    // occurrences in one sequence and the largest position bound of one
+    // sequence.  An entry's first position follows the item's first
+    // occurrence; a further one follows each later occurrence that its
+    // itemset continues (the fill's CollectLaterMatches finds the same).
     int seq = 0;
     int maxWords = 0;
     for (int* w = start; w < end; ++w) {  // w ends each round on the -2
@@ -73,7 +88,14 @@ PROJ_DB* ProjWorkspace::FirstProjection(double support, const SupportFraction* e
             if (inter[item].m_nLastSeq < seq) {
                 inter[item].m_nCount++;
                 inter[item].m_nLastSeq = seq;
-                if (!IsLastItem(r)) inter_freq_idx[item]++;
+                if (!IsLastItem(r)) {
+                    inter_freq_idx[item]++;
+                    openSeq[item] = seq;
+                    distance[item] += (uint32_t)(end - r);
+                    fingerprint[item] += PositionFingerprint((uint64_t)(end - (r + 1)));
+                }
+            } else if (openSeq[item] == seq && r[1] != kItemsetEnd) {
+                fingerprint[item] += PositionFingerprint((uint64_t)(end - (r + 1)));
             }
             words += 2;
             w = r;
@@ -110,55 +132,34 @@ PROJ_DB* ProjWorkspace::FirstProjection(double support, const SupportFraction* e
 
     ReadClock(&stepStart);
     Status("\tCreating projection DBs ... ");
+    // A batch of entries may take a quarter of the data, or a floor that
+    // keeps small data in one batch.
+    size_t dataBytes = (size_t)(end - start) * sizeof(int);
+    gFirstLevelBudget = gStrategy.firstLevelBudget > 0
+                            ? gStrategy.firstLevelBudget
+                            : std::max(dataBytes / 4, kFirstLevelBudgetMin);
 
-    // One record per frequent item in ascending code order; from here on
-    // inter_freq_idx maps an item to its record, -1 when not frequent.
+    // One record per frequent item in ascending code order, with its
+    // support, entry count and key; every index row is -1 again.
     *count = gnArrLargeCount[1];
     PROJ_DB* records = AllocRecords(*count);
     int k = 0;
     for (int item = 0; item < ds.gN_ITEMS; ++item) {
         if (inter[item].m_nCount >= gSUP) {
-            // The records come zero-filled: no entries, key, flag or
-            // fingerprint yet.
-            PROJ_DB* db = &records[k];
+            // The records come zero-filled: no entries or flag yet.
+            PROJ_DB* db = &records[k++];
             db->m_nPatLen = 1;
             db->m_nPatItem = item;
             db->maxSupport = inter[item].m_nCount;
             db->m_nLastItem = item;
             db->m_nLastSeq = -1;
-            db->m_pProjSeq = AllocEntries(inter_freq_idx[item]);
-            inter_freq_idx[item] = k++;
-        } else {
-            inter_freq_idx[item] = -1;
+            // Entries counted but not filled yet (m_pProjSeq stays null).
+            db->m_nSupport = inter_freq_idx[item];
+            db->NumOfItems = (int)distance[(size_t)item];
+            db->m_nPosFingerprint = fingerprint[(size_t)item];
         }
+        inter_freq_idx[item] = -1;
     }
-
-    // Filling pass: each sequence gives a frequent item's record one entry,
-    // made at the item's first occurrence that is not the sequence's last
-    // item.  The entry's first position follows that occurrence; further
-    // positions follow later occurrences that their itemset continues.
-    seq = 0;
-    for (int* w = start; w < end; ++w) {
-        ++seq;
-        for (; *w != kSequenceEnd; ++w) {
-            if (*w == kItemsetEnd) continue;
-            int* r = RunEnd(w);
-            w = r;
-            int item = *r;
-            if (IsLastItem(r)) continue;
-            int index = inter_freq_idx[item];
-            if (index < 0) continue;
-            PROJ_DB* db = &records[index];
-            if (db->m_nLastSeq >= seq) continue;
-            int* q = r + 1;
-            int n = OpenEntry(db, seq, r, end);
-            if (r[3] != kSequenceEnd) n = CollectLaterMatches(q, item, n);
-            StoreEntry(db, n, seq - 1);
-        }
-    }
-
-    // Between steps every index row is -1.
-    for (int i = 0; i < *count; ++i) inter_freq_idx[records[i].m_nLastItem] = -1;
 
     // No pattern can grow by an item that is not frequent on its own.
     ds.gFirstLevelItems.clear();
@@ -179,4 +180,81 @@ PROJ_DB* ProjWorkspace::FirstProjection(double support, const SupportFraction* e
         }
     }
     return records;
+}
+
+// A record of the first level whose entries are counted but not filled: the
+// fill stamps m_nLastSeq with a sequence number (from 1).
+static bool Unfilled(const PROJ_DB& db) {
+    return db.m_nLastSeq == -1 && db.m_nSupport > 0;
+}
+
+void ProjWorkspace::FillFirstLevel(PROJ_DB* records, int count) {
+    FillFirstLevelRange(records, 0, count, false);
+}
+
+int ProjWorkspace::FillFirstLevelBatch(PROJ_DB* records, int count, int first) {
+    size_t bytes = 0;
+    int last = first;
+    for (; last < count; ++last) {
+        const PROJ_DB& db = records[last];
+        if (!Unfilled(db) || (double)db.m_nSupport < gSUP) continue;
+        size_t entries = sizeof(PROJ_SEQ) * (size_t)db.m_nSupport;
+        if (bytes > 0 && bytes + entries > gFirstLevelBudget) break;
+        bytes += entries;
+    }
+    FillFirstLevelRange(records, first, last, true);
+    return last;
+}
+
+// Filling pass: each sequence gives a record of the range one entry, made
+// at the item's first occurrence that is not the sequence's last item.
+// The entry's first position follows that occurrence; further positions
+// follow later occurrences that their itemset continues.  The entries sum
+// the key again, to the value the counting pass found.
+void ProjWorkspace::FillFirstLevelRange(PROJ_DB* records, int first, int last, bool growableOnly) {
+    int* const start = GetStartOfMap(ds.pDatasetMemMap);
+    int* const end = GetLastAddrOfMap(ds.pDatasetMemMap);
+    // The codes filled lie in [lo, lo + span]: the records are in code order.
+    int filling = 0;
+    uint32_t lo = 0, span = 0;
+    for (int i = first; i < last; ++i) {
+        PROJ_DB* db = &records[i];
+        if (!Unfilled(*db) || (growableOnly && (double)db->m_nSupport < gSUP)) continue;
+        db->m_pProjSeq = AllocEntries(db->m_nSupport);
+        db->m_nSupport = 0;
+        db->NumOfItems = 0;
+        db->m_nPosFingerprint = 0;
+        inter_freq_idx[db->m_nLastItem] = i;
+        if (filling++ == 0) lo = (uint32_t)db->m_nLastItem;
+        span = (uint32_t)db->m_nLastItem - lo;
+    }
+    if (filling == 0) return;
+
+    // A batch holds a few of the codes: the walk passes over the words of
+    // other codes (and the -1 words, which wrap to large values) with one
+    // comparison each.  A run of equal codes is one occurrence, met at its
+    // first word.
+    int seq = 0;
+    for (int* w = start; w < end; ++w) {
+        ++seq;
+        for (; *w != kSequenceEnd; ++w) {
+            if ((uint32_t)*w - lo > span) continue;
+            int* r = RunEnd(w);
+            w = r;
+            int item = *r;
+            if (IsLastItem(r)) continue;
+            int index = inter_freq_idx[item];
+            if (index < 0) continue;
+            PROJ_DB* db = &records[index];
+            if (db->m_nLastSeq >= seq) continue;
+            int* q = r + 1;
+            int n = OpenEntry(db, seq, r, end);
+            if (r[3] != kSequenceEnd) n = CollectLaterMatches(q, item, n);
+            StoreEntry(db, n, seq - 1);
+        }
+    }
+
+    // Between steps every index row is -1.
+    for (int i = first; i < last; ++i) inter_freq_idx[records[i].m_nLastItem] = -1;
+    SamplePeak();
 }

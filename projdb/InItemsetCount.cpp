@@ -28,6 +28,7 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
     // One item per itemset: every position is the -1 that ends its itemset.
     for (int i = 0; !gHasContinued && i < parent->m_nSupport; ++i) {
         const PROJ_SEQ& entry = parent->m_pProjSeq[i];
+        if (i + kPrefetchAhead < parent->m_nSupport) PrefetchSeqEnd(parent->m_pProjSeq[i + kPrefetchAhead]);
         int from = (int)(EntryPosition(entry, 0) - start);
         int seq = SequenceOf(entry.m_nSeq, from, &seqEnd, &prevFrom);
         if (ds.gSeqEnd[seq] == from + 1) continue;  // the position's itemset ends the sequence
@@ -36,7 +37,10 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
     for (int i = 0; gHasContinued && i < parent->m_nSupport; ++i) {
         const PROJ_SEQ& entry = parent->m_pProjSeq[i];
         int stamp = gStampBase + i + 1;
-        if (i + kPrefetchAhead < parent->m_nSupport) PrefetchEntry(parent->m_pProjSeq[i + kPrefetchAhead]);
+        if (i + kPrefetchAhead < parent->m_nSupport) {
+            PrefetchEntry(parent->m_pProjSeq[i + kPrefetchAhead]);
+            PrefetchSeqEnd(parent->m_pProjSeq[i + kPrefetchAhead]);
+        }
         for (int j = 0; j < entry.m_nProjCount; ++j) {
             int* w = EntryPosition(entry, j);
             if (wholeIntra) {

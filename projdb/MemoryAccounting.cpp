@@ -40,6 +40,8 @@ void ProjWorkspace::ReleaseBuffers(PROJ_DB* db) {
             db->m_pnPat = nullptr;
         }
     }
+    // A first-level record that was never filled holds no entries.
+    if (db->m_pProjSeq == nullptr) return;
     for (int i = 0; i < db->m_nSupport; ++i) {
         PROJ_SEQ* entry = &db->m_pProjSeq[i];
         if (entry->m_nProjCount > 1) {

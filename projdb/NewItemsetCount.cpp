@@ -62,7 +62,7 @@ void ProjWorkspace::CountAllCodes(const int* start) {
         const Rest& rest = gRests[r];
         const int stamp = base + rest.entry + 1;
         const int* first = start + rest.from + 1;
-        const int length = ds.gSeqEnd[rest.seq] - rest.from - 1;  // up to the -2
+        const int length = rest.seqEnd - rest.from - 1;  // up to the -2
         for (int i = 0; i < length; ++i) {
             // The -1 is the largest unsigned value: the minimum maps it to
             // the spare row.
@@ -110,7 +110,7 @@ void ProjWorkspace::CountByMask(const std::vector<int>& candidates, const int* s
         PrefetchRest(start, r);
         const Rest& rest = gRests[r];
         const int* first = start + rest.from + 1;
-        const int length = ds.gSeqEnd[rest.seq] - rest.from - 1;  // up to the -2
+        const int length = rest.seqEnd - rest.from - 1;  // up to the -2
         uint64_t mask = 0;
         for (int i = 0; i < length; ++i) mask |= (uint64_t)1 << bitOf[first[i]];
         for (mask &= ~(uint64_t)1; mask != 0; mask &= mask - 1) counts[__builtin_ctzll(mask)]++;

@@ -73,6 +73,7 @@ inline void ProjWorkspace::AddRest(size_t r, int entry, int from, int seq) {
     rest.from = from;
     rest.seq = seq;
     rest.fromInSeq = from - SeqStart(seq);
+    rest.seqEnd = ds.gSeqEnd[seq];
 }
 
 // ProjWorkspace::CountFromTable counts, for every column of the

@@ -6,8 +6,8 @@
 // projection steps gives a child its entry through OpenEntry + StoreEntry.
 //
 // The byte accounting of projection memory sits here too, inline: StoreEntry
-// is the hottest allocation site.  The counters are 32-bit; they wrap
-// instead of overflowing.
+// is the hottest allocation site.  The counters are 64-bit: projections of
+// large data pass 2 GiB.
 //
 // Tested by tests/unit/test_projdb_first.cpp and test_projdb_project.cpp
 // (positions and fingerprints of known data).
@@ -23,11 +23,11 @@
 #include "support/Global.h"
 
 inline void ProjWorkspace::MemAdd(size_t bytes) {
-    n_total_mem = (int)((uint32_t)n_total_mem + (uint32_t)bytes);
+    n_total_mem += (int64_t)bytes;
 }
 
 inline void ProjWorkspace::MemSub(size_t bytes) {
-    n_total_mem = (int)((uint32_t)n_total_mem - (uint32_t)bytes);
+    n_total_mem -= (int64_t)bytes;
 }
 
 inline void ProjWorkspace::SamplePeak() {

@@ -62,6 +62,10 @@ inline uint64_t PositionFingerprint(uint64_t wordsToEnd) {
     return z ^ (z >> 31);
 }
 
+// Least batch budget of the first-level fill: data whose first level fits
+// it is filled in one pass.
+const size_t kFirstLevelBudgetMin = (size_t)64 << 20;
+
 // Per-item counter of a counting pass.
 struct ITEM_CNT {
     int m_nLastSeq;        // stamp of the latest sequence/entry counted
@@ -83,6 +87,9 @@ struct ProjectionStrategy {
     bool noTables = false;         // build no occurrence tables
     bool ignoreSeqHints = false;   // find every entry's sequence by search
     bool generalItemsets = false;  // no one-item-per-itemset shortcuts
+    // Bytes of entries per first-level batch; 0 picks by the data's size
+    // (a test sets 1 for a batch per record).
+    size_t firstLevelBudget = 0;
 };
 #include "projdb/Dataset.h"
 
@@ -140,10 +147,22 @@ public:
     // First projection: counts item supports, fixes ds.gnCustCount and gSUP,
     // and returns one record per frequent item in ascending code order (null
     // with *count 0 when none is frequent).  The caller owns the array.
+    // Each record has its support, entry count (m_nSupport) and equivalence
+    // key but no entries yet (m_pProjSeq null): FillFirstLevelBatch or
+    // FillFirstLevel gives them their entries.  Releasing a record that was
+    // never filled is allowed.
     PROJ_DB* make_projdb_from_org_dataset(double support, int* count);
     // Same, with gSUP the exact least count that reaches the fraction of the
     // number of sequences (the command line's threshold rule).
     PROJ_DB* make_projdb_from_org_dataset(const SupportFraction& support, int* count);
+    // Fills, in one pass over the data, the entries of the first-level
+    // records from `first` on that can be grown (at least gSUP entries) and
+    // are not filled yet, as many as fit the batch budget (at least one);
+    // returns the index after the last record the batch covers.  The
+    // records in between that cannot be grown stay unfilled.
+    int FillFirstLevelBatch(PROJ_DB* records, int count, int first);
+    // Fills every first-level record that is not filled yet, in one pass.
+    void FillFirstLevel(PROJ_DB* records, int count);
     // Grows a pattern by one item both ways; releases the parent's buffers.
     PROJ_DB* make_projdb_from_projected_db(PROJ_DB* parent, int* count);
 
@@ -153,7 +172,7 @@ public:
     // The same release without the peak sample (records that are not projected).
     void release_projdb_buffers(PROJ_DB* db);
     // Takes back the accounting of a records array that the caller frees.
-    void ReleaseRecordsArray(int count) { n_total_mem -= count * (int)sizeof(PROJ_DB); }
+    void ReleaseRecordsArray(int count) { n_total_mem -= (int64_t)count * (int64_t)sizeof(PROJ_DB); }
 
     // Adds one pattern of `items` items to gnArrLargeCount, growing it
     // (zero-filled) so that a zero counter always stands after the last one.
@@ -179,8 +198,11 @@ public:
     double gSUP = 0.0;               // absolute support threshold
     int gMAX_PAT_LEN = 30;           // number of counters in gnArrLargeCount
     int* gnArrLargeCount = nullptr;  // frequent patterns by number of items
-    int n_total_mem = 0;             // bytes held by projection buffers
-    int n_max_mem = 0;               // sampled peak of n_total_mem
+    int64_t n_total_mem = 0;         // bytes held by projection buffers
+    int64_t n_max_mem = 0;           // sampled peak of n_total_mem
+    // Bytes of entries that one first-level batch may hold (the fill of a
+    // single record may exceed it); set by the first projection.
+    size_t gFirstLevelBudget = 0;
 
     // ---- internal to the projection steps (projdb/) ----
     ITEM_CNT* inter = nullptr;      // new-itemset extension counts
@@ -211,12 +233,15 @@ public:
 
     // The rest after the first position's itemset of each parent entry that
     // has one: the entry, the word offset of the -1 that ends the first
-    // position's itemset, and the sequence (from 0).
+    // position's itemset, the sequence (from 0) and the offset of its -2
+    // (noted with the sequence, so that the passes over the rests need not
+    // look it up again far from the rest).
     struct Rest {
         int entry;
         int from;
         int seq;
         int fromInSeq;  // `from` counted from the sequence's first word
+        int seqEnd;
     };
     struct RestRange {
         const Rest* first;
@@ -289,6 +314,7 @@ public:
 
     // ---- the steps' helpers (projdb/) ----
     PROJ_DB* FirstProjection(double support, const SupportFraction* exact, int* count);
+    void FillFirstLevelRange(PROJ_DB* records, int first, int last, bool growableOnly);
     void ValidateDataset(const char* path, int itemcount);
     void RefuseSparseCodes(size_t rows);
     void BuildTables();
@@ -300,6 +326,7 @@ public:
     inline void AddRest(size_t r, int entry, int from, int seq);
     inline RestRange Rests() const;
     inline void PrefetchRest(const int* start, size_t r) const;
+    inline void PrefetchSeqEnd(const PROJ_SEQ& entry) const;
     inline void CountStamped(ITEM_CNT* table, Touched& touched, int item, int stamp);
     inline void MemAdd(size_t bytes);
     inline void MemSub(size_t bytes);

@@ -137,6 +137,7 @@ ProjectionStrategy StrategyOf(uint8_t b) {
     if (count < 5) s.count = (ProjectionStrategy::Count)count;
     if (count == 5) s.wholeIntra = 1;
     if (count == 6) s.wholeIntra = -1;
+    if (count == 7) s.firstLevelBudget = 1;  // a first-level batch per record
     s.fill = (ProjectionStrategy::Fill)((b >> 3) & 3);
     s.noTables = (b & 0x20) != 0;
     s.ignoreSeqHints = (b & 0x40) != 0;
@@ -227,8 +228,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         abort();
     }
     if (status == 0 && gFuzzRun.proj.n_total_mem != 0) {
-        fprintf(stderr, "quivrel fuzz: %d bytes of projection memory held after a complete run\n",
-                gFuzzRun.proj.n_total_mem);
+        fprintf(stderr, "quivrel fuzz: %lld bytes of projection memory held after a complete run\n",
+                (long long)gFuzzRun.proj.n_total_mem);
         abort();
     }
     if (status == 0) {

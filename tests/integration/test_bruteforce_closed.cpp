@@ -108,9 +108,10 @@ TEST_F(ForcedStrategy, AllCodesScanFillSequenceSearch) {
     CheckRandomRuns(s, 4);
 }
 
-TEST_F(ForcedStrategy, NoTablesFillByItem) {
+TEST_F(ForcedStrategy, NoTablesFillByItemOneRecordPerBatch) {
     S s;
     s.noTables = true;
+    s.firstLevelBudget = 1;
     s.count = S::kCountMask;
     s.fill = S::kFillByItem;
     s.ignoreSeqHints = true;

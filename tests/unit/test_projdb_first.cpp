@@ -1,4 +1,6 @@
 // First-level projection from the dataset.
+#include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -8,7 +10,48 @@ namespace {
 
 using Offsets = std::vector<long long>;
 
-class ProjDBFirstTest : public ProjDBTest {};
+class ProjDBFirstTest : public ProjDBTest {
+protected:
+    // A record's entries and key as plain values, for comparing two fills.
+    std::string Dump(const PROJ_DB& db) {
+        std::string out = std::to_string(db.m_nPatItem) + " n=" + std::to_string(db.m_nSupport) +
+                          " key=" + std::to_string(db.NumOfItems) + "/" +
+                          std::to_string(db.m_nPosFingerprint) + ":";
+        for (int i = 0; i < db.m_nSupport && db.m_pProjSeq != nullptr; ++i) {
+            out += " [" + std::to_string(db.m_pProjSeq[i].m_nSeq);
+            for (long long p : Positions(db.m_pProjSeq[i])) out += " " + std::to_string(p);
+            out += "]";
+        }
+        return out;
+    }
+
+    // The first-level records that can be grown, each filled by
+    // FillFirstLevelBatch with `budget` (0: by the data's size), dumped and
+    // released as the growth loop does.
+    std::vector<std::string> Grown(const std::vector<int>& words, size_t budget) {
+        ResetModule();
+        ProjectionStrategy strategy;
+        strategy.firstLevelBudget = budget;
+        ws.SetProjectionStrategy(strategy);
+        Load(words);
+        int count = 0;
+        ::testing::internal::CaptureStdout();
+        PROJ_DB* records = ws.make_projdb_from_org_dataset(0.1, &count);
+        ::testing::internal::GetCapturedStdout();
+        std::vector<std::string> counted, out;  // counted: keys, no entries yet
+        for (int i = 0; i < count; ++i) counted.push_back(Dump(records[i]));
+        for (int i = 0, to = 0; i < count; ++i) {
+            if (records[i].m_nSupport < ws.gSUP) continue;
+            if (i >= to) to = ws.FillFirstLevelBatch(records, count, i);
+            out.push_back(Dump(records[i]));
+            EXPECT_EQ(out.back().substr(0, counted[i].size()), counted[i]);
+            ws.clean_projcted_db(&records[i]);
+        }
+        ReleaseArray(records, count);  // unfilled and released records too
+        EXPECT_EQ(ws.n_total_mem, 0);
+        return out;
+    }
+};
 
 const std::vector<int> kTwoSequences = {1, -1, 2, -1, -2, 1, -1, -2};
 
@@ -170,6 +213,34 @@ TEST_F(ProjDBFirstTest, RepeatedCodesGiveOnePosition) {
     EXPECT_EQ(Positions(seven.m_pProjSeq[0]), Offsets({1, 10}));
     ReleaseArray(records, count);
     EXPECT_EQ(ws.n_total_mem, 0);
+}
+
+// Random sequences with repeated items, runs of equal codes, several items
+// per itemset and empty sequences: the shapes that give further positions.
+std::vector<int> RandomWords(std::mt19937& rng) {
+    std::vector<int> words;
+    for (int s = 0; s < 40; ++s) {
+        int itemsets = (int)(rng() % 6);
+        for (int i = 0; i < itemsets; ++i) {
+            std::vector<int> items(1 + rng() % 3);
+            for (int& item : items) item = (int)(rng() % 6);
+            std::sort(items.begin(), items.end());  // equal neighbours make a run
+            words.insert(words.end(), items.begin(), items.end());
+            words.push_back(-1);
+        }
+        words.push_back(-2);
+    }
+    return words;
+}
+
+// Filling in batches of one record gives the entries of one fill, and every
+// fill sums the key that the counting pass found.
+TEST_F(ProjDBFirstTest, BatchesGiveTheEntriesAndKeysOfOneFill) {
+    std::mt19937 rng(17);
+    for (int round = 0; round < 30; ++round) {
+        std::vector<int> words = RandomWords(rng);
+        EXPECT_EQ(Grown(words, 1), Grown(words, 0)) << "round " << round;
+    }
 }
 
 }  // namespace

@@ -63,10 +63,12 @@ protected:
         return quivrel_test::ReadFile(errPath);
     }
 
-    // First-level projection with its progress lines kept off the test log.
+    // First-level projection, every record filled, with its progress lines
+    // kept off the test log.
     PROJ_DB* FirstLevel(double support, int* count, std::string* out = nullptr) {
         ::testing::internal::CaptureStdout();
         PROJ_DB* records = ws.make_projdb_from_org_dataset(support, count);
+        ws.FillFirstLevel(records, *count);
         std::string text = ::testing::internal::GetCapturedStdout();
         if (out != nullptr) *out = text;
         return records;

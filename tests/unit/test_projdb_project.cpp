@@ -219,15 +219,17 @@ TEST_F(ProjDBProjectTest, ReleaseWithoutPeakSampleLeavesThePeak) {
     Load(kThreeSequences);
     int count = -1;
     PROJ_DB* records = FirstLevel(0.6, &count);
-    int peak = ws.n_max_mem;
-    ws.n_total_mem += 1000;  // pretend something else is held right now
+    int64_t peak = ws.n_max_mem;
+    // Pretend that 3 GiB more are held right now: large data pass 32 bits.
+    const int64_t held = (int64_t)3 << 30;
+    ws.n_total_mem += held;
     ws.release_projdb_buffers(&records[0]);
     EXPECT_EQ(ws.n_max_mem, peak);
     ws.clean_projcted_db(&records[1]);
-    EXPECT_EQ(ws.n_max_mem, peak + 1000 - 3 * (int)sizeof(PROJ_SEQ));
+    EXPECT_EQ(ws.n_max_mem, peak + held - 3 * (int)sizeof(PROJ_SEQ));
     EXPECT_EQ(records[1].m_pProjSeq, nullptr);
     EXPECT_EQ(records[1].maxSupport, 3);
-    ws.n_total_mem -= 1000;
+    ws.n_total_mem -= held;
     ws.release_projdb_buffers(&records[2]);
     ws.n_total_mem -= count * (int)sizeof(PROJ_DB);
     free(records);

@@ -66,6 +66,7 @@ std::vector<Grown> GrowAll(const std::string& path, const ProjectionStrategy& st
     std::deque<PROJ_DB*> queue;
     int count = 0;
     PROJ_DB* first = ws.make_projdb_from_org_dataset(0.1, &count);
+    ws.FillFirstLevel(first, count);
     arrays.push_back({first, count});
     for (int i = 0; i < count; ++i) queue.push_back(&first[i]);
     while (!queue.empty()) {
