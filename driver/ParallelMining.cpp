@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <exception>
 #include <memory>
@@ -84,7 +85,7 @@ int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& sp
     std::atomic<size_t> next{0};
     std::atomic<bool> failed{false};
     std::vector<std::exception_ptr> errors(threads);
-    std::vector<int> taskPeak(tasks.size(), 0);
+    std::vector<int64_t> taskPeak(tasks.size(), 0);
     std::vector<double> taskTime(tasks.size(), 0);
     auto mine = [&](size_t t) {
         MiningRun& w = *workers[t];
@@ -102,7 +103,7 @@ int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& sp
                 }
                 w.tree->reverseTable.Clear();
                 // The task's own peak, above what the thread held before it.
-                int base = w.proj.n_total_mem;
+                int64_t base = w.proj.n_total_mem;
                 w.proj.n_max_mem = base;
                 auto begin = std::chrono::steady_clock::now();
                 PrefixSpan(w, rec);
@@ -143,7 +144,7 @@ int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& sp
     // The peak memory: the first projection's, plus the peaks of as many
     // tasks as there were threads, the largest ones.  An upper bound of the
     // real peak that does not depend on which thread mined which task.
-    std::sort(taskPeak.begin(), taskPeak.end(), [](int a, int b) { return a > b; });
+    std::sort(taskPeak.begin(), taskPeak.end(), [](int64_t a, int64_t b) { return a > b; });
     for (size_t t = 0; t < threads && t < taskPeak.size(); t++) proj.n_max_mem += taskPeak[t];
     run.tasks = (int)tasks.size();
     for (double t : taskTime) {

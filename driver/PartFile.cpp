@@ -53,8 +53,8 @@ void WritePartFile(MiningRun& run, const RunOptions& options, int itemcount, dou
             GetMemMapFileSize(ds.pDatasetMemMap), ds.gnCustCount, DatasetChecksum(ds),
             (long long)proj.gSUP, itemcount);
     fprintf(file, "part: %d of %d\n", options.part, options.parts);
-    fprintf(file, "statistics: seconds=%.3f nodes=%d large=%d projected=%d memory=%d\n", seconds,
-            tree.zzz, proj.gnArrLargeCount[0], run.n_proj_db, proj.n_max_mem);
+    fprintf(file, "statistics: seconds=%.3f nodes=%d large=%d projected=%d memory=%lld\n",
+            seconds, tree.zzz, proj.gnArrLargeCount[0], run.n_proj_db, (long long)proj.n_max_mem);
     char prefix[] = "(";
     std::vector<TreeNode*>& top = *tree.root->Children;
     for (size_t i = 0; i < top.size(); i++) {
@@ -191,7 +191,8 @@ struct PartContents {
     std::string identity;
     int part = 0, parts = 0;
     double seconds = 0;
-    int nodes = 0, large = 0, projected = 0, memory = 0;
+    int nodes = 0, large = 0, projected = 0;
+    long long memory = 0;
     std::vector<MergedPattern> patterns;
     dev_t dev = 0;
     ino_t ino = 0;
@@ -244,7 +245,7 @@ static void ReadPart(const char* path, PartContents* part) {
         lines[2][(size_t)used] != '\0' || part->part < 1 || part->part > part->parts)
         RefusePart(path, "no valid part line", 3);
     if (sscanf(lines[3].c_str(),
-               "statistics: seconds=%lf nodes=%d large=%d projected=%d memory=%d", &part->seconds,
+               "statistics: seconds=%lf nodes=%d large=%d projected=%d memory=%lld", &part->seconds,
                &part->nodes, &part->large, &part->projected, &part->memory) != 5)
         RefusePart(path, "no valid statistics line", 4);
     size_t last = lines.size() - 1;
@@ -319,7 +320,7 @@ int RunMerge(int argc, char** argv) {
     std::vector<MergedPattern> all;
     double seconds = 0;
     long long nodes = 0, large = 0, projected = 0;
-    int memory = 0;
+    long long memory = 0;
     for (PartContents& p : parts) {
         for (MergedPattern& pattern : p.patterns) all.push_back(std::move(pattern));
         p.patterns.clear();
