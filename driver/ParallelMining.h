@@ -21,8 +21,12 @@ struct TaskSplit {
 // end every task's first-level node is moved under run.tree's root, in
 // child order beside the first-level leaves, and the threads' counters are
 // added to the run's.  In a partition only its tasks are mined, and the
-// first-level leaves only by partition 1.  Returns the number of tasks
-// mined.
+// first-level leaves only by partition 1.  On several threads, a
+// first-level task whose estimate stands out (TasksToSplit) is split: its
+// node and its children's projection are made before the threads start,
+// and each expandable child is a task of its own whose subtree joins that
+// node afterwards, in child order, so the result file keeps the order of
+// one thread.  Returns the number of first-level tasks mined.
 int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& split);
 
 // The pruning pass over run.tree's first-level entries, on as many threads
