@@ -141,7 +141,10 @@ int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& sp
     std::vector<SplitHead> heads;
     std::vector<WorkItem> work;
     std::vector<double> taskTime;
-    int headPeak = 0;
+    // The split steps' projections are all held until their tasks are
+    // mined: their peak is counted once, over all of them.
+    int headBase = workers[0]->proj.n_total_mem;
+    workers[0]->proj.n_max_mem = headBase;
     for (size_t k = 0; k < tasks.size(); k++) {
         PROJ_DB* rec = &records[tasks[k].record];
         if (!splitTask[k]) {
@@ -149,15 +152,13 @@ int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& sp
             continue;
         }
         MiningRun& w = *workers[0];
-        int base = w.proj.n_total_mem;
-        w.proj.n_max_mem = base;
         auto begin = std::chrono::steady_clock::now();
         SplitHead head = StepHead(w, rec, (int)heads.size(), work);
         std::chrono::duration<double> took = std::chrono::steady_clock::now() - begin;
         taskTime.push_back(took.count());
-        headPeak = std::max(headPeak, w.proj.n_max_mem - base);
         if (head.node != nullptr) heads.push_back(head);
     }
+    int headPeak = workers[0]->proj.n_max_mem - headBase;
     // Largest estimate first; ties in the order met.
     std::sort(work.begin(), work.end(), [](const WorkItem& a, const WorkItem& b) {
         return a.size != b.size ? a.size > b.size : a.order < b.order;
