@@ -3,9 +3,10 @@
 // The first projection, the occurrence tables and the first-level leaves
 // are done on the calling thread before any mining thread starts, so the
 // dataset is read-only while the threads run.  A thread's tree holds the
-// subtrees of all the tasks it mined, one first-level node each; the
-// equivalence table is emptied before each task, so a task never meets a
-// node of another.
+// subtrees of all the tasks it mined, one first-level node each (or, for
+// the children of a split first-level task, one stand-in node per split
+// task); the equivalence table is emptied before each task, so a task
+// never meets a node of another.
 #include "driver/ParallelMining.h"
 
 #include <algorithm>
@@ -25,6 +26,63 @@
 
 static bool IsExpandable(const ProjWorkspace& proj, const PROJ_DB* r) {
     return (double)r->m_nSupport >= proj.gSUP;
+}
+
+// A first-level task handed out one level deeper: its node, in the first
+// thread's tree, and its children's records.
+struct SplitHead {
+    TreeNode* node;
+    PROJ_DB* children;
+    int count;
+};
+
+// One task for the threads: a first-level record (head -1), or an
+// expandable child of split head `head`.
+struct WorkItem {
+    int head;
+    PROJ_DB* record;
+    long long size;  // estimated work
+    int order;       // met in this order: ties of size
+};
+
+// The own step of a split first-level record, on run w's tree with an
+// emptied table, as the growth would do it: the node is inserted, the
+// record projected one item further, the leaf children inserted under the
+// node, and the expandable children added to `work` as tasks of head
+// `index`.  A head without children is returned with a null array; one that
+// was not inserted (cancelled) with a null node.
+static SplitHead StepHead(MiningRun& w, PROJ_DB* rec, int index, std::vector<WorkItem>& work) {
+    ProjWorkspace& proj = w.proj;
+    PatternTree& tree = *w.tree;
+    SplitHead head{nullptr, nullptr, 0};
+    tree.reverseTable.Clear();
+    tree.currentLevel = tree.root;
+    if (w.cancel != nullptr && w.cancel->load(std::memory_order_relaxed)) w.cancelled = true;
+    // An emptied table has no equivalent for a first-level pattern.
+    if (w.cancelled || addSequence(tree, rec) == 0) {
+        proj.clean_projcted_db(rec);
+        return head;
+    }
+    head.node = tree.currentLevel;
+    int count = 0;
+    PROJ_DB* children = proj.make_projdb_from_projected_db(rec, &count);
+    if (count > 0) {
+        BumpProgress(w.progressOf->patterns, (long long)count);
+        head.children = children;
+        head.count = count;
+    }
+    for (int i = 0; i < count; i++) {
+        PROJ_DB* child = &children[i];
+        if (IsExpandable(proj, child)) {
+            w.n_proj_db++;
+            work.push_back(WorkItem{index, child, EstimateTaskWork(proj, child), (int)work.size()});
+        } else {
+            proj.release_projdb_buffers(child);
+            if (addSequence(tree, child) != 0) tree.currentLevel = tree.currentLevel->Parent;
+        }
+    }
+    tree.currentLevel = tree.root;
+    return head;
 }
 
 int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& split) {
@@ -68,16 +126,54 @@ int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& sp
     run.n_proj_db += (int)tasks.size();
     if (leavesHere) BumpProgress(run.progress.firstDone, leaves);
 
-    size_t threads = std::max<size_t>(1, std::min(tasks.size(), (size_t)std::max(split.threads, 1)));
+    // The largest first-level tasks are split: their own step (node and
+    // children) is done here, before any thread starts, and each expandable
+    // child becomes a task of its own.  Partitions keep whole first-level
+    // tasks.
+    size_t requested = (size_t)std::max(split.threads, 1);
+    std::vector<char> splitTask =
+        split.parts > 0 ? std::vector<char>(tasks.size(), 0) : TasksToSplit(tasks, split.threads, split.splitShare);
     std::vector<std::unique_ptr<MiningRun>> workers;
-    for (size_t t = 0; t < threads; t++) {
+    auto addWorker = [&]() {
         workers.emplace_back(new MiningRun(run.dataset, nullptr, nullptr));
         MiningRun& w = *workers.back();
         w.proj.InitOver(proj);
         w.Build();
         w.progressOf = &run.progress;
         w.cancel = run.cancel;
+    };
+    addWorker();
+    std::vector<SplitHead> heads;
+    std::vector<WorkItem> work;
+    std::vector<double> taskTime;
+    // The split steps' projections are all held until their tasks are
+    // mined: their peak is counted once, over all of them.
+    int64_t headBase = workers[0]->proj.n_total_mem;
+    workers[0]->proj.n_max_mem = headBase;
+    for (size_t k = 0; k < tasks.size(); k++) {
+        PROJ_DB* rec = &records[tasks[k].record];
+        if (!splitTask[k]) {
+            work.push_back(WorkItem{-1, rec, tasks[k].size, (int)work.size()});
+            continue;
+        }
+        MiningRun& w = *workers[0];
+        auto begin = std::chrono::steady_clock::now();
+        SplitHead head = StepHead(w, rec, (int)heads.size(), work);
+        std::chrono::duration<double> took = std::chrono::steady_clock::now() - begin;
+        taskTime.push_back(took.count());
+        if (head.node != nullptr) heads.push_back(head);
     }
+    int64_t headPeak = workers[0]->proj.n_max_mem - headBase;
+    // Largest estimate first; ties in the order met.
+    std::sort(work.begin(), work.end(), [](const WorkItem& a, const WorkItem& b) {
+        return a.size != b.size ? a.size > b.size : a.order < b.order;
+    });
+
+    size_t threads = std::max<size_t>(1, std::min(work.size(), requested));
+    while (workers.size() < threads) addWorker();
+    // Each thread's stand-ins for the split nodes, made on first use.
+    std::vector<std::vector<TreeNode*>> standIns(threads,
+                                                 std::vector<TreeNode*>(heads.size(), nullptr));
 
     // Tasks are taken largest first from one shared counter.  A failure on
     // one thread (a failed allocation) stops the others at their next task
@@ -85,15 +181,17 @@ int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& sp
     std::atomic<size_t> next{0};
     std::atomic<bool> failed{false};
     std::vector<std::exception_ptr> errors(threads);
-    std::vector<int64_t> taskPeak(tasks.size(), 0);
-    std::vector<double> taskTime(tasks.size(), 0);
+    std::vector<int64_t> taskPeak(work.size(), 0);
+    size_t timeBase = taskTime.size();
+    taskTime.resize(timeBase + work.size(), 0);
     auto mine = [&](size_t t) {
         MiningRun& w = *workers[t];
+        PatternTree& wt = *w.tree;
         // The thread's failures go to the run's error log.
         DiagnosticsScope bound(run.diagnostics);
         try {
-            for (size_t k; (k = next.fetch_add(1, std::memory_order_relaxed)) < tasks.size();) {
-                PROJ_DB* rec = &records[tasks[k].record];
+            for (size_t k; (k = next.fetch_add(1, std::memory_order_relaxed)) < work.size();) {
+                PROJ_DB* rec = work[k].record;
                 if (w.cancel != nullptr && w.cancel->load(std::memory_order_relaxed))
                     w.cancelled = true;
                 if (w.cancelled || failed.load(std::memory_order_relaxed)) {
@@ -101,16 +199,35 @@ int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& sp
                     w.proj.clean_projcted_db(rec);
                     continue;
                 }
-                w.tree->reverseTable.Clear();
+                wt.reverseTable.Clear();
+                // A child of a split node grows under this thread's stand-in
+                // for that node: the same pattern, depth and support, so
+                // every comparison sees the whole pattern.  The stand-in is
+                // in no Children array and no table.
+                int h = work[k].head;
+                if (h >= 0) {
+                    TreeNode*& standIn = standIns[t][(size_t)h];
+                    if (standIn == nullptr) {
+                        const TreeNode* real = heads[(size_t)h].node;
+                        standIn = wt.arena.NewNode(real->Item, real->ItemIsIntra, real->Support,
+                                                   wt.root);
+                        standIn->Parent = wt.root;
+                        standIn->Items = real->Items;
+                        standIn->ItemsetNumber = real->ItemsetNumber;
+                        standIn->ProjDBSize = real->ProjDBSize;
+                    }
+                    wt.currentLevel = standIn;
+                }
                 // The task's own peak, above what the thread held before it.
                 int64_t base = w.proj.n_total_mem;
                 w.proj.n_max_mem = base;
                 auto begin = std::chrono::steady_clock::now();
                 PrefixSpan(w, rec);
                 std::chrono::duration<double> took = std::chrono::steady_clock::now() - begin;
+                wt.currentLevel = wt.root;
                 taskPeak[k] = w.proj.n_max_mem - base;
-                taskTime[k] = took.count();
-                BumpProgress(run.progress.firstDone, 1);
+                taskTime[timeBase + k] = took.count();
+                if (h < 0) BumpProgress(run.progress.firstDone, 1);
             }
         } catch (...) {
             errors[t] = std::current_exception();
@@ -123,6 +240,24 @@ int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& sp
     for (std::thread& th : pool) th.join();
     for (std::exception_ptr& e : errors)
         if (e) std::rethrow_exception(e);
+
+    // The children mined under the stand-ins join the split nodes, in child
+    // order beside the leaf children, as one thread would have grown them.
+    for (size_t h = 0; h < heads.size(); h++) {
+        TreeNode* node = heads[h].node;
+        for (size_t t = 0; t < threads; t++) {
+            TreeNode* standIn = standIns[t][h];
+            if (standIn == nullptr) continue;
+            for (TreeNode* child : *standIn->Children) {
+                child->Parent = node;
+                InsertChild(node->Children, child);
+            }
+            standIn->Children->clear();
+        }
+        workers[0]->proj.ReleaseRecordsArray(heads[h].count);
+        free(heads[h].children);
+        BumpProgress(run.progress.firstDone, 1);
+    }
 
     // One tree under one root: the tasks' first-level nodes beside the
     // leaves, in child order; the threads' trees stay alive with the run.
@@ -146,7 +281,8 @@ int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& sp
     // real peak that does not depend on which thread mined which task.
     std::sort(taskPeak.begin(), taskPeak.end(), [](int64_t a, int64_t b) { return a > b; });
     for (size_t t = 0; t < threads && t < taskPeak.size(); t++) proj.n_max_mem += taskPeak[t];
-    run.tasks = (int)tasks.size();
+    proj.n_max_mem += headPeak;
+    run.tasks = (int)taskTime.size();
     for (double t : taskTime) {
         run.taskSeconds += t;
         run.largestTaskSeconds = std::max(run.largestTaskSeconds, t);

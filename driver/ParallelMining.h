@@ -11,6 +11,12 @@ struct TaskSplit {
     int threads = 1;  // mining threads
     int part = 0;     // partition mined, 1 to parts; 0: the whole run
     int parts = 0;
+    // The share of all the estimated work above which a first-level task is
+    // handed out as its children's tasks (0: every task); below 0, the
+    // default of TasksToSplit.  The command line takes it from the
+    // environment variable QUIVREL_SPLIT_SHARE, which tests use to force
+    // the split on small datasets.
+    double splitShare = -1;
 };
 
 // Mines the first-level records (one per frequent item) as tasks and frees
@@ -21,8 +27,12 @@ struct TaskSplit {
 // end every task's first-level node is moved under run.tree's root, in
 // child order beside the first-level leaves, and the threads' counters are
 // added to the run's.  In a partition only its tasks are mined, and the
-// first-level leaves only by partition 1.  Returns the number of tasks
-// mined.
+// first-level leaves only by partition 1.  On several threads, a
+// first-level task whose estimate stands out (TasksToSplit) is split: its
+// node and its children's projection are made before the threads start,
+// and each expandable child is a task of its own whose subtree joins that
+// node afterwards, in child order, so the result file keeps the order of
+// one thread.  Returns the number of first-level tasks mined.
 int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& split);
 
 // The pruning pass over run.tree's first-level entries, on as many threads

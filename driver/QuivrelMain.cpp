@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -43,6 +44,17 @@ static void KeepStandardDescriptors() {
             (void)opened;  // nothing better to do when even that fails
         }
     }
+}
+
+// QUIVREL_SPLIT_SHARE: a number from 0 to 1 overrides the share of the
+// work above which a first-level task is split (a tuning and testing knob;
+// anything else leaves the default).
+static double SplitShareFromEnvironment() {
+    const char* text = getenv("QUIVREL_SPLIT_SHARE");
+    if (text == nullptr || *text == '\0') return -1;
+    char* end = nullptr;
+    double share = strtod(text, &end);
+    return *end == '\0' && share >= 0 && share <= 1 ? share : -1;
 }
 
 static int RunQuivrel(int argc, char** argv, MiningRun& run) {
@@ -75,6 +87,7 @@ static int RunQuivrel(int argc, char** argv, MiningRun& run) {
             split.threads = options.threads;
             split.part = options.part;
             split.parts = options.parts;
+            split.splitShare = SplitShareFromEnvironment();
             MineInTasks(run, first, count, split);
         } else {
             MineFirstLevel(run, first, count);

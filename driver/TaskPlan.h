@@ -26,4 +26,16 @@ struct MiningTask {
 std::vector<MiningTask> PlanTasks(const ProjWorkspace& proj, const PROJ_DB* records, int count,
                                   int part, int parts);
 
+// The estimated work of one projected record (see MiningTask::size).
+long long EstimateTaskWork(const ProjWorkspace& proj, const PROJ_DB* record);
+
+// Which of `tasks` (as PlanTasks orders them) are handed out one level
+// deeper, as the tasks of their children, on `threads` threads: those whose
+// estimate is above a share of all the estimates.  One task that large
+// would keep a thread busy after the others ran dry.  The share is
+// `share` when it is 0 or more (0: every task with a nonzero estimate),
+// else 1/(10 x threads); one thread never splits.  A function of the
+// estimates alone, so of the dataset.
+std::vector<char> TasksToSplit(const std::vector<MiningTask>& tasks, int threads, double share);
+
 #endif

@@ -3,11 +3,15 @@
 // set; the threaded order never depends on timing.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "driver/1LPrefixSpan.h"
 #include "driver/PartFile.h"
+#include "driver/TaskPlan.h"
 #include "tests/integration/random_cases.h"
 #include "tests/integration/scratch_run.h"
 
@@ -15,6 +19,12 @@ namespace {
 
 using quivrel_test::ReadFile;
 using quivrel_test::WriteDataset;
+
+// Every first-level task is split into its children's tasks while alive.
+struct ForcedSplit {
+    ForcedSplit() { setenv("QUIVREL_SPLIT_SHARE", "0", 1); }
+    ~ForcedSplit() { unsetenv("QUIVREL_SPLIT_SHARE"); }
+};
 
 class Parallel : public ScratchRunTest {
 protected:
@@ -68,6 +78,16 @@ TEST_F(Parallel, ThreadsAndMergedPartitionsGiveTheClosedSet) {
                 ASSERT_TRUE(PatternLines(result) == oneThreadOrder) << "round " << round;
             }
         }
+        for (int n : {2, 8}) {
+            ForcedSplit split;
+            ASSERT_EQ(Quivrel({"--quiet", "--threads", std::to_string(n), "data.bin", support,
+                               items}),
+                      0);
+            std::string result = ReadFile("ClosedMaxset.txt");
+            ASSERT_EQ(CompareWithClosedSet(result, c, truth), "")
+                << "round " << round << ", " << n << " threads, split";
+            ASSERT_TRUE(PatternLines(result) == oneThreadOrder) << "round " << round << ", split";
+        }
         for (int m : {1, 2, 5}) {
             std::vector<std::string> merge = {"merge", "merged.txt"};
             for (int k = m; k >= 1; k--) {  // any order of the parts
@@ -89,15 +109,18 @@ TEST_F(Parallel, ThreadsAndMergedPartitionsGiveTheClosedSet) {
 // 99 first-level items, many tasks of unequal size on 8 threads.
 TEST_F(Parallel, EightThreadsGiveTheSameFileEveryTime) {
     std::string sample = std::string(QUIVREL_SOURCE_DIR) + "/data/sample.bin";
-    std::string first;
-    for (int i = 0; i < 20; i++) {
+    std::string firstOf[2];
+    for (int i = 0; i < 40; i++) {
+        // Even runs with whole first-level tasks, odd ones split deeper.
+        std::unique_ptr<ForcedSplit> split(i % 2 ? new ForcedSplit : nullptr);
+        std::string& first = firstOf[i % 2];
         ASSERT_EQ(Quivrel({"--quiet", "--threads", "8", sample, "0.04", "99"}), 0);
         std::string result = ReadFile("ClosedMaxset.txt");
         std::string lines = PatternLines(result);
         // Everything but the time lines.
         std::string rest = result.substr(result.find("Total # of TreeNode"));
         rest = rest.substr(0, rest.rfind("\n", rest.size() - 2));
-        if (i == 0) {
+        if (i < 2) {
             first = lines + rest;
             ASSERT_GT(lines.size(), 1000u);
         }
