@@ -85,47 +85,37 @@ static SplitHead StepHead(MiningRun& w, PROJ_DB* rec, int index, std::vector<Wor
     return head;
 }
 
-int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& split) {
-    ProjWorkspace& proj = run.proj;
-    if (count <= 0 || records == nullptr) return 0;
-    // Every record gets its entries now, in one pass: the plan sizes the
-    // tasks by their entries, and tasks are taken in size order, not in the
-    // item order that batches would follow.
-    proj.FillFirstLevel(records, count);
-    std::vector<MiningTask> tasks = PlanTasks(proj, records, count, split.part, split.parts);
-    bool leavesHere = split.parts <= 0 || split.part == 1;
-    {
-        int firstLevel = (int)tasks.size();
-        for (int i = 0; leavesHere && i < count; i++)
-            if (!IsExpandable(proj, &records[i])) firstLevel++;
-        run.progress.firstTotal.store(firstLevel, std::memory_order_relaxed);
-        BumpProgress(run.progress.patterns, (long long)count);
-    }
+// What the batches of one run share: the run, its split, the threads'
+// runs (made when a batch first needs them, kept for the next batches) and
+// the tasks' times.
+struct BatchContext {
+    MiningRun& run;
+    const TaskSplit& split;
+    std::vector<std::unique_ptr<MiningRun>> workers;
+    std::vector<double> taskTime;
+};
 
-    // The leaves first, as in a run on one thread; the expandable records of
-    // other partitions only give their buffers back.
-    // A partition counts only its own first-level patterns as met.
-    std::vector<char> mined((size_t)count, 0);
-    for (const MiningTask& t : tasks) mined[(size_t)t.record] = 1;
-    PatternTree& tree = *run.tree;
-    int leaves = 0;
-    for (int i = 0; i < count; i++) {
-        if (IsExpandable(proj, &records[i])) {
-            if (!mined[(size_t)i]) {
-                proj.release_projdb_buffers(&records[i]);
-                proj.gnArrLargeCount[1]--;
-            }
-        } else {
-            if (!leavesHere) proj.gnArrLargeCount[1]--;
-            if (leavesHere && addSequence(tree, &records[i]) != 0)
-                tree.currentLevel = tree.currentLevel->Parent;
-            proj.release_projdb_buffers(&records[i]);
-            leaves++;
-        }
-    }
-    run.n_proj_db += (int)tasks.size();
-    if (leavesHere) BumpProgress(run.progress.firstDone, leaves);
+static void AddWorker(BatchContext& c) {
+    c.workers.emplace_back(new MiningRun(c.run.dataset, nullptr, nullptr));
+    MiningRun& w = *c.workers.back();
+    w.proj.InitOver(c.run.proj);
+    w.Build();
+    w.progressOf = &c.run.progress;
+    w.cancel = c.run.cancel;
+}
 
+// Mines one batch of filled first-level tasks on the threads: the largest
+// are split one level deeper (not in a partition), the rest handed out
+// largest first, and the split nodes get their children's subtrees back.
+// Returns the batch's memory beyond what was held before it: the split
+// steps' peak plus the peaks of as many tasks as there were threads, the
+// largest ones.  An upper bound of the real peak that does not depend on
+// which thread mined which task.
+static int64_t MineBatch(BatchContext& c, PROJ_DB* records, const std::vector<MiningTask>& tasks) {
+    MiningRun& run = c.run;
+    const TaskSplit& split = c.split;
+    std::vector<std::unique_ptr<MiningRun>>& workers = c.workers;
+    std::vector<double>& taskTime = c.taskTime;
     // The largest first-level tasks are split: their own step (node and
     // children) is done here, before any thread starts, and each expandable
     // child becomes a task of its own.  Partitions keep whole first-level
@@ -133,19 +123,9 @@ int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& sp
     size_t requested = (size_t)std::max(split.threads, 1);
     std::vector<char> splitTask =
         split.parts > 0 ? std::vector<char>(tasks.size(), 0) : TasksToSplit(tasks, split.threads, split.splitShare);
-    std::vector<std::unique_ptr<MiningRun>> workers;
-    auto addWorker = [&]() {
-        workers.emplace_back(new MiningRun(run.dataset, nullptr, nullptr));
-        MiningRun& w = *workers.back();
-        w.proj.InitOver(proj);
-        w.Build();
-        w.progressOf = &run.progress;
-        w.cancel = run.cancel;
-    };
-    addWorker();
+    if (workers.empty()) AddWorker(c);
     std::vector<SplitHead> heads;
     std::vector<WorkItem> work;
-    std::vector<double> taskTime;
     // The split steps' projections are all held until their tasks are
     // mined: their peak is counted once, over all of them.
     int64_t headBase = workers[0]->proj.n_total_mem;
@@ -170,7 +150,7 @@ int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& sp
     });
 
     size_t threads = std::max<size_t>(1, std::min(work.size(), requested));
-    while (workers.size() < threads) addWorker();
+    while (workers.size() < threads) AddWorker(c);
     // Each thread's stand-ins for the split nodes, made on first use.
     std::vector<std::vector<TreeNode*>> standIns(threads,
                                                  std::vector<TreeNode*>(heads.size(), nullptr));
@@ -259,10 +239,119 @@ int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& sp
         BumpProgress(run.progress.firstDone, 1);
     }
 
+    std::sort(taskPeak.begin(), taskPeak.end(), [](int64_t a, int64_t b) { return a > b; });
+    int64_t peak = headPeak;
+    for (size_t t = 0; t < threads && t < taskPeak.size(); t++) peak += taskPeak[t];
+    return peak;
+}
+
+// The bytes of projection buffers held over all the run's workspaces: a
+// record filled by one workspace may be released by another's.
+static int64_t HeldBytes(const BatchContext& c) {
+    int64_t held = c.run.proj.n_total_mem;
+    for (const std::unique_ptr<MiningRun>& w : c.workers) held += w->proj.n_total_mem;
+    return held;
+}
+
+int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& split) {
+    ProjWorkspace& proj = run.proj;
+    if (count <= 0 || records == nullptr) return 0;
+    // Tasks are planned from their entries and taken in size order, so a
+    // batch's records are all filled before its tasks are planned.  When the
+    // expandable records' entries fit one batch, or the run is a partition
+    // (its plan needs every record's estimate), every record is filled at
+    // once; otherwise the expandable records are filled and mined batch by
+    // batch, in record order, so that only one batch's entries are held.
+    bool batched = false;
+    if (split.parts <= 0) {
+        int first = 0;
+        while (first < count && !IsExpandable(proj, &records[first])) first++;
+        size_t bytes = 0;
+        for (int i = first; i < count; i++)
+            if (IsExpandable(proj, &records[i])) bytes += sizeof(PROJ_SEQ) * (size_t)records[i].m_nSupport;
+        batched = first < count && bytes > proj.gFirstLevelBudget;
+    }
+    std::vector<MiningTask> tasks;
+    int expandable = 0;
+    for (int i = 0; i < count; i++)
+        if (IsExpandable(proj, &records[i])) expandable++;
+    if (!batched) {
+        proj.FillFirstLevel(records, count);
+        tasks = PlanTasks(proj, records, count, split.part, split.parts);
+        expandable = (int)tasks.size();
+    }
+    bool leavesHere = split.parts <= 0 || split.part == 1;
+    {
+        int firstLevel = expandable;
+        for (int i = 0; leavesHere && i < count; i++)
+            if (!IsExpandable(proj, &records[i])) firstLevel++;
+        run.progress.firstTotal.store(firstLevel, std::memory_order_relaxed);
+        BumpProgress(run.progress.patterns, (long long)count);
+    }
+
+    // The leaves first, as in a run on one thread; the expandable records of
+    // other partitions only give their buffers back.
+    // A partition counts only its own first-level patterns as met.
+    std::vector<char> mined((size_t)count, 0);
+    if (batched) std::fill(mined.begin(), mined.end(), 1);
+    for (const MiningTask& t : tasks) mined[(size_t)t.record] = 1;
+    PatternTree& tree = *run.tree;
+    int leaves = 0;
+    for (int i = 0; i < count; i++) {
+        if (IsExpandable(proj, &records[i])) {
+            if (!mined[(size_t)i]) {
+                proj.release_projdb_buffers(&records[i]);
+                proj.gnArrLargeCount[1]--;
+            }
+        } else {
+            if (!leavesHere) proj.gnArrLargeCount[1]--;
+            if (leavesHere && addSequence(tree, &records[i]) != 0)
+                tree.currentLevel = tree.currentLevel->Parent;
+            proj.release_projdb_buffers(&records[i]);
+            leaves++;
+        }
+    }
+    run.n_proj_db += expandable;
+    if (leavesHere) BumpProgress(run.progress.firstDone, leaves);
+
+    // The peak memory: the first projection's, or, per batch, what was held
+    // when the batch was filled, plus the batch's own peak (MineBatch); the
+    // largest over the batches.
+    BatchContext c{run, split, {}, {}};
+    int64_t peak = proj.n_max_mem;
+    if (!batched) {
+        peak += MineBatch(c, records, tasks);
+    } else {
+        int64_t firstPeak = proj.n_max_mem;
+        for (int first = 0; first < count;) {
+            if (!IsExpandable(proj, &records[first])) {
+                first++;
+                continue;
+            }
+            bool cancelled = run.cancelled || (run.cancel != nullptr &&
+                                               run.cancel->load(std::memory_order_relaxed));
+            if (cancelled) {
+                // No more batches: the remaining records were never filled.
+                run.cancelled = true;
+                for (; first < count; first++) proj.release_projdb_buffers(&records[first]);
+                break;
+            }
+            int64_t held = HeldBytes(c);
+            int64_t before = proj.n_total_mem;
+            int last = proj.FillFirstLevelBatch(records, count, first);
+            int64_t filled = held + (proj.n_total_mem - before);
+            std::vector<MiningTask> batch = PlanTasks(proj, records + first, last - first, 0, 0);
+            for (MiningTask& t : batch) t.record += first;
+            int64_t batchPeak = std::max(firstPeak, filled) + MineBatch(c, records, batch);
+            peak = std::max(peak, batchPeak);
+            first = last;
+        }
+    }
+
     // One tree under one root: the tasks' first-level nodes beside the
     // leaves, in child order; the threads' trees stay alive with the run.
     std::vector<TreeNode*>& top = *tree.root->Children;
-    for (std::unique_ptr<MiningRun>& w : workers) {
+    for (std::unique_ptr<MiningRun>& w : c.workers) {
         for (TreeNode* node : *w->tree->root->Children) {
             node->Parent = tree.root;
             top.push_back(node);
@@ -276,20 +365,15 @@ int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& sp
         w->tree = nullptr;
     }
     std::sort(top.begin(), top.end(), TreeNodeLess);
-    // The peak memory: the first projection's, plus the peaks of as many
-    // tasks as there were threads, the largest ones.  An upper bound of the
-    // real peak that does not depend on which thread mined which task.
-    std::sort(taskPeak.begin(), taskPeak.end(), [](int64_t a, int64_t b) { return a > b; });
-    for (size_t t = 0; t < threads && t < taskPeak.size(); t++) proj.n_max_mem += taskPeak[t];
-    proj.n_max_mem += headPeak;
-    run.tasks = (int)taskTime.size();
-    for (double t : taskTime) {
+    proj.n_max_mem = peak;
+    run.tasks = (int)c.taskTime.size();
+    for (double t : c.taskTime) {
         run.taskSeconds += t;
         run.largestTaskSeconds = std::max(run.largestTaskSeconds, t);
     }
     proj.ReleaseRecordsArray(count);
     free(records);
-    return (int)tasks.size();
+    return expandable;
 }
 
 void PruneInParallel(MiningRun& run, int threads) {

@@ -57,6 +57,17 @@ static double SplitShareFromEnvironment() {
     return *end == '\0' && share >= 0 && share <= 1 ? share : -1;
 }
 
+// QUIVREL_FIRST_LEVEL_BUDGET: a positive number of bytes overrides the
+// budget of one batch of first-level entries (a tuning and testing knob:
+// 1 gives a batch per record; anything else leaves the default).
+static size_t FirstLevelBudgetFromEnvironment() {
+    const char* text = getenv("QUIVREL_FIRST_LEVEL_BUDGET");
+    if (text == nullptr || *text < '0' || *text > '9') return 0;
+    char* end = nullptr;
+    unsigned long long bytes = strtoull(text, &end, 10);
+    return *end == '\0' ? (size_t)bytes : 0;
+}
+
 static int RunQuivrel(int argc, char** argv, MiningRun& run) {
     KeepStandardDescriptors();
     if (argc >= 2 && strcmp(argv[1], "merge") == 0) return RunMerge(argc - 1, argv + 1);
@@ -75,6 +86,7 @@ static int RunQuivrel(int argc, char** argv, MiningRun& run) {
     int count = 0;
     ProjWorkspace& proj = run.proj;
     PROJ_DB* first = proj.make_projdb_from_org_dataset(options.support, &count);
+    if (size_t budget = FirstLevelBudgetFromEnvironment()) proj.gFirstLevelBudget = budget;
     {
         // The line runs on standard error while nothing goes to standard
         // output: from after the first projection's lines to the statistics.

@@ -26,6 +26,12 @@ struct ForcedSplit {
     ~ForcedSplit() { unsetenv("QUIVREL_SPLIT_SHARE"); }
 };
 
+// Every expandable first-level record is a batch of its own while alive.
+struct BatchPerRecord {
+    BatchPerRecord() { setenv("QUIVREL_FIRST_LEVEL_BUDGET", "1", 1); }
+    ~BatchPerRecord() { unsetenv("QUIVREL_FIRST_LEVEL_BUDGET"); }
+};
+
 class Parallel : public ScratchRunTest {
 protected:
     Parallel() : ScratchRunTest("parallel") {}
@@ -78,15 +84,20 @@ TEST_F(Parallel, ThreadsAndMergedPartitionsGiveTheClosedSet) {
                 ASSERT_TRUE(PatternLines(result) == oneThreadOrder) << "round " << round;
             }
         }
-        for (int n : {2, 8}) {
-            ForcedSplit split;
+        // Split deeper on 2 and 8 threads; then a batch per first-level
+        // record, whole and split.
+        for (int variant = 0; variant < 4; variant++) {
+            int n = variant % 2 ? 8 : 2;
+            std::unique_ptr<ForcedSplit> split(variant != 2 ? new ForcedSplit : nullptr);
+            std::unique_ptr<BatchPerRecord> batches(variant >= 2 ? new BatchPerRecord : nullptr);
             ASSERT_EQ(Quivrel({"--quiet", "--threads", std::to_string(n), "data.bin", support,
                                items}),
                       0);
             std::string result = ReadFile("ClosedMaxset.txt");
             ASSERT_EQ(CompareWithClosedSet(result, c, truth), "")
-                << "round " << round << ", " << n << " threads, split";
-            ASSERT_TRUE(PatternLines(result) == oneThreadOrder) << "round " << round << ", split";
+                << "round " << round << ", " << n << " threads, variant " << variant;
+            ASSERT_TRUE(PatternLines(result) == oneThreadOrder)
+                << "round " << round << ", variant " << variant;
         }
         for (int m : {1, 2, 5}) {
             std::vector<std::string> merge = {"merge", "merged.txt"};
@@ -109,23 +120,34 @@ TEST_F(Parallel, ThreadsAndMergedPartitionsGiveTheClosedSet) {
 // 99 first-level items, many tasks of unequal size on 8 threads.
 TEST_F(Parallel, EightThreadsGiveTheSameFileEveryTime) {
     std::string sample = std::string(QUIVREL_SOURCE_DIR) + "/data/sample.bin";
-    std::string firstOf[2];
-    for (int i = 0; i < 40; i++) {
-        // Even runs with whole first-level tasks, odd ones split deeper.
-        std::unique_ptr<ForcedSplit> split(i % 2 ? new ForcedSplit : nullptr);
-        std::string& first = firstOf[i % 2];
+    std::string firstOf[3];
+    double memoryOf[3] = {0, 0, 0};
+    for (int i = 0; i < 42; i++) {
+        // Whole first-level tasks, tasks split deeper, and split tasks in a
+        // batch per first-level record, in turn.
+        std::unique_ptr<ForcedSplit> split(i % 3 ? new ForcedSplit : nullptr);
+        std::unique_ptr<BatchPerRecord> batches(i % 3 == 2 ? new BatchPerRecord : nullptr);
+        std::string& first = firstOf[i % 3];
         ASSERT_EQ(Quivrel({"--quiet", "--threads", "8", sample, "0.04", "99"}), 0);
         std::string result = ReadFile("ClosedMaxset.txt");
         std::string lines = PatternLines(result);
         // Everything but the time lines.
         std::string rest = result.substr(result.find("Total # of TreeNode"));
         rest = rest.substr(0, rest.rfind("\n", rest.size() - 2));
-        if (i < 2) {
+        if (i < 3) {
             first = lines + rest;
             ASSERT_GT(lines.size(), 1000u);
+            size_t at = result.find("Maximum memory usage: ");
+            ASSERT_NE(at, std::string::npos);
+            memoryOf[i] = atof(result.c_str() + at + 22);
         }
         ASSERT_TRUE(lines + rest == first) << "run " << i << ":\n" << rest;
     }
+    ASSERT_EQ(firstOf[2].substr(0, firstOf[2].find("Total # of TreeNode")),
+              firstOf[1].substr(0, firstOf[1].find("Total # of TreeNode")));
+    // Batches hold one record's entries at a time, never more than all.
+    EXPECT_GT(memoryOf[2], 0);
+    EXPECT_LT(memoryOf[2], memoryOf[1]);
 }
 
 // The merge keeps a pattern unless a longer one of equal support contains it.
