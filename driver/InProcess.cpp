@@ -169,7 +169,8 @@ int MinePatterns(const MineRequest& request, MineResult* result) {
             status = MineInRun(run, request, result);
         } catch (const RunAbort& abort) {
             status = abort.outOfMemory ? kMineOutOfMemory : abort.status;
-            if (status == 1) result->faultWord = FaultWord(run.proj.ds.pDatasetMemMap, request.itemcount);
+            if (status == 1)
+                result->faultWord = FaultWord(run.proj.ds.pDatasetMemMap, request.itemcount);
         } catch (const std::exception& e) {
             captured += std::string("Internal error: ") + e.what() + "\n";
             status = -1;

@@ -40,8 +40,9 @@ public:
     // Creates the empty pattern tree (again after Release).
     void Build();
     // Gives back the tree and every projection buffer and resets the
-    // counters (the error log stays open), whether the run completed or ended early; the run can then
-    // be built again.  The projection strategy is kept.
+    // counters (the error log stays open), whether the run completed or
+    // ended early; the run can then be built again.  The projection
+    // strategy is kept.
     void Release();
 
     // Starts the run's clock; Seconds() is the time since.

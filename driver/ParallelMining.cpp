@@ -121,8 +121,9 @@ static int64_t MineBatch(BatchContext& c, PROJ_DB* records, const std::vector<Mi
     // child becomes a task of its own.  Partitions keep whole first-level
     // tasks.
     size_t requested = (size_t)std::max(split.threads, 1);
-    std::vector<char> splitTask =
-        split.parts > 0 ? std::vector<char>(tasks.size(), 0) : TasksToSplit(tasks, split.threads, split.splitShare);
+    std::vector<char> splitTask = split.parts > 0
+                                      ? std::vector<char>(tasks.size(), 0)
+                                      : TasksToSplit(tasks, split.threads, split.splitShare);
     if (workers.empty()) AddWorker(c);
     std::vector<SplitHead> heads;
     std::vector<WorkItem> work;
@@ -268,7 +269,8 @@ int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& sp
         while (first < count && !IsExpandable(proj, &records[first])) first++;
         size_t bytes = 0;
         for (int i = first; i < count; i++)
-            if (IsExpandable(proj, &records[i])) bytes += sizeof(PROJ_SEQ) * (size_t)records[i].m_nSupport;
+            if (IsExpandable(proj, &records[i]))
+                bytes += sizeof(PROJ_SEQ) * (size_t)records[i].m_nSupport;
         batched = first < count && bytes > proj.gFirstLevelBudget;
     }
     std::vector<MiningTask> tasks;

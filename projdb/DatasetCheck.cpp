@@ -13,7 +13,8 @@
 #include "projdb/ProjDBSetup.h"
 #include "support/Global.h"
 
-[[noreturn]] static __attribute__((format(printf, 1, 2))) void RejectDataset(const char* format, ...) {
+[[noreturn]] static __attribute__((format(printf, 1, 2))) void RejectDataset(
+    const char* format, ...) {
     char text[8192];
     va_list args;
     va_start(args, format);

@@ -28,7 +28,8 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
     // One item per itemset: every position is the -1 that ends its itemset.
     for (int i = 0; !gHasContinued && i < parent->m_nSupport; ++i) {
         const PROJ_SEQ& entry = parent->m_pProjSeq[i];
-        if (i + kPrefetchAhead < parent->m_nSupport) PrefetchSeqEnd(parent->m_pProjSeq[i + kPrefetchAhead]);
+        if (i + kPrefetchAhead < parent->m_nSupport)
+            PrefetchSeqEnd(parent->m_pProjSeq[i + kPrefetchAhead]);
         int from = (int)(EntryPosition(entry, 0) - start);
         int seq = SequenceOf(entry.m_nSeq, from, &seqEnd, &prevFrom);
         if (ds.gSeqEnd[seq] == from + 1) continue;  // the position's itemset ends the sequence

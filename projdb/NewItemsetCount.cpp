@@ -104,7 +104,8 @@ void ProjWorkspace::CountByMask(const std::vector<int>& candidates, const int* s
     if (candidates.empty()) return;
     if (gMaskBit.size() < (size_t)ds.gN_ITEMS + 1) gMaskBit.resize((size_t)ds.gN_ITEMS + 1, 0);
     const uint8_t* bitOf = gMaskBit.data() + 1;
-    for (size_t c = 0; c < candidates.size(); ++c) gMaskBit[(size_t)candidates[c] + 1] = (uint8_t)(c + 1);
+    for (size_t c = 0; c < candidates.size(); ++c)
+        gMaskBit[(size_t)candidates[c] + 1] = (uint8_t)(c + 1);
     int counts[kMaskCandidates + 1] = {};
     for (size_t r = 0; r < gnRests; ++r) {
         PrefetchRest(start, r);

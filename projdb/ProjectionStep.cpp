@@ -122,8 +122,8 @@ PROJ_DB* ProjWorkspace::make_projdb_from_projected_db(PROJ_DB* parent, int* coun
     }
     // The mask and marks counters walk the candidate list; without one the
     // choice never falls on them, and this keeps it so where it is used.
-    if (candidates == nullptr &&
-        (plan.count == ProjectionStrategy::kCountMask || plan.count == ProjectionStrategy::kCountMarks))
+    if (candidates == nullptr && (plan.count == ProjectionStrategy::kCountMask ||
+                                  plan.count == ProjectionStrategy::kCountMarks))
         plan.count = ProjectionStrategy::kCountAllCodes;
     switch (plan.count) {
     case ProjectionStrategy::kCountTable:

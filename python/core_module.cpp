@@ -135,7 +135,8 @@ PYBIND11_MODULE(_core, m) {
             // which copies the words before mining them.
             char* data = nullptr;
             Py_ssize_t size = 0;
-            if (PyBytes_AsStringAndSize(words.ptr(), &data, &size) != 0) throw py::error_already_set();
+            if (PyBytes_AsStringAndSize(words.ptr(), &data, &size) != 0)
+                throw py::error_already_set();
             if (size % 4 != 0) throw py::value_error("words must be whole 32-bit words");
             MineRequest request;
             request.words = reinterpret_cast<const int*>(data);

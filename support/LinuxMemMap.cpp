@@ -200,7 +200,8 @@ mem_map* CreateMemMap(const char* path, unsigned long long snapshotLimit) {
         ReadSnapshot(map);
     } else if (int leaseErr = TakeReadLease(map)) {
         // Unprotected, the file is read whole or not at all.
-        if ((unsigned long long)map->FileSize > DatasetFallbackLimit()) RefuseUnprotected(map, leaseErr);
+        if ((unsigned long long)map->FileSize > DatasetFallbackLimit())
+            RefuseUnprotected(map, leaseErr);
         map->Snapshot = true;
         ReadSnapshot(map);
     } else {
