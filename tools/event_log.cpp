@@ -121,6 +121,21 @@ bool parse_order_value(const std::string& text, OrderValue& value) {
     if (!(is_digit(c) || c == '+' || c == '-' || c == '.' || c == 'e' || c == 'E')) plain = false;
   }
   if (plain) {
+    // A whole number that fits int64 stays exact: above 2^53 a double would
+    // merge neighbouring values (nanosecond timestamps, say).
+    const size_t first_digit = (s[0] == '+' || s[0] == '-') ? 1 : 0;
+    if (first_digit < s.size() &&
+        std::all_of(s.begin() + static_cast<long>(first_digit), s.end(), is_digit)) {
+      char* end = nullptr;
+      errno = 0;
+      const long long v = std::strtoll(s.c_str(), &end, 10);
+      if (end == s.c_str() + s.size() && errno != ERANGE) {
+        value = OrderValue();
+        value.is_integer = true;
+        value.integer = v;
+        return true;
+      }
+    }
     char* end = nullptr;
     errno = 0;
     const double v = std::strtod(s.c_str(), &end);
@@ -154,6 +169,13 @@ bool parse_session_gap(const std::string& text, SessionGap& gap, std::string& er
   g.set = true;
   if (p == text.size()) {
     g.number = value;
+    // The same number split exactly, for gaps between integer order values
+    // (at most 30 digits: well within 128 bits).
+    const size_t dot = number.find('.');
+    for (size_t k = 0; k < std::min(dot, number.size()); ++k) {
+      g.whole = g.whole * 10 + static_cast<unsigned>(number[k] - '0');
+    }
+    if (dot != std::string::npos) g.fraction = std::strtod(("0" + number.substr(dot)).c_str(), nullptr);
   } else {
     if (p + 1 != text.size()) return false;
     double unit;
@@ -179,8 +201,51 @@ bool parse_session_gap(const std::string& text, SessionGap& gap, std::string& er
   return true;
 }
 
+namespace {
+
+// A number as its floor and the rest in [0, 1), both exact: an integer is
+// its own floor; a double's floor is a whole double and the rest of a
+// double minus its floor is exact.  False for a double too large for the
+// 128-bit floor (beyond any int64 by far).
+struct SplitNumber {
+  __int128 whole = 0;
+  double fraction = 0;
+};
+
+bool split_number(const OrderValue& v, SplitNumber& out) {
+  if (v.is_integer) {
+    out.whole = v.integer;
+    out.fraction = 0;
+    return true;
+  }
+  const double whole = std::floor(v.number);
+  if (!(std::fabs(whole) < 0x1p120)) return false;
+  out.whole = static_cast<__int128>(whole);
+  out.fraction = v.number - whole;
+  return true;
+}
+
+double as_double(const OrderValue& v) {
+  return v.is_integer ? static_cast<double>(v.integer) : v.number;
+}
+
+}  // namespace
+
 int compare_order(const OrderValue& a, const OrderValue& b) {
-  if (!a.is_time) return a.number < b.number ? -1 : (b.number < a.number ? 1 : 0);
+  if (!a.is_time) {
+    if (a.is_integer && b.is_integer) return a.integer < b.integer ? -1 : (b.integer < a.integer ? 1 : 0);
+    // Integer against double: by floor, then by the rest, so that no
+    // integer is rounded to the double's precision.
+    SplitNumber x, y;
+    if ((a.is_integer || b.is_integer) && split_number(a, x) && split_number(b, y)) {
+      if (x.whole != y.whole) return x.whole < y.whole ? -1 : 1;
+      return x.fraction < y.fraction ? -1 : (y.fraction < x.fraction ? 1 : 0);
+    }
+    // Two doubles, or an integer against a double far beyond int64 (which
+    // no rounding of the integer can reach).
+    const double u = as_double(a), w = as_double(b);
+    return u < w ? -1 : (w < u ? 1 : 0);
+  }
   if (a.seconds != b.seconds) return a.seconds < b.seconds ? -1 : 1;
   if (a.nanos != b.nanos) return a.nanos < b.nanos ? -1 : 1;
   return 0;
@@ -319,7 +384,20 @@ long resolve_column(const std::string& column, const std::vector<std::string>* h
 
 // Whether `later` lies more than the gap after `earlier` (later >= earlier).
 bool beyond_gap(const OrderValue& earlier, const OrderValue& later, const SessionGap& gap) {
-  if (!gap.is_duration) return later.number - earlier.number > gap.number;
+  if (!gap.is_duration) {
+    // later - earlier - gap = k + rest, with k a whole number and the rest
+    // (three fractions) in (-2, 1): only k of 0 or 1 leaves the sign to the
+    // fractions.  Exact wherever an integer takes part; two doubles keep
+    // plain double arithmetic.
+    SplitNumber a, b;
+    if ((earlier.is_integer || later.is_integer) && split_number(earlier, a) && split_number(later, b)) {
+      const __int128 k = b.whole - a.whole - static_cast<__int128>(gap.whole);
+      if (k >= 2) return true;
+      if (k <= -1) return false;
+      return static_cast<double>(k) + (b.fraction - a.fraction) > gap.fraction;
+    }
+    return as_double(later) - as_double(earlier) > gap.number;
+  }
   int64_t seconds = later.seconds - earlier.seconds;
   int64_t nanos = static_cast<int64_t>(later.nanos) - earlier.nanos;
   if (nanos < 0) {

@@ -13,10 +13,14 @@
 namespace qtools {
 
 // An order value: a plain number, or an ISO-8601 date/time reduced to
-// seconds and nanoseconds since 1970-01-01T00:00:00Z.
+// seconds and nanoseconds since 1970-01-01T00:00:00Z.  A number written as
+// a whole number within the int64 range is kept exactly as an integer (a
+// nanosecond timestamp does not fit a double); any other number is a double.
 struct OrderValue {
   bool is_time = false;
+  bool is_integer = false;  // a number held in `integer`, else in `number`
   double number = 0;
+  int64_t integer = 0;
   int64_t seconds = 0;
   int32_t nanos = 0;
 };
@@ -29,7 +33,8 @@ bool parse_iso8601(const std::string& text, int64_t& seconds, int32_t& nanos);
 // A decimal number (no hex, no inf/nan) or else an ISO-8601 time.
 bool parse_order_value(const std::string& text, OrderValue& value);
 
-// -1, 0 or 1; both values must be of the same kind.
+// -1, 0 or 1; both values must be times or both numbers.  Numbers compare
+// exactly, an integer against a double too.
 int compare_order(const OrderValue& a, const OrderValue& b);
 
 // One CSV record with the line of the input on which it starts (1-based).
@@ -51,7 +56,9 @@ bool read_csv(std::istream& in, const std::string& name, char delimiter,
 struct SessionGap {
   bool set = false;
   bool is_duration = false;  // given with a unit
-  double number = 0;         // plain number
+  double number = 0;         // plain number ...
+  unsigned __int128 whole = 0;  // ... its whole part, exact ...
+  double fraction = 0;          // ... and the rest, in [0, 1)
   int64_t seconds = 0;       // duration, whole seconds ...
   int32_t nanos = 0;         // ... and the nanoseconds beyond them
 };

@@ -222,11 +222,15 @@ def mine_events(df: Any, seq: Hashable, order: Hashable, item: Hashable,
     The events are read as `quivrel-convert fromcsv` reads a CSV file:
     df[seq] names the sequence of each event, df[order] orders the events
     of a sequence (numbers, or times: datetime columns or ISO-8601 text),
-    df[item] is the event's label. Events of one sequence with equal order
-    values form one itemset; sequences are numbered in the order in which
-    they first occur. session_gap (a pd.Timedelta, a timedelta or text such
-    as "30m" for times; a number for numeric orders) starts a new sequence
-    wherever the next event of a sequence lies more than the gap later.
+    df[item] is the event's label. Whole numbers (an int64 column, or ints
+    or integer text in an object column) are compared exactly, never as
+    float64, so nanosecond timestamps that differ by 1 stay apart; other
+    numbers are float64, and compared exactly against whole numbers.
+    Events of one sequence with equal order values form one itemset;
+    sequences are numbered in the order in which they first occur.
+    session_gap (a pd.Timedelta, a timedelta or text such as "30m" for
+    times; a number for numeric orders) starts a new sequence wherever the
+    next event of a sequence lies more than the gap later.
 
     support and threads are as in mine().
 

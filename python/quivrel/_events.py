@@ -10,7 +10,9 @@ import array
 import datetime
 import math
 import numbers
-from typing import Any, Hashable, List, Optional, Tuple
+import re
+from fractions import Fraction
+from typing import Any, Hashable, List, Optional, Tuple, Union
 
 import numpy as np
 import pandas as pd
@@ -28,24 +30,73 @@ def _column(df: Any, name: Hashable, role: str) -> pd.Series:
     return column
 
 
-def _order_values(column: pd.Series, name: Hashable) -> Tuple[np.ndarray, bool]:
-    """The order column as float64 numbers, or as int64 nanoseconds when it
-    holds times; and whether it holds times."""
+# Whole numbers up to this size are exact in float64; beyond it a float64
+# column would merge neighbours such as nanosecond timestamps that differ by 1.
+_FLOAT_EXACT = 2**53
+_WHOLE_TEXT = re.compile(r"\s*[+-]?[0-9]+\s*")
+
+
+def _ranked(values: List[Any]) -> np.ndarray:
+    """Sort keys for Python numbers of mixed kinds: the rank of each value
+    among the distinct values, which Python orders exactly (an int against
+    a float too)."""
+    rank = {v: r for r, v in enumerate(sorted(set(values)))}
+    return np.fromiter((rank[v] for v in values), dtype=np.int64, count=len(values))
+
+
+def _exact_numbers(column: pd.Series, parsed: pd.Series) -> Optional[List[Any]]:
+    """The values of an object column that pandas read as float64, with its
+    whole numbers (ints, or text such as "1700000000123456789") as exact
+    Python ints; None when float64 holds them all exactly."""
+    values = parsed.tolist()
+    exact = False
+    for k, x in enumerate(column.tolist()):
+        if isinstance(x, (int, np.integer)) and not isinstance(x, (bool, np.bool_)):
+            whole = int(x)
+        elif isinstance(x, str) and _WHOLE_TEXT.fullmatch(x):
+            whole = int(x)
+        else:
+            continue
+        values[k] = whole
+        exact = exact or abs(whole) > _FLOAT_EXACT
+    return values if exact else None
+
+
+def _order_values(column: pd.Series, name: Hashable) -> Tuple[np.ndarray, List[Any], bool]:
+    """The order column as sort keys for np.lexsort and as Python numbers
+    (whole numbers as exact ints, other numbers as floats, times as int
+    nanoseconds); and whether it holds times."""
     if pd.api.types.is_bool_dtype(column):
         raise ValueError(f"order column {name!r} holds booleans, not numbers or times")
     if pd.api.types.is_datetime64_any_dtype(column):
         if getattr(column.dt, "tz", None) is not None:
             column = column.dt.tz_convert("UTC").dt.tz_localize(None)
-        return column.to_numpy(dtype="datetime64[ns]").astype(np.int64), True
+        keys = column.to_numpy(dtype="datetime64[ns]").astype(np.int64)
+        return keys, keys.tolist(), True
+    if pd.api.types.is_integer_dtype(column):
+        # int64 as it is: float64 would round values beyond 2**53.
+        if pd.api.types.is_unsigned_integer_dtype(column):
+            values = column.tolist()
+            if max(values, default=0) > np.iinfo(np.int64).max:
+                return _ranked(values), values, False
+        keys = column.to_numpy(dtype=np.int64)
+        return keys, keys.tolist(), False
     if pd.api.types.is_numeric_dtype(column):
-        values = column.to_numpy(dtype=np.float64)
-        if not np.isfinite(values).all():
+        keys = column.to_numpy(dtype=np.float64)
+        if not np.isfinite(keys).all():
             raise ValueError(f"order column {name!r} holds a value that is not finite")
-        return values, False
+        return keys, keys.tolist(), False
     try:
-        values = pd.to_numeric(column).to_numpy(dtype=np.float64)
-        if np.isfinite(values).all():
-            return values, False
+        parsed = pd.to_numeric(column)
+        if pd.api.types.is_integer_dtype(parsed):
+            return _order_values(parsed, name)
+        keys = parsed.to_numpy(dtype=np.float64)
+        if np.isfinite(keys).all():
+            # Whole numbers beyond 2**53 among decimals: kept exact.
+            values = _exact_numbers(column, parsed)
+            if values is not None:
+                return _ranked(values), values, False
+            return keys, keys.tolist(), False
     except (ValueError, TypeError):
         pass
     try:
@@ -53,11 +104,13 @@ def _order_values(column: pd.Series, name: Hashable) -> Tuple[np.ndarray, bool]:
     except (ValueError, TypeError, OverflowError):
         raise ValueError(
             f"order column {name!r} holds values that are neither numbers nor times") from None
-    return times.dt.tz_localize(None).to_numpy(dtype="datetime64[ns]").astype(np.int64), True
+    keys = times.dt.tz_localize(None).to_numpy(dtype="datetime64[ns]").astype(np.int64)
+    return keys, keys.tolist(), True
 
 
-def _gap(session_gap: Any, is_time: bool) -> Optional[float]:
-    """The session gap in the order column's unit (nanoseconds for times)."""
+def _gap(session_gap: Any, is_time: bool) -> Optional[Union[int, float]]:
+    """The session gap in the order column's unit (nanoseconds for times);
+    a whole number stays an int, exact against int order values."""
     if session_gap is None:
         return None
     if isinstance(session_gap, (str, datetime.timedelta, np.timedelta64)):
@@ -74,11 +127,20 @@ def _gap(session_gap: Any, is_time: bool) -> Optional[float]:
         if is_time:
             raise ValueError("session_gap needs a duration (a pd.Timedelta such as "
                              "pd.Timedelta('30m')): the order column holds times")
-        gap = float(session_gap)
+        gap = int(session_gap) if isinstance(session_gap, numbers.Integral) else float(session_gap)
         if not (gap >= 0 and math.isfinite(gap)):
             raise ValueError(f"session_gap must be a number of 0 or more, not {session_gap!r}")
         return gap
     raise ValueError(f"session_gap must be a pd.Timedelta or a number, not {session_gap!r}")
+
+
+def _beyond(earlier: Any, later: Any, gap: Union[int, float]) -> bool:
+    """Whether `later` lies more than the gap after `earlier`: exact for two
+    ints, and for an int against a float (where int - float would round the
+    int); two floats subtract as float64."""
+    if isinstance(earlier, int) != isinstance(later, int):
+        return Fraction(later) - Fraction(earlier) > gap
+    return later - earlier > gap
 
 
 def events_to_words(df: Any, seq: Hashable, order: Hashable, item: Hashable,
@@ -90,7 +152,7 @@ def events_to_words(df: Any, seq: Hashable, order: Hashable, item: Hashable,
     seq_column = _column(df, seq, "seq")
     order_column = _column(df, order, "order")
     item_column = _column(df, item, "item")
-    values, is_time = _order_values(order_column, order)
+    keys, values, is_time = _order_values(order_column, order)
     gap = _gap(session_gap, is_time)
 
     seq_codes, _ = pd.factorize(seq_column, sort=False)
@@ -98,7 +160,7 @@ def events_to_words(df: Any, seq: Hashable, order: Hashable, item: Hashable,
     labels = uniques.tolist()
     # By sequence, then order value, then item: np.lexsort is stable, and
     # within an itemset the items are listed by code without repeats.
-    rank = np.lexsort((item_codes, values, seq_codes))
+    rank = np.lexsort((item_codes, keys, seq_codes))
 
     words = array.array("i")
     sequences = 0
@@ -107,7 +169,7 @@ def events_to_words(df: Any, seq: Hashable, order: Hashable, item: Hashable,
         s, o, i = int(seq_codes[k]), values[k], int(item_codes[k])
         if previous is None:
             pass
-        elif s != previous[0] or (gap is not None and o - previous[1] > gap):
+        elif s != previous[0] or (gap is not None and _beyond(previous[1], o, gap)):
             words.extend((-1, -2))
             sequences += 1
         elif o != previous[1]:

@@ -162,6 +162,19 @@ def test_mine_events_gives_the_walkthrough_patterns(tmp_path):
         assert list(visits[visits.pattern == "(home)(checkout)(payment)"].support) == [20]
 
 
+def test_mine_events_keeps_whole_order_values_beyond_float_precision():
+    # Nanosecond timestamps 1 apart are equal as float64: x and y would
+    # merge into one itemset and a gap of 1 could not tell them apart.
+    pd = pytest.importorskip("pandas")
+    t = [1700000000123456790, 1700000000123456789]
+    for order in (t + [5], [str(v) for v in t] + ["5"], [str(v) for v in t] + ["5.5"]):
+        df = pd.DataFrame({"s": ["a"] * 3, "t": order, "i": ["y", "x", "w"]})
+        assert list(quivrel.mine_events(df, "s", "t", "i", 1).pattern) == ["(w)(x)(y)"]
+        for gap, expected in ((0, {"(w)", "(x)", "(y)"}), (1, {"(w)", "(x)(y)"})):
+            found = quivrel.mine_events(df, "s", "t", "i", 1, session_gap=gap)
+            assert set(found.pattern) == expected, (order, gap)
+
+
 # ---------------------------------------------------------------- errors
 
 def test_bad_arguments_raise_value_error():

@@ -216,3 +216,34 @@ TEST(ToolsFromCsv, SessionGapSplitsVisits) {
     EXPECT_FALSE(exists(dir + "/bad.bin")) << b.gap;
   }
 }
+
+// Nanosecond timestamps lie beyond 2^53, where a double holds only every
+// second integer: neighbours must stay apart, in order, and a gap of 0
+// must split them.  A decimal among integers is compared exactly too.
+TEST(ToolsFromCsv, IntegerOrderValuesBeyondDoublePrecision) {
+  EXPECT_EQ(order_cmp("1700000000123456790", "1700000000123456789"), 1);
+  EXPECT_EQ(order_cmp("9007199254740993", "9007199254740992.0"), 1);  // 2^53 + 1
+  EXPECT_EQ(order_cmp("9007199254740992", "9.007199254740992e15"), 0);
+  EXPECT_EQ(order_cmp("3", "2.5"), 1);
+
+  const std::string dir = scratch_dir();
+  write_file(dir + "/ns.csv",
+             "s,t,i\n"
+             "a,1700000000123456790,y\n"
+             "a,1700000000123456789,x\n"
+             "b,9007199254740993,x\n"
+             "b,9.00719925474099e15,y\n");  // 3 below it
+  Outcome r = convert(dir, "fromcsv ns.csv ns.bin --seq s --order t --item i");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(convert(dir, "totext ns.bin").out, "1 -1 0 -1 -2\n0 -1 1 -1 -2\n");
+  r = convert(dir, "fromcsv ns.csv gap0.bin --seq s --order t --item i --session-gap 0");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(convert(dir, "totext gap0.bin").out, "1 -1 -2\n0 -1 -2\n0 -1 -2\n1 -1 -2\n");
+  // 3 apart: split by 2.9, not by 3.
+  r = convert(dir, "fromcsv ns.csv gap29.bin --seq s --order t --item i --session-gap 2.9");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(convert(dir, "totext gap29.bin").out, "1 -1 0 -1 -2\n0 -1 -2\n1 -1 -2\n");
+  r = convert(dir, "fromcsv ns.csv gap3.bin --seq s --order t --item i --session-gap 3");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read_file(dir + "/gap3.bin"), read_file(dir + "/ns.bin"));
+}
