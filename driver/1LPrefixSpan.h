@@ -14,8 +14,11 @@ int QuivrelMain(int argc, char** argv);
 int QuivrelMain(int argc, char** argv, MiningRun& run);
 
 // `itemcount` kItemCountAuto (driver/CommandLine.h) takes the largest item
-// code of the dataset, which the banner then shows.
-void InitApp(MiningRun& run, const char* path, double support, int itemcount);
+// code of the dataset, which the banner then shows.  `resultName` is the
+// file the run will write its patterns to ("ClosedMaxset.txt", or a part
+// run's own file): that file, and no other, is checked before mining.
+void InitApp(MiningRun& run, const char* path, double support, int itemcount,
+             const char* resultName);
 void CloseApp(MiningRun& run);
 // Closes what the process holds for a run (error log, signal handlers) and
 // releases the run, whether it completed or ended early, so that the same

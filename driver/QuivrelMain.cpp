@@ -18,6 +18,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "driver/CommandLine.h"
@@ -79,7 +80,10 @@ static int RunQuivrel(int argc, char** argv, MiningRun& run) {
         return -1;
     }
 
-    InitApp(run, options.path, options.support.approx, options.itemcount);
+    // A part run writes its own file and leaves ClosedMaxset.txt alone.
+    const std::string resultName =
+        options.parts > 0 ? PartFileName(options.part, options.parts) : kResultFileName;
+    InitApp(run, options.path, options.support.approx, options.itemcount, resultName.c_str());
     run.StartClock();
 
     run.progress.Reset();

@@ -23,10 +23,10 @@
 // The run's two output files must not be the dataset: opening them would
 // empty or replace it before it is read.  Checked before either is opened;
 // the message can only go to standard error.
-static void RefuseDatasetAsOutput(const char* path) {
+static void RefuseDatasetAsOutput(const char* path, const char* resultName) {
     struct stat data;
     if (stat(path, &data) != 0) return;  // the mapping reports it
-    const char* outputs[2] = {kErrorLogName, kResultFileName};
+    const char* outputs[2] = {kErrorLogName, resultName};
     for (const char* output : outputs) {
         struct stat out;
         if (stat(output, &out) == 0 && out.st_dev == data.st_dev && out.st_ino == data.st_ino) {
@@ -38,28 +38,31 @@ static void RefuseDatasetAsOutput(const char* path) {
     }
 }
 
-// The result is renamed over "ClosedMaxset.txt" at the end; a symbolic link,
-// a directory or any other non-regular file there is refused before mining.
-static void CheckResultPath() {
+// The result is renamed over its name ("ClosedMaxset.txt", or a part run's
+// file) at the end; a symbolic link, a directory or any other non-regular
+// file there is refused before mining.  Files the run does not write are
+// none of its business.
+static void CheckResultPath(const char* resultName) {
     struct stat st;
-    if (lstat(kResultFileName, &st) != 0) return;  // not there yet: fine
+    if (lstat(resultName, &st) != 0) return;  // not there yet: fine
     if (S_ISLNK(st.st_mode)) {
-        LogError("Refusing to write %s: it is a symbolic link.\n", kResultFileName);
+        LogError("Refusing to write %s: it is a symbolic link.\n", resultName);
         FatalExit(-1);
     }
     if (!S_ISREG(st.st_mode)) {
-        LogError("Refusing to write %s: it is not a regular file.\n", kResultFileName);
+        LogError("Refusing to write %s: it is not a regular file.\n", resultName);
         FatalExit(-1);
     }
 }
 
-void InitApp(MiningRun& run, const char* path, double support, int itemcount) {
+void InitApp(MiningRun& run, const char* path, double support, int itemcount,
+             const char* resultName) {
     bool fromData = itemcount == kItemCountAuto;
     if (fromData) itemcount = INT_MAX;
-    RefuseDatasetAsOutput(path);
+    RefuseDatasetAsOutput(path, resultName);
     run.diagnostics.OpenErrorLog();
     InstallRunSignalHandlers(fileno(run.diagnostics.ErrorLog()));
-    CheckResultPath();
+    CheckResultPath(resultName);
     // Every code that occurs gets a row in the per-item tables, whose row
     // count is an int: the code INT_MAX cannot have one, so it is refused as
     // a code above the item count.

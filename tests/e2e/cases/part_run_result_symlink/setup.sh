@@ -1,0 +1,2 @@
+echo precious > victim.txt
+ln -s victim.txt ClosedMaxset.txt
