@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <string>
 
 #include "driver/1LPrefixSpan.h"
 #include "driver/ParallelMining.h"
@@ -105,6 +106,18 @@ static long long FaultWord(const mem_map* map, int itemcount) {
     return fault.kind == DatasetFault::kNone ? -1 : fault.offset;
 }
 
+// The dataset check words its messages for a file, and for itemsets out of
+// order it adds the commands that rewrite the file sorted.  Words given in
+// memory have no file to rewrite: that advice goes, the rest of the message
+// (fault, word offset) stays as the file's.
+static void DropFileAdvice(std::string* message) {
+    static const char kAdvice[] = " Rewrite the file with sorted itemsets: ";
+    size_t at = message->find(kAdvice);
+    if (at == std::string::npos) return;
+    size_t lineEnd = message->find('\n', at);
+    message->erase(at, lineEnd == std::string::npos ? std::string::npos : lineEnd - at);
+}
+
 static int MineInRun(MiningRun& run, const MineRequest& request, MineResult* result) {
     int itemcount = TableItemCount(request.itemcount);
     const char* name = request.path;
@@ -181,6 +194,7 @@ int MinePatterns(const MineRequest& request, MineResult* result) {
         }
     }
     if (result->message.empty()) result->message = captured;
+    if (status == 1 && request.path == nullptr) DropFileAdvice(&result->message);
     return status;
 }
 

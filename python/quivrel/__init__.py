@@ -42,7 +42,8 @@ _MEMORY_NAME = "<sequences>"
 class DatasetError(Exception):
     """A dataset that cannot be mined: malformed, unreadable or missing.
 
-    `message` is the text that the command line writes to "error.tmp";
+    `message` is the text that the command line writes to "error.tmp"
+    (for sequences given in memory, without advice on rewriting a file);
     `offset` is the word offset of a malformed dataset's first fault, None
     for other failures.
     """
