@@ -175,7 +175,9 @@ bool parse_session_gap(const std::string& text, SessionGap& gap, std::string& er
     for (size_t k = 0; k < std::min(dot, number.size()); ++k) {
       g.whole = g.whole * 10 + static_cast<unsigned>(number[k] - '0');
     }
-    if (dot != std::string::npos) g.fraction = std::strtod(("0" + number.substr(dot)).c_str(), nullptr);
+    if (dot != std::string::npos) {
+      g.fraction = std::strtod(("0" + number.substr(dot)).c_str(), nullptr);
+    }
   } else {
     if (p + 1 != text.size()) return false;
     double unit;
@@ -233,7 +235,9 @@ double as_double(const OrderValue& v) {
 
 int compare_order(const OrderValue& a, const OrderValue& b) {
   if (!a.is_time) {
-    if (a.is_integer && b.is_integer) return a.integer < b.integer ? -1 : (b.integer < a.integer ? 1 : 0);
+    if (a.is_integer && b.is_integer) {
+      return a.integer < b.integer ? -1 : (b.integer < a.integer ? 1 : 0);
+    }
     // Integer against double: by floor, then by the rest, so that no
     // integer is rounded to the double's precision.
     SplitNumber x, y;
@@ -390,7 +394,8 @@ bool beyond_gap(const OrderValue& earlier, const OrderValue& later, const Sessio
     // fractions.  Exact wherever an integer takes part; two doubles keep
     // plain double arithmetic.
     SplitNumber a, b;
-    if ((earlier.is_integer || later.is_integer) && split_number(earlier, a) && split_number(later, b)) {
+    if ((earlier.is_integer || later.is_integer) && split_number(earlier, a) &&
+        split_number(later, b)) {
       const __int128 k = b.whole - a.whole - static_cast<__int128>(gap.whole);
       if (k >= 2) return true;
       if (k <= -1) return false;
