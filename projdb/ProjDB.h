@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "support/DatasetFormat.h"
@@ -297,6 +298,15 @@ public:
     std::vector<Pending> gPending;
     std::vector<int*> gGrouped;
     std::vector<int> gMatchOfChild;
+    // Scratch of the first level's filling walk: the entries opened in the
+    // current sequence (record index, first position) and the further
+    // positions met for them.
+    struct OpenFill {
+        int record;
+        int* first;
+    };
+    std::vector<OpenFill> gOpenFills;
+    std::vector<std::pair<int, int*>> gFurtherFills;
     // Scratch of FillNewItemsetFromTables.
     std::vector<int> gChildColumn;
     std::vector<PROJ_DB*> gChildRecord;
