@@ -233,44 +233,24 @@ void ProjWorkspace::FillFirstLevelRange(PROJ_DB* records, int first, int last, b
     // A batch holds a few of the codes: the walk passes over the words of
     // other codes (and the -1 words, which wrap to large values) with one
     // comparison each.  A run of equal codes is one occurrence, met at its
-    // first word.  A sequence may open entries for several records; they
-    // are stored when the walk reaches its end, each with the further
-    // positions that later occurrences of its item gave on the way (one
-    // walk of the sequence, not one more per entry).
-    std::vector<OpenFill>& open = gOpenFills;
-    std::vector<std::pair<int, int*>>& further = gFurtherFills;
+    // first word.
     int seq = 0;
     for (int* w = start; w < end; ++w) {
         ++seq;
-        open.clear();
-        further.clear();
         for (; *w != kSequenceEnd; ++w) {
             if ((uint32_t)*w - lo > span) continue;
             int* r = RunEnd(w);
             w = r;
-            int index = inter_freq_idx[*r];
+            int item = *r;
+            if (IsLastItem(r)) continue;
+            int index = inter_freq_idx[item];
             if (index < 0) continue;
             PROJ_DB* db = &records[index];
-            if (db->m_nLastSeq == seq) {
-                // A later occurrence: a further position when its itemset
-                // continues.
-                if (r[1] != kItemsetEnd) further.emplace_back(index, r + 1);
-                continue;
-            }
-            // The first occurrence opens the entry unless it is the
-            // sequence's last item (then no later occurrence exists).
-            if (IsLastItem(r)) continue;
-            db->m_nLastSeq = seq;
-            AddDistance(db, r, end);
-            open.push_back(OpenFill{index, r + 1});
-        }
-        for (const OpenFill& o : open) {
-            PutPosition(0, o.first);
-            int n = 1;
-            for (const auto& f : further) {
-                if (f.first == o.record) PutPosition(n++, f.second);
-            }
-            StoreEntry(&records[o.record], n, seq - 1);
+            if (db->m_nLastSeq >= seq) continue;
+            int* q = r + 1;
+            int n = OpenEntry(db, seq, r, end);
+            if (r[3] != kSequenceEnd) n = CollectLaterMatches(q, item, n);
+            StoreEntry(db, n, seq - 1);
         }
     }
 

@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstddef>
 #include <cstdint>
-#include <utility>
 #include <vector>
 
 #include "support/DatasetFormat.h"
@@ -298,15 +297,6 @@ public:
     std::vector<Pending> gPending;
     std::vector<int*> gGrouped;
     std::vector<int> gMatchOfChild;
-    // Scratch of the first level's filling walk: the entries opened in the
-    // current sequence (record index, first position) and the further
-    // positions met for them.
-    struct OpenFill {
-        int record;
-        int* first;
-    };
-    std::vector<OpenFill> gOpenFills;
-    std::vector<std::pair<int, int*>> gFurtherFills;
     // Scratch of FillNewItemsetByItems: the further positions of each item
     // of a walk.
     std::vector<int*> gFurtherOfItem[4];
