@@ -14,6 +14,7 @@
 // Tested by tests/integration/test_bruteforce_closed.cpp, which forces each
 // fill on data checked against a brute-force miner, by the fuzz target, and
 // for single steps by tests/unit/test_projdb_project.cpp.
+#include <climits>
 #include <cstdint>
 #include <vector>
 
@@ -159,6 +160,52 @@ void ProjWorkspace::FillNewItemsetByItem(PROJ_DB* child, int item, int* start, c
             }
         }
         StoreEntry(child, n, rest.seq);
+    }
+}
+
+// New-itemset children of up to kItemsPerWalk items filled in one walk of
+// each rest, for data without the last-occurrence table (where the per-item
+// fill would walk every rest to its end once per child).  Each item gets
+// what FillNewItemsetByItem gives it: its first occurrence in the rest (the
+// last word of its run) is the match unless it is the sequence's last item,
+// and its later runs whose itemset goes on give further positions.  The
+// entries are stored when the rest is done, in the items' order.
+const int kItemsPerWalk = 4;
+
+void ProjWorkspace::FillNewItemsetByItems(PROJ_DB* children, const int* items, int count,
+                                          int* start, const int* end) {
+    // Unused slots hold a value that no word has.
+    int item[kItemsPerWalk];
+    for (int g = 0; g < kItemsPerWalk; ++g) item[g] = g < count ? items[g] : INT_MIN;
+    int* match[kItemsPerWalk];
+    std::vector<int*>* further = gFurtherOfItem;
+    for (size_t k = 0; k < gnRests; ++k) {
+        PrefetchRest(start, k);
+        const Rest& rest = gRests[k];
+        for (int g = 0; g < count; ++g) {
+            match[g] = nullptr;
+            further[g].clear();
+        }
+        for (int* w = start + rest.from + 1; *w != kSequenceEnd; ++w) {
+            const int x = *w;
+            // Most words are none of the items: four compares, one branch.
+            if (((x == item[0]) | (x == item[1]) | (x == item[2]) | (x == item[3])) == 0) continue;
+            const int g = x == item[0] ? 0 : x == item[1] ? 1 : x == item[2] ? 2 : 3;
+            int* r = RunEnd(w);
+            w = r;
+            if (match[g] == nullptr) {
+                match[g] = r;  // the sequence's last item leaves no entry (below)
+            } else if (r[1] >= 0) {
+                further[g].push_back(r + 1);
+            }
+        }
+        for (int g = 0; g < count; ++g) {
+            if (match[g] == nullptr || IsLastItem(match[g])) continue;
+            PROJ_DB* child = &children[inter_freq_idx[item[g]]];
+            int n = OpenEntry(child, rest.entry + 1, match[g], end);
+            for (int* position : further[g]) PutPosition(n++, position);
+            StoreEntry(child, n, rest.seq);
+        }
     }
 }
 

@@ -297,6 +297,9 @@ public:
     std::vector<Pending> gPending;
     std::vector<int*> gGrouped;
     std::vector<int> gMatchOfChild;
+    // Scratch of FillNewItemsetByItems: the further positions of each item
+    // of a walk.
+    std::vector<int*> gFurtherOfItem[4];
     // Scratch of FillNewItemsetFromTables.
     std::vector<int> gChildColumn;
     std::vector<PROJ_DB*> gChildRecord;
@@ -352,6 +355,8 @@ public:
     void FillInItemsetChildren(PROJ_DB* children, const PROJ_DB* parent, const int* end);
     void FillNewItemsetByScan(PROJ_DB* children, int* start, const int* end);
     void FillNewItemsetByItem(PROJ_DB* child, int item, int* start, const int* end);
+    void FillNewItemsetByItems(PROJ_DB* children, const int* items, int count, int* start,
+                               const int* end);
     void FillNewItemsetFromTables(PROJ_DB* children, int* start, const int* end);
     // Candidate frames (projdb/CandidateFrames.cpp).
     const std::vector<int>* InterCandidates(const PROJ_DB* db);

@@ -30,6 +30,7 @@
 //
 // Tested by tests/unit/test_projdb_project.cpp and, over whole runs, by
 // tests/integration/test_bruteforce_closed.cpp and the fuzz target.
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -176,6 +177,13 @@ PROJ_DB* ProjWorkspace::make_projdb_from_projected_db(PROJ_DB* parent, int* coun
                 FillNewItemsetFromTables(children, start, end);
                 break;
             case ProjectionStrategy::kFillByItem:
+                if (ds.gLastTable == nullptr) {
+                    // No table to skip rests with: a few items per walk.
+                    for (size_t i = 0; i < nInter; i += 4)
+                        FillNewItemsetByItems(children, gFreqInter.data() + i,
+                                              (int)std::min<size_t>(4, nInter - i), start, end);
+                    break;
+                }
                 for (int item : gFreqInter)
                     FillNewItemsetByItem(&children[inter_freq_idx[item]], item, start, end);
                 break;

@@ -34,8 +34,17 @@ inline void ProjWorkspace::PrefetchSeqEnd(const PROJ_SEQ& entry) const {
     if ((unsigned)entry.m_nSeq < (unsigned)ds.gnSeqEnds) __builtin_prefetch(ds.gSeqEnd + entry.m_nSeq);
 }
 
+// A rest spans a few cache lines: each of them is asked for, so that the
+// scan of the rest does not wait on its second or third line.
+const size_t kRestPrefetchAhead = 16;
+
 inline void ProjWorkspace::PrefetchRest(const int* start, size_t r) const {
-    if (r + kPrefetchAhead < gnRests) __builtin_prefetch(start + gRests[r + kPrefetchAhead].from);
+    if (r + kRestPrefetchAhead >= gnRests) return;
+    const Rest& ahead = gRests[r + kRestPrefetchAhead];
+    const char* line = (const char*)(start + ahead.from);
+    const char* last = (const char*)(start + ahead.seqEnd);
+    for (; line < last; line += 64) __builtin_prefetch(line);
+    __builtin_prefetch(last);
 }
 
 #endif
