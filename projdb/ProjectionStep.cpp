@@ -177,8 +177,11 @@ PROJ_DB* ProjWorkspace::make_projdb_from_projected_db(PROJ_DB* parent, int* coun
                 FillNewItemsetFromTables(children, start, end);
                 break;
             case ProjectionStrategy::kFillByItem:
-                if (ds.gLastTable == nullptr) {
-                    // No table to skip rests with: a few items per walk.
+                if (ds.gLastTable == nullptr && gHasContinued) {
+                    // No table to skip rests with, and each item's walk
+                    // would go on to the sequence's end for further
+                    // positions: a few items per walk.  (With one item per
+                    // itemset an item's walk ends at its match.)
                     for (size_t i = 0; i < nInter; i += 4)
                         FillNewItemsetByItems(children, gFreqInter.data() + i,
                                               (int)std::min<size_t>(4, nInter - i), start, end);

@@ -34,11 +34,18 @@ inline void ProjWorkspace::PrefetchSeqEnd(const PROJ_SEQ& entry) const {
     if ((unsigned)entry.m_nSeq < (unsigned)ds.gnSeqEnds) __builtin_prefetch(ds.gSeqEnd + entry.m_nSeq);
 }
 
-// A rest spans a few cache lines: each of them is asked for, so that the
-// scan of the rest does not wait on its second or third line.
+// On large data a rest's lines come from memory, and a scan waits on each
+// of them: every line of the rest is asked for, further ahead.  Data this
+// small mostly stays in the caches between steps, where the extra
+// prefetches only cost instructions, so the first line is enough.
 const size_t kRestPrefetchAhead = 16;
+const ptrdiff_t kLargeDataWords = (ptrdiff_t)4 << 20;  // 16 MiB
 
 inline void ProjWorkspace::PrefetchRest(const int* start, size_t r) const {
+    if (gDataEnd - start <= kLargeDataWords) {
+        if (r + kPrefetchAhead < gnRests) __builtin_prefetch(start + gRests[r + kPrefetchAhead].from);
+        return;
+    }
     if (r + kRestPrefetchAhead >= gnRests) return;
     const Rest& ahead = gRests[r + kRestPrefetchAhead];
     const char* line = (const char*)(start + ahead.from);
