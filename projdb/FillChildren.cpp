@@ -230,9 +230,9 @@ void ProjWorkspace::FillNewItemsetFromTables(PROJ_DB* children, int* start, cons
         const Rest& rest = gRests[r];
         if (r + kPrefetchAhead < gnRests) {
             size_t ahead = (size_t)gRests[r + kPrefetchAhead].seq * columns;
-            __builtin_prefetch(ds.gLastTable + ahead);
-            __builtin_prefetch(ds.gFirstTable + ahead);
-            __builtin_prefetch(start + gRests[r + kPrefetchAhead].from);
+            PrefetchLine(ds.gLastTable + ahead);
+            PrefetchLine(ds.gFirstTable + ahead);
+            PrefetchLine(start + gRests[r + kPrefetchAhead].from);
         }
         const uint16_t* lastRow = ds.gLastTable + (size_t)rest.seq * columns;
         const uint16_t* firstRow = ds.gFirstTable + (size_t)rest.seq * columns;

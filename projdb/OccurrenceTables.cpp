@@ -111,8 +111,8 @@ void ProjWorkspace::CountFromTable(std::vector<uint32_t>& counts) {
         if (r + kPrefetchAhead < n) {
             const uint16_t* ahead =
                 ds.gLastTable + (size_t)gRests[r + kPrefetchAhead].seq * columns;
-            __builtin_prefetch(ahead);
-            __builtin_prefetch(ahead + columns - 1);
+            PrefetchLine(ahead);
+            PrefetchLine(ahead + columns - 1);
         }
         const uint16_t* __restrict row = ds.gLastTable + (size_t)rest.seq * columns;
         const uint16_t from = (uint16_t)rest.fromInSeq;
