@@ -169,12 +169,13 @@ void ProjWorkspace::FillNewItemsetByItem(PROJ_DB* child, int item, int* start, c
 // what FillNewItemsetByItem gives it: its first occurrence in the rest (the
 // last word of its run) is the match unless it is the sequence's last item,
 // and its later runs whose itemset goes on give further positions.  The
-// entries are stored when the rest is done, in the items' order.
-const int kItemsPerWalk = 4;
+// entries are stored when the rest is done, in the items' order.  The
+// word test is written for exactly kItemsPerWalk == 4 items.
 
 void ProjWorkspace::FillNewItemsetByItems(PROJ_DB* children, const int* items, int count,
                                           int* start, const int* end) {
     // Unused slots hold a value that no word has.
+    static_assert(kItemsPerWalk == 4, "the word test below names four items");
     int item[kItemsPerWalk];
     for (int g = 0; g < kItemsPerWalk; ++g) item[g] = g < count ? items[g] : INT_MIN;
     int* match[kItemsPerWalk];

@@ -298,8 +298,9 @@ public:
     std::vector<int*> gGrouped;
     std::vector<int> gMatchOfChild;
     // Scratch of FillNewItemsetByItems: the further positions of each item
-    // of a walk.
-    std::vector<int*> gFurtherOfItem[4];
+    // of a walk (it fills up to kItemsPerWalk children per walk of a rest).
+    static const int kItemsPerWalk = 4;
+    std::vector<int*> gFurtherOfItem[kItemsPerWalk];
     // Scratch of FillNewItemsetFromTables.
     std::vector<int> gChildColumn;
     std::vector<PROJ_DB*> gChildRecord;

@@ -182,9 +182,10 @@ PROJ_DB* ProjWorkspace::make_projdb_from_projected_db(PROJ_DB* parent, int* coun
                     // would go on to the sequence's end for further
                     // positions: a few items per walk.  (With one item per
                     // itemset an item's walk ends at its match.)
-                    for (size_t i = 0; i < nInter; i += 4)
+                    const size_t perWalk = kItemsPerWalk;
+                    for (size_t i = 0; i < nInter; i += perWalk)
                         FillNewItemsetByItems(children, gFreqInter.data() + i,
-                                              (int)std::min<size_t>(4, nInter - i), start, end);
+                                              (int)std::min(perWalk, nInter - i), start, end);
                     break;
                 }
                 for (int item : gFreqInter)

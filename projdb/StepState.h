@@ -38,7 +38,7 @@ const int kPrefetchAhead = 8;
 
 inline void PrefetchEntry(const PROJ_SEQ& entry) {
     PrefetchLine(entry.m_nProjCount == 1 ? (const void*)entry.m_pSeq
-                                               : (const void*)entry.m_ppSeq);
+                                         : (const void*)entry.m_ppSeq);
 }
 
 // The sequence end that an entry's hint names, asked for ahead like its data:
