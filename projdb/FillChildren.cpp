@@ -134,6 +134,8 @@ void ProjWorkspace::FillNewItemsetByItem(PROJ_DB* child, int item, int* start, c
     const uint16_t* lastColumn = nullptr;
     if (ds.gLastTable != nullptr && ds.gLastColumn[item] >= 0)
         lastColumn = ds.gLastTable + ds.gLastColumn[item];
+    const int code[4] = {item, item, item, item};
+    const FourCodes one(code);
     for (size_t k = 0; k < gnRests; ++k) {
         PrefetchRest(start, k);
         const Rest& rest = gRests[k];
@@ -147,7 +149,7 @@ void ProjWorkspace::FillNewItemsetByItem(PROJ_DB* child, int item, int* start, c
             if (lastInSeq <= rest.fromInSeq) continue;
             lastWord = seqStart + lastInSeq;
         }
-        while (w < lastWord && *w != item) ++w;
+        w = one.FindIn(w, lastWord);
         if (*w != item) continue;
         int* r = RunEnd(w);
         if (IsLastItem(r)) continue;
@@ -178,6 +180,7 @@ void ProjWorkspace::FillNewItemsetByItems(PROJ_DB* children, const int* items, i
     static_assert(kItemsPerWalk == 4, "the word test below names four items");
     int item[kItemsPerWalk];
     for (int g = 0; g < kItemsPerWalk; ++g) item[g] = g < count ? items[g] : INT_MIN;
+    const FourCodes codes(item);
     int* match[kItemsPerWalk];
     std::vector<int*>* further = gFurtherOfItem;
     for (size_t k = 0; k < gnRests; ++k) {
@@ -187,10 +190,10 @@ void ProjWorkspace::FillNewItemsetByItems(PROJ_DB* children, const int* items, i
             match[g] = nullptr;
             further[g].clear();
         }
-        for (int* w = start + rest.from + 1; *w != kSequenceEnd; ++w) {
+        int* const last = start + rest.seqEnd;  // the -2
+        for (int* w = codes.FindIn(start + rest.from + 1, last); w != last;
+             w = codes.FindIn(w + 1, last)) {
             const int x = *w;
-            // Most words are none of the items: four compares, one branch.
-            if (((x == item[0]) | (x == item[1]) | (x == item[2]) | (x == item[3])) == 0) continue;
             const int g = x == item[0] ? 0 : x == item[1] ? 1 : x == item[2] ? 2 : 3;
             int* r = RunEnd(w);
             w = r;

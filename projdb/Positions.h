@@ -17,6 +17,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "projdb/ProjDB.h"
 #include "projdb/StepState.h"
@@ -86,6 +89,44 @@ inline int ProjWorkspace::CollectLaterMatches(int* q, int item, int n) {
     }
     return n;
 }
+
+// Finds the first word in [w, last) that equals one of four codes.  Most
+// words of a rest are none of them: four words at a time are compared with
+// all four codes at once, and only a group that holds one is looked into.
+// `last` is a word of the same sequence (its -2 at the furthest), so no
+// read passes the sequence's end.
+class FourCodes {
+public:
+    explicit FourCodes(const int code[4]) {
+        for (int g = 0; g < 4; ++g) code_[g] = code[g];
+#if defined(__SSE2__)
+        for (int g = 0; g < 4; ++g) wide_[g] = _mm_set1_epi32(code[g]);
+#endif
+    }
+    int* FindIn(int* w, int* last) const {
+#if defined(__SSE2__)
+        for (; last - w >= 4; w += 4) {
+            const __m128i x = _mm_loadu_si128((const __m128i*)w);
+            const __m128i hit =
+                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi32(x, wide_[0]), _mm_cmpeq_epi32(x, wide_[1])),
+                             _mm_or_si128(_mm_cmpeq_epi32(x, wide_[2]), _mm_cmpeq_epi32(x, wide_[3])));
+            const int lanes = _mm_movemask_ps(_mm_castsi128_ps(hit));
+            if (lanes != 0) return w + __builtin_ctz((unsigned)lanes);
+        }
+#endif
+        for (; w < last; ++w) {
+            const int x = *w;
+            if ((x == code_[0]) | (x == code_[1]) | (x == code_[2]) | (x == code_[3])) return w;
+        }
+        return last;
+    }
+
+private:
+    int code_[4];
+#if defined(__SSE2__)
+    __m128i wide_[4];
+#endif
+};
 
 // The occurrence of `item` from `from` to the end of its itemset, leaving
 // out the last item of the sequence: the last word of its run, or null when

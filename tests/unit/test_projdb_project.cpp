@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "projdb/Positions.h"
 #include "test_projdb_fixture.h"
 
 namespace {
@@ -390,3 +391,25 @@ TEST_F(ProjDBProjectTest, RunsMakeExactlyTheFrequentPatterns) {
 }
 
 }  // namespace
+
+// The four-codes search finds the same word as a plain scan wherever the
+// first hit lies (any lane of a group of four, or the tail after the last
+// whole group), and never looks at or past `last`.
+TEST(FourCodesTest, FindsTheFirstHitLikeAPlainScan) {
+    std::mt19937 rng(7);
+    const int code[4] = {3, 5, 5, 9};
+    const FourCodes codes(code);
+    for (int round = 0; round < 2000; ++round) {
+        std::vector<int> words(1 + rng() % 13);
+        for (int& w : words) w = (int)(rng() % 12) - 2;
+        const size_t from = rng() % words.size();
+        // The word at `last` is a hit that must never be returned as one.
+        std::vector<int> padded(words);
+        padded.push_back(3);
+        int* first = padded.data() + from;
+        int* last = padded.data() + words.size();
+        int* expect = first;
+        while (expect < last && *expect != 3 && *expect != 5 && *expect != 9) ++expect;
+        ASSERT_EQ(codes.FindIn(first, last), expect) << "round " << round;
+    }
+}
