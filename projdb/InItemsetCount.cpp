@@ -22,13 +22,17 @@
 
 size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool wholeIntra) {
     size_t nRests = 0;
+    gRestWords = 0;
     if (wholeIntra) std::fill_n(intra, ds.gN_ITEMS, ITEM_CNT{0, 0});
     const int* seqEnd = ds.gSeqEnd;
     int prevFrom = 0;
+    // Small data stays in the caches between steps: asking for the lines
+    // ahead would only cost instructions there.
+    const bool ahead = LargeData(start);
     // One item per itemset: every position is the -1 that ends its itemset.
     for (int i = 0; !gHasContinued && i < parent->m_nSupport; ++i) {
         const PROJ_SEQ& entry = parent->m_pProjSeq[i];
-        if (i + kPrefetchAhead < parent->m_nSupport)
+        if (ahead && i + kPrefetchAhead < parent->m_nSupport)
             PrefetchSeqEnd(parent->m_pProjSeq[i + kPrefetchAhead]);
         int from = (int)(EntryPosition(entry, 0) - start);
         int seq = SequenceOf(entry.m_nSeq, from, &seqEnd, &prevFrom);
@@ -38,7 +42,7 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
     for (int i = 0; gHasContinued && i < parent->m_nSupport; ++i) {
         const PROJ_SEQ& entry = parent->m_pProjSeq[i];
         int stamp = gStampBase + i + 1;
-        if (i + kPrefetchAhead < parent->m_nSupport) {
+        if (ahead && i + kPrefetchAhead < parent->m_nSupport) {
             PrefetchEntry(parent->m_pProjSeq[i + kPrefetchAhead]);
             PrefetchSeqEnd(parent->m_pProjSeq[i + kPrefetchAhead]);
         }

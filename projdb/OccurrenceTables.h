@@ -74,6 +74,7 @@ inline void ProjWorkspace::AddRest(size_t r, int entry, int from, int seq) {
     rest.seq = seq;
     rest.fromInSeq = from - SeqStart(seq);
     rest.seqEnd = ds.gSeqEnd[seq];
+    gRestWords += rest.seqEnd - from;
 }
 
 // ProjWorkspace::CountFromTable counts, for every column of the

@@ -255,6 +255,7 @@ public:
     // keeps its size between steps.
     std::vector<Rest> gRests;
     size_t gnRests = 0;
+    long long gRestWords = 0;  // words of the rests, each up to its sequence's -2
 
     // The frequent codes of the current step with their counts.
     std::vector<int> gFreqIntra;
@@ -329,6 +330,7 @@ public:
     inline int SequenceOf(int hint, int from, const int** cursor, int* prevFrom) const;
     inline void AddRest(size_t r, int entry, int from, int seq);
     inline RestRange Rests() const;
+    inline bool LargeData(const int* start) const;
     inline void PrefetchRest(const int* start, size_t r) const;
     inline void PrefetchSeqEnd(const PROJ_SEQ& entry) const;
     inline void CountStamped(ITEM_CNT* table, Touched& touched, int item, int stamp);

@@ -112,8 +112,7 @@ PROJ_DB* ProjWorkspace::make_projdb_from_projected_db(PROJ_DB* parent, int* coun
     gnRests = CountInItemset(parent, start, plan.wholeIntra);
 
     facts.rests = (long long)gnRests;
-    facts.restWords = 0;
-    for (const Rest& rest : Rests()) facts.restWords += rest.seqEnd - rest.from;
+    facts.restWords = gRestWords;
     plan = ChooseStrategies(facts, gStrategy);
     const std::vector<int>* candidates = nullptr;
     if (plan.needCandidates) {

@@ -54,8 +54,12 @@ inline void ProjWorkspace::PrefetchSeqEnd(const PROJ_SEQ& entry) const {
 const size_t kRestPrefetchAhead = 16;
 const ptrdiff_t kLargeDataWords = (ptrdiff_t)4 << 20;  // 16 MiB
 
+inline bool ProjWorkspace::LargeData(const int* start) const {
+    return gDataEnd - start > kLargeDataWords;
+}
+
 inline void ProjWorkspace::PrefetchRest(const int* start, size_t r) const {
-    if (gDataEnd - start <= kLargeDataWords) {
+    if (!LargeData(start)) {
         if (r + kPrefetchAhead < gnRests) PrefetchLine(start + gRests[r + kPrefetchAhead].from);
         return;
     }
