@@ -147,11 +147,13 @@ static int MineInRun(MiningRun& run, const MineRequest& request, MineResult* res
     } else {
         MineFirstLevel(run, first, count);
     }
-    if (run.cancelled) return kMineCancelled;
+    // A cancelled run unwinds by giving every record's buffers back: bytes
+    // still held then are as much a fault as after a whole run.
     if (run.proj.n_total_mem != 0) {
         result->message = "Internal error: projection memory still held after mining.\n";
         return -1;
     }
+    if (run.cancelled) return kMineCancelled;
     PatternTree& tree = *run.tree;
     std::vector<TreeNode*>& top = *tree.root->Children;
     if (request.threads > 1) {

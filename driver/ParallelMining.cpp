@@ -127,44 +127,66 @@ static int64_t MineBatch(BatchContext& c, PROJ_DB* records, const std::vector<Mi
     if (workers.empty()) AddWorker(c);
     std::vector<SplitHead> heads;
     std::vector<WorkItem> work;
+    // When a task fails, the batch gives back what no task holds before the
+    // failure goes on: the records of the tasks from `untaken` on, which no
+    // thread took, and the split steps' children arrays.  (A task that failed
+    // part way keeps what it held.)
+    auto giveBack = [&](size_t untaken) {
+        ProjWorkspace& proj = workers[0]->proj;
+        for (size_t k = untaken; k < work.size(); k++) proj.release_projdb_buffers(work[k].record);
+        for (const SplitHead& head : heads) {
+            proj.ReleaseRecordsArray(head.count);
+            free(head.children);
+        }
+    };
     // The split steps' projections are all held until their tasks are
     // mined: their peak is counted once, over all of them.
     int64_t headBase = workers[0]->proj.n_total_mem;
     workers[0]->proj.n_max_mem = headBase;
-    for (size_t k = 0; k < tasks.size(); k++) {
-        PROJ_DB* rec = &records[tasks[k].record];
-        if (!splitTask[k]) {
-            work.push_back(WorkItem{-1, rec, tasks[k].size, (int)work.size()});
-            continue;
-        }
-        MiningRun& w = *workers[0];
-        auto begin = std::chrono::steady_clock::now();
-        SplitHead head = StepHead(w, rec, (int)heads.size(), work);
-        std::chrono::duration<double> took = std::chrono::steady_clock::now() - begin;
-        taskTime.push_back(took.count());
-        if (head.node != nullptr) heads.push_back(head);
-    }
-    int64_t headPeak = workers[0]->proj.n_max_mem - headBase;
-    // Largest estimate first; ties in the order met.
-    std::sort(work.begin(), work.end(), [](const WorkItem& a, const WorkItem& b) {
-        return a.size != b.size ? a.size > b.size : a.order < b.order;
-    });
-
-    size_t threads = std::max<size_t>(1, std::min(work.size(), requested));
-    while (workers.size() < threads) AddWorker(c);
+    int64_t headPeak = 0;
+    size_t threads = 1;
     // Each thread's stand-ins for the split nodes, made on first use.
-    std::vector<std::vector<TreeNode*>> standIns(threads,
-                                                 std::vector<TreeNode*>(heads.size(), nullptr));
+    std::vector<std::vector<TreeNode*>> standIns;
+    std::vector<std::exception_ptr> errors;
+    std::vector<int64_t> taskPeak;
+    size_t timeBase = 0;
+    try {
+        for (size_t k = 0; k < tasks.size(); k++) {
+            PROJ_DB* rec = &records[tasks[k].record];
+            if (!splitTask[k]) {
+                work.push_back(WorkItem{-1, rec, tasks[k].size, (int)work.size()});
+                continue;
+            }
+            MiningRun& w = *workers[0];
+            auto begin = std::chrono::steady_clock::now();
+            SplitHead head = StepHead(w, rec, (int)heads.size(), work);
+            std::chrono::duration<double> took = std::chrono::steady_clock::now() - begin;
+            taskTime.push_back(took.count());
+            if (head.node != nullptr) heads.push_back(head);
+        }
+        headPeak = workers[0]->proj.n_max_mem - headBase;
+        // Largest estimate first; ties in the order met.
+        std::sort(work.begin(), work.end(), [](const WorkItem& a, const WorkItem& b) {
+            return a.size != b.size ? a.size > b.size : a.order < b.order;
+        });
+
+        threads = std::max<size_t>(1, std::min(work.size(), requested));
+        while (workers.size() < threads) AddWorker(c);
+        standIns.assign(threads, std::vector<TreeNode*>(heads.size(), nullptr));
+        errors.resize(threads);
+        taskPeak.assign(work.size(), 0);
+        timeBase = taskTime.size();
+        taskTime.resize(timeBase + work.size(), 0);
+    } catch (...) {
+        giveBack(0);
+        throw;
+    }
 
     // Tasks are taken largest first from one shared counter.  A failure on
     // one thread (a failed allocation) stops the others at their next task
     // and is rethrown here once all have ended.
     std::atomic<size_t> next{0};
     std::atomic<bool> failed{false};
-    std::vector<std::exception_ptr> errors(threads);
-    std::vector<int64_t> taskPeak(work.size(), 0);
-    size_t timeBase = taskTime.size();
-    taskTime.resize(timeBase + work.size(), 0);
     auto mine = [&](size_t t) {
         MiningRun& w = *workers[t];
         PatternTree& wt = *w.tree;
@@ -219,8 +241,12 @@ static int64_t MineBatch(BatchContext& c, PROJ_DB* records, const std::vector<Mi
     for (size_t t = 1; t < threads; t++) pool.emplace_back(mine, t);
     mine(0);
     for (std::thread& th : pool) th.join();
-    for (std::exception_ptr& e : errors)
-        if (e) std::rethrow_exception(e);
+    for (std::exception_ptr& e : errors) {
+        if (e) {
+            giveBack(std::min(next.load(), work.size()));
+            std::rethrow_exception(e);
+        }
+    }
 
     // The children mined under the stand-ins join the split nodes, in child
     // order beside the leaf children, as one thread would have grown them.
@@ -321,33 +347,47 @@ int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& sp
     // largest over the batches.
     BatchContext c{run, split, {}, {}};
     int64_t peak = proj.n_max_mem;
-    if (!batched) {
-        peak += MineBatch(c, records, tasks);
-    } else {
-        int64_t firstPeak = proj.n_max_mem;
-        for (int first = 0; first < count;) {
-            if (!IsExpandable(proj, &records[first])) {
-                first++;
-                continue;
+    try {
+        if (!batched) {
+            peak += MineBatch(c, records, tasks);
+        } else {
+            int64_t firstPeak = proj.n_max_mem;
+            for (int first = 0; first < count;) {
+                if (!IsExpandable(proj, &records[first])) {
+                    first++;
+                    continue;
+                }
+                bool cancelled = run.cancelled || (run.cancel != nullptr &&
+                                                   run.cancel->load(std::memory_order_relaxed));
+                if (cancelled) {
+                    // No more batches: the remaining records were never filled.
+                    run.cancelled = true;
+                    for (; first < count; first++) proj.release_projdb_buffers(&records[first]);
+                    break;
+                }
+                int64_t held = HeldBytes(c);
+                int64_t before = proj.n_total_mem;
+                int last = proj.FillFirstLevelBatch(records, count, first);
+                int64_t filled = held + (proj.n_total_mem - before);
+                std::vector<MiningTask> batch =
+                    PlanTasks(proj, records + first, last - first, 0, 0);
+                for (MiningTask& t : batch) t.record += first;
+                int64_t batchPeak = std::max(firstPeak, filled) + MineBatch(c, records, batch);
+                peak = std::max(peak, batchPeak);
+                first = last;
             }
-            bool cancelled = run.cancelled || (run.cancel != nullptr &&
-                                               run.cancel->load(std::memory_order_relaxed));
-            if (cancelled) {
-                // No more batches: the remaining records were never filled.
-                run.cancelled = true;
-                for (; first < count; first++) proj.release_projdb_buffers(&records[first]);
-                break;
-            }
-            int64_t held = HeldBytes(c);
-            int64_t before = proj.n_total_mem;
-            int last = proj.FillFirstLevelBatch(records, count, first);
-            int64_t filled = held + (proj.n_total_mem - before);
-            std::vector<MiningTask> batch = PlanTasks(proj, records + first, last - first, 0, 0);
-            for (MiningTask& t : batch) t.record += first;
-            int64_t batchPeak = std::max(firstPeak, filled) + MineBatch(c, records, batch);
-            peak = std::max(peak, batchPeak);
-            first = last;
         }
+    } catch (...) {
+        // A failed batch ends the run.  The first-level records not mined
+        // (this batch's untaken ones, the later batches' never filled) give
+        // their buffers back and the array goes, as at the end of a whole
+        // run; the bytes the threads' workspaces took or gave back count
+        // with the run's, so that its count is what is still held.
+        for (int i = 0; i < count; i++) proj.release_projdb_buffers(&records[i]);
+        proj.n_total_mem = HeldBytes(c);
+        proj.ReleaseRecordsArray(count);
+        free(records);
+        throw;
     }
 
     // One tree under one root: the tasks' first-level nodes beside the

@@ -305,8 +305,19 @@ int RunMerge(int argc, char** argv) {
             FatalExit(-1);
         }
     }
-    // The output replaces no input.
+    // The output is renamed over OUT at the end: a symbolic link there would
+    // be replaced by a plain file and its target left as it was, and a
+    // directory or other non-regular file cannot be replaced.  Refused, as
+    // the mining run refuses them for its result file, before anything is
+    // written.
     struct stat st;
+    if (lstat(outPath, &st) == 0 && !S_ISREG(st.st_mode)) {
+        LogError(S_ISLNK(st.st_mode) ? "Refusing to write '%s': it is a symbolic link.\n"
+                                     : "Refusing to write '%s': it is not a regular file.\n",
+                 outPath);
+        FatalExit(-1);
+    }
+    // The output replaces no input.
     if (stat(outPath, &st) == 0) {
         for (const PartContents& p : parts) {
             if (st.st_dev == p.dev && st.st_ino == p.ino) {

@@ -117,13 +117,22 @@ void MineFirstLevel(MiningRun& run, PROJ_DB* records, int count) {
     // records before `filledTo` have had theirs.  Once cancelled, no batch is
     // filled; the growth gives each remaining record's buffers back.
     int filledTo = 0;
-    for (int i = 0; i < count; i++) {
-        if (!IsExpandable(proj, &records[i])) continue;
-        bool cancelled = run.cancelled || (run.cancel != nullptr &&
-                                           run.cancel->load(std::memory_order_relaxed));
-        if (i >= filledTo && !cancelled) filledTo = proj.FillFirstLevelBatch(records, count, i);
-        PrefixSpan(run, &records[i]);
-        BumpProgress(run.progress.firstDone, 1);
+    try {
+        for (int i = 0; i < count; i++) {
+            if (!IsExpandable(proj, &records[i])) continue;
+            bool cancelled = run.cancelled || (run.cancel != nullptr &&
+                                               run.cancel->load(std::memory_order_relaxed));
+            if (i >= filledTo && !cancelled) filledTo = proj.FillFirstLevelBatch(records, count, i);
+            PrefixSpan(run, &records[i]);
+            BumpProgress(run.progress.firstDone, 1);
+        }
+    } catch (...) {
+        // A failed growth (a failed allocation) ends the run: the records not
+        // grown give their buffers back and the array goes, as at the end of
+        // a whole run.  The growth that failed keeps what it held.
+        for (int i = 0; i < count; i++) proj.release_projdb_buffers(&records[i]);
+        FreeRecordArray(proj, records, count);
+        throw;
     }
     FreeRecordArray(proj, records, count);
 }

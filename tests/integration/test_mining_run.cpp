@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <random>
 #include <sstream>
@@ -224,6 +225,39 @@ TEST(InMemoryRun, BadDatasetAndCancelReturnStatusAndWriteNothing) {
     cancelled.Mine(&cancel);
     EXPECT_EQ(cancelled.status, kMineCancelled);
     EXPECT_TRUE(cancelled.patterns.empty());
+
+    // Cancelled before the growth starts and in the middle of it (data that
+    // take far longer than the wait), on one thread and on several: each
+    // record's buffers are given back, or the status is an internal error.
+    std::mt19937 rng(3);
+    std::vector<int> words;
+    for (int s = 0; s < 400; s++) {
+        for (int e = 0; e < 15; e++) {
+            for (int item = 0, n = 1 + (int)(rng() % 4); item < 12; item++)
+                if ((int)(rng() % 12) < n) words.push_back(item);
+            words.push_back(-1);
+        }
+        words.push_back(-2);
+    }
+    for (int threads : {1, 3}) {
+        for (int waitMs : {0, 20}) {
+            std::atomic<bool> stop{waitMs == 0};
+            MineRequest request;
+            request.words = words.data();
+            request.wordCount = words.size();
+            ASSERT_TRUE(ParseSupportFraction("0.2", &request.support));
+            request.threads = threads;
+            request.cancel = &stop;
+            std::thread canceller([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+                stop = true;
+            });
+            MineResult result;
+            EXPECT_EQ(MinePatterns(request, &result), kMineCancelled)
+                << threads << " threads, " << waitMs << " ms: " << result.message;
+            canceller.join();
+        }
+    }
 
     EXPECT_EQ(system("test -z \"$(ls -A)\" || test \"$(ls -A)\" = bad.bin"), 0);
     ASSERT_EQ(chdir(oldCwd.c_str()), 0);
