@@ -12,10 +12,14 @@
 // Tested by tests/unit/test_projdb_first.cpp and the threshold_* and
 // support_* end-to-end cases.
 #include <algorithm>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "projdb/CandidateFrames.h"
 #include "projdb/Positions.h"
@@ -206,6 +210,32 @@ int ProjWorkspace::FillFirstLevelBatch(PROJ_DB* records, int count, int first) {
     return last;
 }
 
+// The first word in [w, last) whose code lies in [lo, lo + span] or that is
+// a -2; `last` when there is none.  The -1 and -2 words wrap to large
+// values, outside every range of codes.
+static int* FindInRangeOrEnd(int* w, int* last, uint32_t lo, uint32_t span) {
+#if defined(__SSE2__)
+    // SSE2 compares signed words: both sides are shifted by 2^31 so that
+    // the signed compare orders them as unsigned values.
+    const __m128i bias = _mm_set1_epi32(INT_MIN);
+    const __m128i low = _mm_set1_epi32((int)lo);
+    const __m128i top = _mm_set1_epi32((int)(span ^ 0x80000000u));
+    const __m128i seqEnd = _mm_set1_epi32(kSequenceEnd);
+    for (; last - w >= 4; w += 4) {
+        const __m128i x = _mm_loadu_si128((const __m128i*)w);
+        const __m128i above = _mm_cmpgt_epi32(_mm_xor_si128(_mm_sub_epi32(x, low), bias), top);
+        const __m128i stop = _mm_or_si128(_mm_andnot_si128(above, _mm_set1_epi32(-1)),
+                                          _mm_cmpeq_epi32(x, seqEnd));
+        const int lanes = _mm_movemask_ps(_mm_castsi128_ps(stop));
+        if (lanes != 0) return w + __builtin_ctz((unsigned)lanes);
+    }
+#endif
+    for (; w < last; ++w) {
+        if ((uint32_t)*w - lo <= span || *w == kSequenceEnd) return w;
+    }
+    return last;
+}
+
 // Filling pass: each sequence gives a record of the range one entry, made
 // at the item's first occurrence that is not the sequence's last item.
 // The entry's first position follows that occurrence; further positions
@@ -231,27 +261,29 @@ void ProjWorkspace::FillFirstLevelRange(PROJ_DB* records, int first, int last, b
     if (filling == 0) return;
 
     // A batch holds a few of the codes: the walk passes over the words of
-    // other codes (and the -1 words, which wrap to large values) with one
-    // comparison each.  A run of equal codes is one occurrence, met at its
-    // first word.
-    int seq = 0;
-    for (int* w = start; w < end; ++w) {
-        ++seq;
-        for (; *w != kSequenceEnd; ++w) {
-            if ((uint32_t)*w - lo > span) continue;
-            int* r = RunEnd(w);
-            w = r;
-            int item = *r;
-            if (IsLastItem(r)) continue;
-            int index = inter_freq_idx[item];
-            if (index < 0) continue;
-            PROJ_DB* db = &records[index];
-            if (db->m_nLastSeq >= seq) continue;
-            int* q = r + 1;
-            int n = OpenEntry(db, seq, r, end);
-            if (r[3] != kSequenceEnd) n = CollectLaterMatches(q, item, n);
-            StoreEntry(db, n, seq - 1);
+    // other codes (and the -1 words, which wrap to large values), four at a
+    // time, and stops at the batch's codes and at each -2, which ends a
+    // sequence.  A run of equal codes is one occurrence, met at its first
+    // word.
+    int seq = 1;  // the sequence of the word at w (from 1)
+    for (int* w = FindInRangeOrEnd(start, end, lo, span); w < end;
+         w = FindInRangeOrEnd(w + 1, end, lo, span)) {
+        if (*w == kSequenceEnd) {
+            ++seq;
+            continue;
         }
+        int* r = RunEnd(w);
+        w = r;
+        int item = *r;
+        if (IsLastItem(r)) continue;
+        int index = inter_freq_idx[item];
+        if (index < 0) continue;
+        PROJ_DB* db = &records[index];
+        if (db->m_nLastSeq >= seq) continue;
+        int* q = r + 1;
+        int n = OpenEntry(db, seq, r, end);
+        if (r[3] != kSequenceEnd) n = CollectLaterMatches(q, item, n, end);
+        StoreEntry(db, n, seq - 1);
     }
 
     // Between steps every index row is -1.

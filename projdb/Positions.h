@@ -74,22 +74,6 @@ inline void ProjWorkspace::PutPosition(int slot, int* pos) {
     buf_idx[slot] = pos;
 }
 
-// Walks from q to the last item of the sequence (not examined) and appends
-// the word after every later occurrence of `item` (the last word of its
-// run) that its itemset continues.  Returns the new number of positions.
-inline int ProjWorkspace::CollectLaterMatches(int* q, int item, int n) {
-    for (int* w = q; w[2] != kSequenceEnd; ++w) {
-        if (w[0] != item) continue;
-        w = RunEnd(w);
-        if (w[1] == kItemsetEnd) {
-            if (w[2] == kSequenceEnd) break;  // the run ends the sequence
-            continue;
-        }
-        PutPosition(n++, w + 1);
-    }
-    return n;
-}
-
 // Finds the first word in [w, last) that equals one of four codes.  Most
 // words of a rest are none of them: four words at a time are compared with
 // all four codes at once, and only a group that holds one is looked into.
@@ -127,6 +111,22 @@ private:
     __m128i wide_[4];
 #endif
 };
+
+// Walks from q to the end of the sequence and appends the word after every
+// later occurrence of `item` (the last word of its run) that its itemset
+// continues.  Returns the new number of positions.
+inline int ProjWorkspace::CollectLaterMatches(int* q, int item, int n, const int* end) {
+    // The search stops at the item or at the sequence's -2, whichever
+    // comes first; the data's end bounds its reads.
+    const int code[4] = {item, kSequenceEnd, kSequenceEnd, kSequenceEnd};
+    const FourCodes itemOrEnd(code);
+    int* const last = const_cast<int*>(end);
+    for (int* w = itemOrEnd.FindIn(q, last); *w != kSequenceEnd; w = itemOrEnd.FindIn(w + 1, last)) {
+        w = RunEnd(w);
+        if (w[1] >= 0) PutPosition(n++, w + 1);
+    }
+    return n;
+}
 
 // The occurrence of `item` from `from` to the end of its itemset, leaving
 // out the last item of the sequence: the last word of its run, or null when
