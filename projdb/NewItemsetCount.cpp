@@ -40,10 +40,12 @@ void ProjWorkspace::PickFrequent(const ITEM_CNT* table, const Touched& touched,
 }
 
 // Counts every code of every rest into `inter`, once per rest (by the
-// running stamps, so the table needs no clearing), and notes each code met
-// in gSeenCodes.  The -1 words count into a spare row and a spare bit after
-// the last code's, so the loop has no branch on the data.  The frequent
-// codes come out in code order by walking the bits of the codes met.
+// running stamps, so the table needs no clearing).  The -1 words count into
+// a spare row after the last code's, so the loop has no branch on the data.
+// The frequent codes come out in code order: a step with many words looks
+// at each first-level item's row afterwards (no other code can be
+// frequent); a smaller one notes each code met in gSeenCodes as it counts
+// (a spare bit takes the -1 words) and walks the bits of the codes met.
 void ProjWorkspace::CountAllCodes(const int* start) {
     const unsigned spare = (unsigned)ds.gN_ITEMS;
     if (!gInterHasSpareRow) {
@@ -57,22 +59,38 @@ void ProjWorkspace::CountAllCodes(const int* start) {
     uint64_t* const seen = gSeenCodes.data();
     ITEM_CNT* const table = inter;
     const int base = gStampBase;
+    const std::vector<int>& items = ds.gFirstLevelItems;
+    const bool byItems = !items.empty() && (long long)items.size() * 4 < gRestWords;
     for (size_t r = 0; r < gnRests; ++r) {
         PrefetchRest(start, r);
         const Rest& rest = gRests[r];
         const int stamp = base + rest.entry + 1;
         const int* first = start + rest.from + 1;
         const int length = rest.seqEnd - rest.from - 1;  // up to the -2
-        for (int i = 0; i < length; ++i) {
-            // The -1 is the largest unsigned value: the minimum maps it to
-            // the spare row.
-            const unsigned code = std::min((unsigned)first[i], spare);
-            ::CountStamped(table[code], stamp, base);
-            seen[code / 64] |= (uint64_t)1 << (code % 64);
+        // The -1 is the largest unsigned value: the minimum maps it to the
+        // spare row.
+        if (byItems) {
+            for (int i = 0; i < length; ++i)
+                ::CountStamped(table[std::min((unsigned)first[i], spare)], stamp, base);
+        } else {
+            for (int i = 0; i < length; ++i) {
+                const unsigned code = std::min((unsigned)first[i], spare);
+                ::CountStamped(table[code], stamp, base);
+                seen[code / 64] |= (uint64_t)1 << (code % 64);
+            }
         }
     }
     gFreqInter.clear();
     gFreqInterCount.clear();
+    if (byItems) {
+        for (int code : items) {
+            if (table[code].m_nLastSeq > base && table[code].m_nCount >= gSUP) {
+                gFreqInter.push_back(code);
+                gFreqInterCount.push_back(table[code].m_nCount);
+            }
+        }
+        return;
+    }
     seen[spare / 64] &= ~((uint64_t)1 << (spare % 64));
     for (size_t k = 0; k <= spare / 64; ++k) {
         for (uint64_t bits = seen[k]; bits != 0; bits &= bits - 1) {
