@@ -13,11 +13,12 @@
 
 #include "projdb/Positions.h"
 
-// A zero-filled entries array of `slots` slots (null for none), accounted.
+// An entries array of `slots` slots (null for none), accounted.  Its slots
+// are left as they come: StoreEntry writes every field of a slot it fills,
+// and nothing reads a slot past a record's m_nSupport.
 PROJ_SEQ* ProjWorkspace::AllocEntries(int slots) {
     size_t bytes = sizeof(PROJ_SEQ) * (size_t)slots;
     PROJ_SEQ* entries = (PROJ_SEQ*)checked_alloc(bytes);
-    if (entries != nullptr) std::memset(entries, 0, bytes);
     MemAdd(bytes);
     return entries;
 }
