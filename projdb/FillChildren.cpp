@@ -139,7 +139,6 @@ void ProjWorkspace::FillNewItemsetByItem(PROJ_DB* child, int item, int* start, c
     for (size_t k = 0; k < gnRests; ++k) {
         PrefetchRest(start, k);
         const Rest& rest = gRests[k];
-        int* seqStart = start + (rest.from - rest.fromInSeq);
         int* seqEnd = start + rest.seqEnd;
         int* lastWord = seqEnd;
         int* w = start + rest.from + 1;
@@ -147,7 +146,7 @@ void ProjWorkspace::FillNewItemsetByItem(PROJ_DB* child, int item, int* start, c
             const size_t cell = (size_t)rest.seq * ds.gnLastColumns;
             int lastInSeq = lastColumn[cell];
             if (lastInSeq <= rest.fromInSeq) continue;
-            lastWord = seqStart + lastInSeq;
+            lastWord = start + (rest.from - rest.fromInSeq) + lastInSeq;
         }
         w = one.FindIn(w, lastWord);
         if (*w != item) continue;
@@ -186,10 +185,9 @@ void ProjWorkspace::FillNewItemsetByItems(PROJ_DB* children, const int* items, i
     for (size_t k = 0; k < gnRests; ++k) {
         PrefetchRest(start, k);
         const Rest& rest = gRests[k];
-        for (int g = 0; g < count; ++g) {
-            match[g] = nullptr;
-            further[g].clear();
-        }
+        // Bit g: item g has its match in this rest (match[g] and further[g]
+        // are this rest's only then).
+        unsigned matched = 0;
         int* const last = start + rest.seqEnd;  // the -2
         for (int* w = codes.FindIn(start + rest.from + 1, last); w != last;
              w = codes.FindIn(w + 1, last)) {
@@ -197,14 +195,18 @@ void ProjWorkspace::FillNewItemsetByItems(PROJ_DB* children, const int* items, i
             const int g = x == item[0] ? 0 : x == item[1] ? 1 : x == item[2] ? 2 : 3;
             int* r = RunEnd(w);
             w = r;
-            if (match[g] == nullptr) {
+            if ((matched >> g & 1) == 0) {
+                matched |= 1u << g;
                 match[g] = r;  // the sequence's last item leaves no entry (below)
+                further[g].clear();
             } else if (r[1] >= 0) {
                 further[g].push_back(r + 1);
             }
         }
-        for (int g = 0; g < count; ++g) {
-            if (match[g] == nullptr || IsLastItem(match[g])) continue;
+        // The entries in the items' order.
+        for (; matched != 0; matched &= matched - 1) {
+            const int g = __builtin_ctz(matched);
+            if (IsLastItem(match[g])) continue;
             PROJ_DB* child = &children[inter_freq_idx[item[g]]];
             int n = OpenEntry(child, rest.entry + 1, match[g], end);
             for (int* position : further[g]) PutPosition(n++, position);

@@ -7,8 +7,9 @@
 //
 // Two ways, the same counts (ChooseStrategies picks one): a step with few
 // entries notes the codes it meets and picks the frequent ones among them;
-// a step with many entries meets most codes anyway, so it clears the whole
-// table and looks at every first-level item instead.  Data with one item
+// a step with many entries meets most codes anyway, so it looks at every
+// first-level item's row afterwards instead (the rows' stamps tell those
+// counted in the step from stale ones).  Data with one item
 // per itemset has no in-itemset extension at all: its rests follow from
 // the positions and the sequence ends without reading the data.
 //
@@ -23,7 +24,6 @@
 size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool wholeIntra) {
     size_t nRests = 0;
     gRestWords = 0;
-    if (wholeIntra) std::fill_n(intra, ds.gN_ITEMS, ITEM_CNT{0, 0});
     const int* seqEnd = ds.gSeqEnd;
     int prevFrom = 0;
     // Small data stays in the caches between steps: asking for the lines
@@ -63,10 +63,12 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
     }
     if (wholeIntra) {
         // No code outside the first level's frequent ones can be frequent.
+        // A row counted in this step has a stamp above the step's base; the
+        // others hold counts of earlier steps.
         gFreqIntra.clear();
         gFreqIntraCount.clear();
         auto pick = [this](int item) {
-            if (intra[item].m_nCount >= gSUP) {
+            if (intra[item].m_nLastSeq > gStampBase && intra[item].m_nCount >= gSUP) {
                 gFreqIntra.push_back(item);
                 gFreqIntraCount.push_back(intra[item].m_nCount);
             }

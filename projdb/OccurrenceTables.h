@@ -72,7 +72,8 @@ inline void ProjWorkspace::AddRest(size_t r, int entry, int from, int seq) {
     rest.entry = entry;
     rest.from = from;
     rest.seq = seq;
-    rest.fromInSeq = from - SeqStart(seq);
+    // Only the occurrence tables' rows are read by offset in the sequence.
+    rest.fromInSeq = ds.gLastTable != nullptr ? from - SeqStart(seq) : 0;
     rest.seqEnd = ds.gSeqEnd[seq];
     gRestWords += rest.seqEnd - from;
 }

@@ -81,8 +81,8 @@ struct ProjectionStrategy {
     enum Fill { kFillAuto, kFillTables, kFillByItem, kFillScan };
     Count count = kCountAuto;
     Fill fill = kFillAuto;
-    // In-itemset counts: 0 picks by size, 1 clears and walks the whole
-    // table, -1 notes the codes met.
+    // In-itemset counts: 0 picks by size, 1 reads every first-level
+    // item's row afterwards, -1 notes the codes met.
     int wholeIntra = 0;
     bool noTables = false;         // build no occurrence tables
     bool ignoreSeqHints = false;   // find every entry's sequence by search
@@ -240,7 +240,8 @@ public:
         int entry;
         int from;
         int seq;
-        int fromInSeq;  // `from` counted from the sequence's first word
+        int fromInSeq;  // `from` counted from the sequence's first word (0
+                        // without the occurrence tables, which alone read it)
         int seqEnd;
     };
     struct RestRange {

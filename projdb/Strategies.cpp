@@ -1,8 +1,8 @@
 // Thresholds of the projection steps' choices, all of them.
 #include "projdb/Strategies.h"
 
-// A step with more than one parent entry per this many item codes clears the
-// whole in-itemset count table and walks all codes instead of noting the
+// A step with more than one parent entry per this many item codes reads
+// every first-level item's in-itemset row afterwards instead of noting the
 // codes it meets.
 static const long long kWholeTableFactor = 8;
 
