@@ -40,12 +40,16 @@ void ProjWorkspace::PickFrequent(const ITEM_CNT* table, const Touched& touched,
 }
 
 // Counts every code of every rest into `inter`, once per rest (by the
-// running stamps, so the table needs no clearing).  The -1 words count into
-// a spare row after the last code's, so the loop has no branch on the data.
-// The frequent codes come out in code order: a step with many words looks
-// at each first-level item's row afterwards (no other code can be
-// frequent); a smaller one notes each code met in gSeenCodes as it counts
-// (a spare bit takes the -1 words) and walks the bits of the codes met.
+// running stamps).  The -1 words count into a spare row after the last
+// code's, so the loop has no branch on the data.  The frequent codes come
+// out in code order, one of two ways:
+// - a step with many words reads each first-level item's row afterwards
+//   (no other code can be frequent).  Those rows start the step at 0, and a
+//   word counts when its row's stamp is not the rest's; the other rows
+//   count the same way but are never read, so they need no reset;
+// - a smaller step notes each code met in gSeenCodes (a spare bit takes the
+//   -1 words) and walks the bits of the codes met; its rows restart when
+//   their stamp is from an earlier step, so the table needs no clearing.
 void ProjWorkspace::CountAllCodes(const int* start) {
     const unsigned spare = (unsigned)ds.gN_ITEMS;
     if (!gInterHasSpareRow) {
@@ -61,6 +65,9 @@ void ProjWorkspace::CountAllCodes(const int* start) {
     const int base = gStampBase;
     const std::vector<int>& items = ds.gFirstLevelItems;
     const bool byItems = !items.empty() && (long long)items.size() * 4 < gRestWords;
+    if (byItems) {
+        for (int code : items) table[code].m_nCount = 0;
+    }
     for (size_t r = 0; r < gnRests; ++r) {
         PrefetchRest(start, r);
         const Rest& rest = gRests[r];
@@ -70,8 +77,12 @@ void ProjWorkspace::CountAllCodes(const int* start) {
         // The -1 is the largest unsigned value: the minimum maps it to the
         // spare row.
         if (byItems) {
-            for (int i = 0; i < length; ++i)
-                ::CountStamped(table[std::min((unsigned)first[i], spare)], stamp, base);
+            for (int i = 0; i < length; ++i) {
+                ITEM_CNT& row = table[std::min((unsigned)first[i], spare)];
+                // Unsigned: the rows that are never read may wrap.
+                row.m_nCount = (int)((unsigned)row.m_nCount + (unsigned)(row.m_nLastSeq != stamp));
+                row.m_nLastSeq = stamp;
+            }
         } else {
             for (int i = 0; i < length; ++i) {
                 const unsigned code = std::min((unsigned)first[i], spare);
@@ -84,7 +95,7 @@ void ProjWorkspace::CountAllCodes(const int* start) {
     gFreqInterCount.clear();
     if (byItems) {
         for (int code : items) {
-            if (table[code].m_nLastSeq > base && table[code].m_nCount >= gSUP) {
+            if (table[code].m_nCount >= gSUP) {
                 gFreqInter.push_back(code);
                 gFreqInterCount.push_back(table[code].m_nCount);
             }
