@@ -23,9 +23,39 @@
 
 size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool wholeIntra) {
     size_t nRests = 0;
-    gRestWords = 0;
     const int* seqEnd = ds.gSeqEnd;
     int prevFrom = 0;
+    // The sequence ends and the rests, held in locals for the whole pass:
+    // the stores into the rests could alias the dataset's fields and make
+    // every look-up reload them.
+    const int* const ends = ds.gSeqEnd;
+    const int nEnds = ds.gnSeqEnds;
+    const bool hints = !gStrategy.ignoreSeqHints;
+    const bool tables = ds.gLastTable != nullptr;
+    Rest* const rests = gRests.data();
+    long long restWords = 0;
+    ITEM_CNT* const table = intra;
+    const int base = gStampBase;
+    // The sequence that holds word offset `from`: the entry's hint when it
+    // is right, else a search.
+    auto sequenceAt = [&](int hint, int from) {
+        if (hints && (unsigned)hint < (unsigned)nEnds && ends[hint] > from &&
+            (hint == 0 || ends[hint - 1] < from))
+            return hint;
+        return SequenceOf(-1, from, &seqEnd, &prevFrom);
+    };
+    // Notes the rest after word offset `from` of parent entry `entry`, in
+    // sequence `seq`, whose -2 is at offset `end`.  Only the occurrence
+    // tables' rows are read by offset in the sequence.
+    auto addRest = [&](int entry, int from, int seq, int end) {
+        Rest& rest = rests[nRests++];
+        rest.entry = entry;
+        rest.from = from;
+        rest.seq = seq;
+        rest.fromInSeq = tables ? from - (seq == 0 ? 0 : ends[seq - 1] + 1) : 0;
+        rest.seqEnd = end;
+        restWords += end - from;
+    };
     // Small data stays in the caches between steps: asking for the lines
     // ahead would only cost instructions there.
     const bool ahead = LargeData(start);
@@ -35,9 +65,10 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
         if (ahead && i + kPrefetchAhead < parent->m_nSupport)
             PrefetchSeqEnd(parent->m_pProjSeq[i + kPrefetchAhead]);
         int from = (int)(EntryPosition(entry, 0) - start);
-        int seq = SequenceOf(entry.m_nSeq, from, &seqEnd, &prevFrom);
-        if (ds.gSeqEnd[seq] == from + 1) continue;  // the position's itemset ends the sequence
-        AddRest(nRests++, i, from, seq);
+        int seq = sequenceAt(entry.m_nSeq, from);
+        int end = ends[seq];
+        if (end == from + 1) continue;  // the position's itemset ends the sequence
+        addRest(i, from, seq, end);
     }
     for (int i = 0; gHasContinued && i < parent->m_nSupport; ++i) {
         const PROJ_SEQ& entry = parent->m_pProjSeq[i];
@@ -49,18 +80,19 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
         for (int j = 0; j < entry.m_nProjCount; ++j) {
             int* w = EntryPosition(entry, j);
             if (wholeIntra) {
-                for (; *w != kItemsetEnd; ++w) ::CountStamped(intra[*w], stamp, gStampBase);
+                for (; *w != kItemsetEnd; ++w) ::CountStamped(table[*w], stamp, base);
             } else {
                 for (; *w != kItemsetEnd; ++w) CountStamped(intra, gTouchedIntra, *w, stamp);
             }
             if (j == 0 && w[1] != kSequenceEnd) {
                 // w is on the -1 that ends the first position's itemset.
                 int from = (int)(w - start);
-                int seq = SequenceOf(entry.m_nSeq, from, &seqEnd, &prevFrom);
-                AddRest(nRests++, i, from, seq);
+                int seq = sequenceAt(entry.m_nSeq, from);
+                addRest(i, from, seq, ends[seq]);
             }
         }
     }
+    gRestWords = restWords;
     if (wholeIntra) {
         // No code outside the first level's frequent ones can be frequent.
         // A row counted in this step has a stamp above the step's base; the

@@ -67,17 +67,6 @@ inline int ProjWorkspace::SequenceOf(int hint, int from, const int** cursor, int
     return FirstAboveIndex(cursor, from);
 }
 
-inline void ProjWorkspace::AddRest(size_t r, int entry, int from, int seq) {
-    Rest& rest = gRests[r];
-    rest.entry = entry;
-    rest.from = from;
-    rest.seq = seq;
-    // Only the occurrence tables' rows are read by offset in the sequence.
-    rest.fromInSeq = ds.gLastTable != nullptr ? from - SeqStart(seq) : 0;
-    rest.seqEnd = ds.gSeqEnd[seq];
-    gRestWords += rest.seqEnd - from;
-}
-
 // ProjWorkspace::CountFromTable counts, for every column of the
 // last-occurrence table, the rests whose sequence holds the column's item
 // after the rest's start.

@@ -329,7 +329,6 @@ public:
     int FirstAboveIndex(const int** cursor, int from) const;
     inline int SeqStart(int k) const;
     inline int SequenceOf(int hint, int from, const int** cursor, int* prevFrom) const;
-    inline void AddRest(size_t r, int entry, int from, int seq);
     inline RestRange Rests() const;
     inline bool LargeData(const int* start) const;
     inline void PrefetchRest(const int* start, size_t r) const;
