@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <exception>
 #include <memory>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -26,6 +27,26 @@
 
 static bool IsExpandable(const ProjWorkspace& proj, const PROJ_DB* r) {
     return (double)r->m_nSupport >= proj.gSUP;
+}
+
+// Starts body(1) .. body(n - 1) on threads of their own, as many as the
+// system lets start.  A thread that cannot start (no room for its stack, a
+// limit on threads) is no failure: the work is taken from a shared counter,
+// so its share goes to the threads that run, the calling thread (body(0))
+// at least, and the result is the same.  Any other failure (a failed
+// allocation) is returned; the threads started so far run on and the caller
+// joins them either way.
+template <class Body>
+static std::exception_ptr StartThreads(std::vector<std::thread>& pool, size_t n, Body& body) {
+    try {
+        pool.reserve(n > 1 ? n - 1 : 0);
+        for (size_t t = 1; t < n; t++) pool.emplace_back(body, t);
+    } catch (const std::system_error&) {
+        // Carry on with the threads that did start.
+    } catch (...) {
+        return std::current_exception();
+    }
+    return nullptr;
 }
 
 // A first-level task handed out one level deeper: its node, in the first
@@ -237,8 +258,14 @@ static int64_t MineBatch(BatchContext& c, PROJ_DB* records, const std::vector<Mi
             failed.store(true, std::memory_order_relaxed);
         }
     };
+    // The figures (the peak over `threads` tasks) stay those of the run
+    // asked for, however many threads start.
     std::vector<std::thread> pool;
-    for (size_t t = 1; t < threads; t++) pool.emplace_back(mine, t);
+    if (std::exception_ptr e = StartThreads(pool, threads, mine)) {
+        // The calling thread only gives the tasks' buffers back.
+        errors[0] = e;
+        failed.store(true, std::memory_order_relaxed);
+    }
     mine(0);
     for (std::thread& th : pool) th.join();
     for (std::exception_ptr& e : errors) {
@@ -437,9 +464,10 @@ void PruneInParallel(MiningRun& run, int threads) {
         }
     };
     std::vector<std::thread> pool;
-    for (size_t t = 1; t < scratch.size(); t++) pool.emplace_back(prune, t);
+    std::exception_ptr startFailed = StartThreads(pool, scratch.size(), prune);
     prune(0);
     for (std::thread& th : pool) th.join();
+    if (startFailed) std::rethrow_exception(startFailed);
     for (std::exception_ptr& e : errors)
         if (e) std::rethrow_exception(e);
 }
