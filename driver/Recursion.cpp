@@ -69,28 +69,53 @@ static void GrowRecord(MiningRun& run, PROJ_DB* db, std::vector<GrowthFrame>& st
         else
             proj.release_projdb_buffers(&children[i]);  // inserted later, in order
     }
-    stack.push_back(GrowthFrame{children, count, 0});
+    try {
+        stack.push_back(GrowthFrame{children, count, 0});
+    } catch (...) {
+        // No frame holds the children: they go here (PrefixSpan's failure
+        // path gives back what the stack holds).
+        for (int i = 0; i < count; i++) proj.release_projdb_buffers(&children[i]);
+        FreeRecordArray(proj, children, count);
+        throw;
+    }
 }
 
 void PrefixSpan(MiningRun& run, PROJ_DB* db) {
     ProjWorkspace& proj = run.proj;
     PatternTree& tree = *run.tree;
+    TreeNode* const level = tree.currentLevel;
     std::vector<GrowthFrame> stack;
-    GrowRecord(run, db, stack);
-    while (!stack.empty()) {
-        GrowthFrame& frame = stack.back();
-        if (frame.next < frame.count) {
-            PROJ_DB* rec = &frame.records[frame.next++];
-            if (IsExpandable(proj, rec)) {
-                GrowRecord(run, rec, stack);  // may push: `frame` is not used after
-            } else if (!run.cancelled && addSequence(tree, rec) != 0) {
-                tree.currentLevel = tree.currentLevel->Parent;
+    try {
+        GrowRecord(run, db, stack);
+        while (!stack.empty()) {
+            GrowthFrame& frame = stack.back();
+            if (frame.next < frame.count) {
+                PROJ_DB* rec = &frame.records[frame.next++];
+                if (IsExpandable(proj, rec)) {
+                    GrowRecord(run, rec, stack);  // may push: `frame` is not used after
+                } else if (!run.cancelled && addSequence(tree, rec) != 0) {
+                    tree.currentLevel = tree.currentLevel->Parent;
+                }
+            } else {
+                FreeRecordArray(proj, frame.records, frame.count);
+                stack.pop_back();
+                tree.currentLevel = tree.currentLevel->Parent;  // back from this frame's pattern
             }
-        } else {
-            FreeRecordArray(proj, frame.records, frame.count);
-            stack.pop_back();
-            tree.currentLevel = tree.currentLevel->Parent;  // back from the pattern of this frame
         }
+    } catch (...) {
+        // A failed step or insertion (a failed allocation) ends the run.
+        // Before the failure goes on, the growth gives back what it holds:
+        // the buffers of `db` and of every record on the stack (a record
+        // already grown or inserted holds none, and releasing it again
+        // changes nothing), and the frames' arrays.  currentLevel goes back
+        // to where the growth started, as after a whole growth.
+        proj.release_projdb_buffers(db);
+        for (GrowthFrame& frame : stack) {
+            for (int i = 0; i < frame.count; i++) proj.release_projdb_buffers(&frame.records[i]);
+            FreeRecordArray(proj, frame.records, frame.count);
+        }
+        tree.currentLevel = level;
+        throw;
     }
 }
 
