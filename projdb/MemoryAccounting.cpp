@@ -44,12 +44,11 @@ void ProjWorkspace::ReleaseBuffers(PROJ_DB* db) {
     if (db->m_pProjSeq == nullptr) return;
     for (int i = 0; i < db->m_nSupport; ++i) {
         PROJ_SEQ* entry = &db->m_pProjSeq[i];
-        if (entry->m_nProjCount > 1) {
+        // (An entry whose array could not be allocated has none.)
+        if (entry->m_nProjCount > 1 && entry->m_ppSeq != nullptr) {
             MemSub(sizeof(int*) * (size_t)entry->m_nProjCount);
-            if (entry->m_ppSeq != nullptr) {
-                free(entry->m_ppSeq);
-                entry->m_ppSeq = nullptr;
-            }
+            free(entry->m_ppSeq);
+            entry->m_ppSeq = nullptr;
         }
     }
     // A first-level record (one-word pattern) has one slot per entry; a
