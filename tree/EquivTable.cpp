@@ -118,6 +118,9 @@ void EquivTable::Clear()
 EquivTable::Entry* EquivTable::NewEntry()
 {
     if (blockUsed == kEntriesPerBlock) {
+        // Room in the list first, so that a failed allocation never leaves
+        // a block without its owner.
+        blocks.reserve(blocks.size() + 1);
         blocks.push_back(new Entry[kEntriesPerBlock]);
         blockUsed = 0;
     }
