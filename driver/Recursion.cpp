@@ -124,25 +124,26 @@ void MineFirstLevel(MiningRun& run, PROJ_DB* records, int count) {
     if (count <= 0 || records == nullptr) return;
     run.progress.firstTotal.store(count, std::memory_order_relaxed);
     BumpProgress(run.progress.patterns, (long long)count);
-    // All first-level leaves enter the tree before any pattern is mined.
-    int leaves = 0;
     PatternTree& tree = *run.tree;
-    for (int i = 0; i < count; i++) {
-        if (IsExpandable(proj, &records[i])) {
-            run.n_proj_db++;
-        } else {
-            if (addSequence(tree, &records[i]) != 0)
-                tree.currentLevel = tree.currentLevel->Parent;
-            proj.release_projdb_buffers(&records[i]);
-            leaves++;
-        }
-    }
-    run.progress.firstDone.store(leaves, std::memory_order_relaxed);
-    // The records get their entries in batches, when their turn comes: the
-    // records before `filledTo` have had theirs.  Once cancelled, no batch is
-    // filled; the growth gives each remaining record's buffers back.
-    int filledTo = 0;
     try {
+        // All first-level leaves enter the tree before any pattern is mined.
+        int leaves = 0;
+        for (int i = 0; i < count; i++) {
+            if (IsExpandable(proj, &records[i])) {
+                run.n_proj_db++;
+            } else {
+                if (addSequence(tree, &records[i]) != 0)
+                    tree.currentLevel = tree.currentLevel->Parent;
+                proj.release_projdb_buffers(&records[i]);
+                leaves++;
+            }
+        }
+        run.progress.firstDone.store(leaves, std::memory_order_relaxed);
+        // The records get their entries in batches, when their turn comes:
+        // the records before `filledTo` have had theirs.  Once cancelled, no
+        // batch is filled; the growth gives each remaining record's buffers
+        // back.
+        int filledTo = 0;
         for (int i = 0; i < count; i++) {
             if (!IsExpandable(proj, &records[i])) continue;
             bool cancelled = run.cancelled || (run.cancel != nullptr &&
@@ -152,9 +153,10 @@ void MineFirstLevel(MiningRun& run, PROJ_DB* records, int count) {
             BumpProgress(run.progress.firstDone, 1);
         }
     } catch (...) {
-        // A failed growth (a failed allocation) ends the run: the records not
-        // grown give their buffers back and the array goes, as at the end of
-        // a whole run.  The growth that failed keeps what it held.
+        // A failed insertion or growth (a failed allocation) ends the run:
+        // the records not grown give their buffers back and the array goes,
+        // as at the end of a whole run (the growth that failed gave back
+        // what it held).
         for (int i = 0; i < count; i++) proj.release_projdb_buffers(&records[i]);
         FreeRecordArray(proj, records, count);
         throw;
