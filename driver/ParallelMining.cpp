@@ -507,6 +507,8 @@ void PruneInParallel(MiningRun& run, int threads) {
     std::atomic<size_t> next{0};
     std::vector<std::exception_ptr> errors(scratch.size());
     auto prune = [&](size_t t) {
+        // The thread's failures go to the run's error log.
+        DiagnosticsScope bound(run.diagnostics);
         try {
             for (size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < top.size();)
                 closed_maxPruning(*scratch[t], top[i], tree.root);
