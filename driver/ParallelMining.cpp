@@ -165,7 +165,7 @@ static int64_t MineBatch(BatchContext& c, PROJ_DB* records, const std::vector<Mi
     // When a task fails, the batch gives back what no task holds before the
     // failure goes on: the records of the tasks from `untaken` on, which no
     // thread took, and the split steps' children arrays.  (A task that failed
-    // part way keeps what it held.)
+    // part way gave back what it held.)
     auto giveBack = [&](size_t untaken) {
         ProjWorkspace& proj = workers[0]->proj;
         for (size_t k = untaken; k < work.size(); k++) proj.release_projdb_buffers(work[k].record);
