@@ -47,17 +47,27 @@ static bool CollectPatterns(MiningRun& run, std::vector<ResultPattern>* out) {
     char prefix[] = "(";
     PatternTree& tree = *run.tree;
     std::vector<TreeNode*>& top = *tree.root->Children;
-    for (size_t i = 0; i < top.size(); i++) {
-        if (top[i]->Parent == tree.root) top[i]->Print(tree, prefix, mem);
-    }
-    bool ok = fclose(mem) == 0;
-    for (char* line = text; ok && line != nullptr && *line != '\0';) {
-        char* end = strchr(line, '\n');
-        if (end != nullptr) *end = '\0';
-        ResultPattern p;
-        if (!ParsePatternLine(line, &p)) ok = false;
-        else out->push_back(std::move(p));
-        line = end != nullptr ? end + 1 : nullptr;
+    bool ok = true;
+    try {
+        for (size_t i = 0; i < top.size(); i++) {
+            if (top[i]->Parent == tree.root) top[i]->Print(tree, prefix, mem);
+        }
+        ok = fclose(mem) == 0;
+        mem = nullptr;
+        for (char* line = text; ok && line != nullptr && *line != '\0';) {
+            char* end = strchr(line, '\n');
+            if (end != nullptr) *end = '\0';
+            ResultPattern p;
+            if (!ParsePatternLine(line, &p)) ok = false;
+            else out->push_back(std::move(p));
+            line = end != nullptr ? end + 1 : nullptr;
+        }
+    } catch (...) {
+        // A failed allocation: the text goes with the stream, the caller
+        // drops the patterns.
+        if (mem != nullptr) fclose(mem);
+        free(text);
+        throw;
     }
     free(text);
     return ok;

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <exception>
 #include <memory>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -26,6 +27,26 @@
 
 static bool IsExpandable(const ProjWorkspace& proj, const PROJ_DB* r) {
     return (double)r->m_nSupport >= proj.gSUP;
+}
+
+// Starts body(1) .. body(n - 1) on threads of their own, as many as the
+// system lets start.  A thread that cannot start (no room for its stack, a
+// limit on threads) is no failure: the work is taken from a shared counter,
+// so its share goes to the threads that run, the calling thread (body(0))
+// at least, and the result is the same.  Any other failure (a failed
+// allocation) is returned; the threads started so far run on and the caller
+// joins them either way.
+template <class Body>
+static std::exception_ptr StartThreads(std::vector<std::thread>& pool, size_t n, Body& body) {
+    try {
+        pool.reserve(n > 1 ? n - 1 : 0);
+        for (size_t t = 1; t < n; t++) pool.emplace_back(body, t);
+    } catch (const std::system_error&) {
+        // Carry on with the threads that did start.
+    } catch (...) {
+        return std::current_exception();
+    }
+    return nullptr;
 }
 
 // A first-level task handed out one level deeper: its node, in the first
@@ -71,15 +92,27 @@ static SplitHead StepHead(MiningRun& w, PROJ_DB* rec, int index, std::vector<Wor
         head.children = children;
         head.count = count;
     }
-    for (int i = 0; i < count; i++) {
-        PROJ_DB* child = &children[i];
-        if (IsExpandable(proj, child)) {
-            w.n_proj_db++;
-            work.push_back(WorkItem{index, child, EstimateTaskWork(proj, child), (int)work.size()});
-        } else {
-            proj.release_projdb_buffers(child);
-            if (addSequence(tree, child) != 0) tree.currentLevel = tree.currentLevel->Parent;
+    try {
+        for (int i = 0; i < count; i++) {
+            PROJ_DB* child = &children[i];
+            if (IsExpandable(proj, child)) {
+                w.n_proj_db++;
+                work.push_back(
+                    WorkItem{index, child, EstimateTaskWork(proj, child), (int)work.size()});
+            } else {
+                proj.release_projdb_buffers(child);
+                if (addSequence(tree, child) != 0) tree.currentLevel = tree.currentLevel->Parent;
+            }
         }
+    } catch (...) {
+        // A failed insertion or task (a failed allocation): the head is not
+        // returned, so its tasks leave `work` and its children go here.
+        while (!work.empty() && work.back().head == index) work.pop_back();
+        for (int i = 0; i < count; i++) proj.release_projdb_buffers(&children[i]);
+        proj.ReleaseRecordsArray(count);
+        free(children);
+        tree.currentLevel = tree.root;
+        throw;
     }
     tree.currentLevel = tree.root;
     return head;
@@ -96,7 +129,9 @@ struct BatchContext {
 };
 
 static void AddWorker(BatchContext& c) {
-    c.workers.emplace_back(new MiningRun(c.run.dataset, nullptr, nullptr));
+    // Owned before the list grows: a failed allocation loses nothing.
+    std::unique_ptr<MiningRun> made(new MiningRun(c.run.dataset, nullptr, nullptr));
+    c.workers.push_back(std::move(made));
     MiningRun& w = *c.workers.back();
     w.proj.InitOver(c.run.proj);
     w.Build();
@@ -130,7 +165,7 @@ static int64_t MineBatch(BatchContext& c, PROJ_DB* records, const std::vector<Mi
     // When a task fails, the batch gives back what no task holds before the
     // failure goes on: the records of the tasks from `untaken` on, which no
     // thread took, and the split steps' children arrays.  (A task that failed
-    // part way keeps what it held.)
+    // part way gave back what it held.)
     auto giveBack = [&](size_t untaken) {
         ProjWorkspace& proj = workers[0]->proj;
         for (size_t k = untaken; k < work.size(); k++) proj.release_projdb_buffers(work[k].record);
@@ -151,6 +186,10 @@ static int64_t MineBatch(BatchContext& c, PROJ_DB* records, const std::vector<Mi
     std::vector<int64_t> taskPeak;
     size_t timeBase = 0;
     try {
+        // Room for every head and time first: a head stepped is in `heads`
+        // at once, for giveBack.
+        heads.reserve(tasks.size());
+        taskTime.reserve(taskTime.size() + tasks.size());
         for (size_t k = 0; k < tasks.size(); k++) {
             PROJ_DB* rec = &records[tasks[k].record];
             if (!splitTask[k]) {
@@ -192,9 +231,11 @@ static int64_t MineBatch(BatchContext& c, PROJ_DB* records, const std::vector<Mi
         PatternTree& wt = *w.tree;
         // The thread's failures go to the run's error log.
         DiagnosticsScope bound(run.diagnostics);
+        PROJ_DB* taken = nullptr;  // the task being mined, until it is done
         try {
             for (size_t k; (k = next.fetch_add(1, std::memory_order_relaxed)) < work.size();) {
                 PROJ_DB* rec = work[k].record;
+                taken = rec;
                 if (w.cancel != nullptr && w.cancel->load(std::memory_order_relaxed))
                     w.cancelled = true;
                 if (w.cancelled || failed.load(std::memory_order_relaxed)) {
@@ -231,14 +272,24 @@ static int64_t MineBatch(BatchContext& c, PROJ_DB* records, const std::vector<Mi
                 taskPeak[k] = w.proj.n_max_mem - base;
                 taskTime[timeBase + k] = took.count();
                 if (h < 0) BumpProgress(run.progress.firstDone, 1);
+                taken = nullptr;
             }
         } catch (...) {
+            // A task that failed before its growth started still holds its
+            // record's buffers (the growth gives back what it held).
+            if (taken != nullptr) w.proj.release_projdb_buffers(taken);
             errors[t] = std::current_exception();
             failed.store(true, std::memory_order_relaxed);
         }
     };
+    // The figures (the peak over `threads` tasks) stay those of the run
+    // asked for, however many threads start.
     std::vector<std::thread> pool;
-    for (size_t t = 1; t < threads; t++) pool.emplace_back(mine, t);
+    if (std::exception_ptr e = StartThreads(pool, threads, mine)) {
+        // The calling thread only gives the tasks' buffers back.
+        errors[0] = e;
+        failed.store(true, std::memory_order_relaxed);
+    }
     mine(0);
     for (std::thread& th : pool) th.join();
     for (std::exception_ptr& e : errors) {
@@ -248,6 +299,12 @@ static int64_t MineBatch(BatchContext& c, PROJ_DB* records, const std::vector<Mi
         }
     }
 
+    // Every task's records have given their buffers back: the split steps'
+    // children arrays go.
+    for (const SplitHead& head : heads) {
+        workers[0]->proj.ReleaseRecordsArray(head.count);
+        free(head.children);
+    }
     // The children mined under the stand-ins join the split nodes, in child
     // order beside the leaf children, as one thread would have grown them.
     for (size_t h = 0; h < heads.size(); h++) {
@@ -261,8 +318,6 @@ static int64_t MineBatch(BatchContext& c, PROJ_DB* records, const std::vector<Mi
             }
             standIn->Children->clear();
         }
-        workers[0]->proj.ReleaseRecordsArray(heads[h].count);
-        free(heads[h].children);
         BumpProgress(run.progress.firstDone, 1);
     }
 
@@ -271,6 +326,22 @@ static int64_t MineBatch(BatchContext& c, PROJ_DB* records, const std::vector<Mi
     for (size_t t = 0; t < threads && t < taskPeak.size(); t++) peak += taskPeak[t];
     return peak;
 }
+
+// The first-level records before the batches take them over: should the
+// run fail on the way (a failed allocation while they are filled or the
+// leaves inserted), they give their buffers back and the array goes before
+// the failure goes on.
+struct UnminedRecords {
+    ProjWorkspace& proj;
+    PROJ_DB* records;  // null once taken over
+    int count;
+    ~UnminedRecords() {
+        if (records == nullptr) return;
+        for (int i = 0; i < count; i++) proj.release_projdb_buffers(&records[i]);
+        proj.ReleaseRecordsArray(count);
+        free(records);
+    }
+};
 
 // The bytes of projection buffers held over all the run's workspaces: a
 // record filled by one workspace may be released by another's.
@@ -283,6 +354,7 @@ static int64_t HeldBytes(const BatchContext& c) {
 int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& split) {
     ProjWorkspace& proj = run.proj;
     if (count <= 0 || records == nullptr) return 0;
+    UnminedRecords unmined{proj, records, count};
     // Tasks are planned from their entries and taken in size order, so a
     // batch's records are all filled before its tasks are planned.  When the
     // expandable records' entries fit one batch, or the run is a partition
@@ -347,6 +419,7 @@ int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& sp
     // largest over the batches.
     BatchContext c{run, split, {}, {}};
     int64_t peak = proj.n_max_mem;
+    unmined.records = nullptr;  // from here the catch below gives them back
     try {
         if (!batched) {
             peak += MineBatch(c, records, tasks);
@@ -389,6 +462,13 @@ int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& sp
         free(records);
         throw;
     }
+    // Every record has given its buffers back, whichever workspace filled
+    // or released it: the array goes, and the run's count takes the
+    // threads' counts at once, so that a failure below leaves it right.
+    proj.ReleaseRecordsArray(count);
+    free(records);
+    proj.n_total_mem = HeldBytes(c);
+    for (std::unique_ptr<MiningRun>& w : c.workers) w->proj.n_total_mem = 0;
 
     // One tree under one root: the tasks' first-level nodes beside the
     // leaves, in child order; the threads' trees stay alive with the run.
@@ -413,8 +493,6 @@ int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& sp
         run.taskSeconds += t;
         run.largestTaskSeconds = std::max(run.largestTaskSeconds, t);
     }
-    proj.ReleaseRecordsArray(count);
-    free(records);
     return expandable;
 }
 
@@ -429,6 +507,8 @@ void PruneInParallel(MiningRun& run, int threads) {
     std::atomic<size_t> next{0};
     std::vector<std::exception_ptr> errors(scratch.size());
     auto prune = [&](size_t t) {
+        // The thread's failures go to the run's error log.
+        DiagnosticsScope bound(run.diagnostics);
         try {
             for (size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < top.size();)
                 closed_maxPruning(*scratch[t], top[i], tree.root);
@@ -437,9 +517,10 @@ void PruneInParallel(MiningRun& run, int threads) {
         }
     };
     std::vector<std::thread> pool;
-    for (size_t t = 1; t < scratch.size(); t++) pool.emplace_back(prune, t);
+    std::exception_ptr startFailed = StartThreads(pool, scratch.size(), prune);
     prune(0);
     for (std::thread& th : pool) th.join();
+    if (startFailed) std::rethrow_exception(startFailed);
     for (std::exception_ptr& e : errors)
         if (e) std::rethrow_exception(e);
 }

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <system_error>
 
 static const auto kRedrawEvery = std::chrono::milliseconds(250);
 
@@ -49,7 +50,12 @@ std::string RunSummary(long long sequences, long long closedPatterns, double sec
 
 ProgressLine::ProgressLine(FILE* out, const ProgressCounters& counters)
     : out_(out), counters_(counters), startSeconds_(NowSeconds()) {
-    thread_ = std::thread(&ProgressLine::Run, this);
+    // The line only shows how the run goes: when its thread cannot start
+    // (no room for another stack), the run goes on without it.
+    try {
+        thread_ = std::thread(&ProgressLine::Run, this);
+    } catch (const std::system_error&) {
+    }
 }
 
 ProgressLine::~ProgressLine() {
@@ -58,7 +64,7 @@ ProgressLine::~ProgressLine() {
         stop_ = true;
     }
     wake_.notify_one();
-    thread_.join();
+    if (thread_.joinable()) thread_.join();
     // Blank the line out so that what follows starts on a clean line.
     if (shownWidth_ > 0) {
         fprintf(out_, "\r%*s\r", (int)shownWidth_, "");

@@ -69,28 +69,53 @@ static void GrowRecord(MiningRun& run, PROJ_DB* db, std::vector<GrowthFrame>& st
         else
             proj.release_projdb_buffers(&children[i]);  // inserted later, in order
     }
-    stack.push_back(GrowthFrame{children, count, 0});
+    try {
+        stack.push_back(GrowthFrame{children, count, 0});
+    } catch (...) {
+        // No frame holds the children: they go here (PrefixSpan's failure
+        // path gives back what the stack holds).
+        for (int i = 0; i < count; i++) proj.release_projdb_buffers(&children[i]);
+        FreeRecordArray(proj, children, count);
+        throw;
+    }
 }
 
 void PrefixSpan(MiningRun& run, PROJ_DB* db) {
     ProjWorkspace& proj = run.proj;
     PatternTree& tree = *run.tree;
+    TreeNode* const level = tree.currentLevel;
     std::vector<GrowthFrame> stack;
-    GrowRecord(run, db, stack);
-    while (!stack.empty()) {
-        GrowthFrame& frame = stack.back();
-        if (frame.next < frame.count) {
-            PROJ_DB* rec = &frame.records[frame.next++];
-            if (IsExpandable(proj, rec)) {
-                GrowRecord(run, rec, stack);  // may push: `frame` is not used after
-            } else if (!run.cancelled && addSequence(tree, rec) != 0) {
-                tree.currentLevel = tree.currentLevel->Parent;
+    try {
+        GrowRecord(run, db, stack);
+        while (!stack.empty()) {
+            GrowthFrame& frame = stack.back();
+            if (frame.next < frame.count) {
+                PROJ_DB* rec = &frame.records[frame.next++];
+                if (IsExpandable(proj, rec)) {
+                    GrowRecord(run, rec, stack);  // may push: `frame` is not used after
+                } else if (!run.cancelled && addSequence(tree, rec) != 0) {
+                    tree.currentLevel = tree.currentLevel->Parent;
+                }
+            } else {
+                FreeRecordArray(proj, frame.records, frame.count);
+                stack.pop_back();
+                tree.currentLevel = tree.currentLevel->Parent;  // back from this frame's pattern
             }
-        } else {
-            FreeRecordArray(proj, frame.records, frame.count);
-            stack.pop_back();
-            tree.currentLevel = tree.currentLevel->Parent;  // back from the pattern of this frame
         }
+    } catch (...) {
+        // A failed step or insertion (a failed allocation) ends the run.
+        // Before the failure goes on, the growth gives back what it holds:
+        // the buffers of `db` and of every record on the stack (a record
+        // already grown or inserted holds none, and releasing it again
+        // changes nothing), and the frames' arrays.  currentLevel goes back
+        // to where the growth started, as after a whole growth.
+        proj.release_projdb_buffers(db);
+        for (GrowthFrame& frame : stack) {
+            for (int i = 0; i < frame.count; i++) proj.release_projdb_buffers(&frame.records[i]);
+            FreeRecordArray(proj, frame.records, frame.count);
+        }
+        tree.currentLevel = level;
+        throw;
     }
 }
 
@@ -99,25 +124,26 @@ void MineFirstLevel(MiningRun& run, PROJ_DB* records, int count) {
     if (count <= 0 || records == nullptr) return;
     run.progress.firstTotal.store(count, std::memory_order_relaxed);
     BumpProgress(run.progress.patterns, (long long)count);
-    // All first-level leaves enter the tree before any pattern is mined.
-    int leaves = 0;
     PatternTree& tree = *run.tree;
-    for (int i = 0; i < count; i++) {
-        if (IsExpandable(proj, &records[i])) {
-            run.n_proj_db++;
-        } else {
-            if (addSequence(tree, &records[i]) != 0)
-                tree.currentLevel = tree.currentLevel->Parent;
-            proj.release_projdb_buffers(&records[i]);
-            leaves++;
-        }
-    }
-    run.progress.firstDone.store(leaves, std::memory_order_relaxed);
-    // The records get their entries in batches, when their turn comes: the
-    // records before `filledTo` have had theirs.  Once cancelled, no batch is
-    // filled; the growth gives each remaining record's buffers back.
-    int filledTo = 0;
     try {
+        // All first-level leaves enter the tree before any pattern is mined.
+        int leaves = 0;
+        for (int i = 0; i < count; i++) {
+            if (IsExpandable(proj, &records[i])) {
+                run.n_proj_db++;
+            } else {
+                if (addSequence(tree, &records[i]) != 0)
+                    tree.currentLevel = tree.currentLevel->Parent;
+                proj.release_projdb_buffers(&records[i]);
+                leaves++;
+            }
+        }
+        run.progress.firstDone.store(leaves, std::memory_order_relaxed);
+        // The records get their entries in batches, when their turn comes:
+        // the records before `filledTo` have had theirs.  Once cancelled, no
+        // batch is filled; the growth gives each remaining record's buffers
+        // back.
+        int filledTo = 0;
         for (int i = 0; i < count; i++) {
             if (!IsExpandable(proj, &records[i])) continue;
             bool cancelled = run.cancelled || (run.cancel != nullptr &&
@@ -127,9 +153,10 @@ void MineFirstLevel(MiningRun& run, PROJ_DB* records, int count) {
             BumpProgress(run.progress.firstDone, 1);
         }
     } catch (...) {
-        // A failed growth (a failed allocation) ends the run: the records not
-        // grown give their buffers back and the array goes, as at the end of
-        // a whole run.  The growth that failed keeps what it held.
+        // A failed insertion or growth (a failed allocation) ends the run:
+        // the records not grown give their buffers back and the array goes,
+        // as at the end of a whole run (the growth that failed gave back
+        // what it held).
         for (int i = 0; i < count; i++) proj.release_projdb_buffers(&records[i]);
         FreeRecordArray(proj, records, count);
         throw;

@@ -33,24 +33,23 @@ PROJ_DB* ProjWorkspace::AllocRecords(int count) {
 }
 
 // The pattern-words, entries and position buffers of a record, accounted.
+// Each buffer is counted off as it is freed, so a record released before
+// is left as it is (a failed growth releases all the records it holds).
 void ProjWorkspace::ReleaseBuffers(PROJ_DB* db) {
-    if (db->m_nPatLen > 1) {
+    if (db->m_nPatLen > 1 && db->m_pnPat != nullptr) {
         MemSub(sizeof(int) * (size_t)db->m_nPatLen);
-        if (db->m_pnPat != nullptr) {
-            free(db->m_pnPat);
-            db->m_pnPat = nullptr;
-        }
+        free(db->m_pnPat);
+        db->m_pnPat = nullptr;
     }
     // A first-level record that was never filled holds no entries.
     if (db->m_pProjSeq == nullptr) return;
     for (int i = 0; i < db->m_nSupport; ++i) {
         PROJ_SEQ* entry = &db->m_pProjSeq[i];
-        if (entry->m_nProjCount > 1) {
+        // (An entry whose array could not be allocated has none.)
+        if (entry->m_nProjCount > 1 && entry->m_ppSeq != nullptr) {
             MemSub(sizeof(int*) * (size_t)entry->m_nProjCount);
-            if (entry->m_ppSeq != nullptr) {
-                free(entry->m_ppSeq);
-                entry->m_ppSeq = nullptr;
-            }
+            free(entry->m_ppSeq);
+            entry->m_ppSeq = nullptr;
         }
     }
     // A first-level record (one-word pattern) has one slot per entry; a

@@ -59,6 +59,7 @@ void ProjWorkspace::MakeChild(PROJ_DB* child, const PROJ_DB* parent, int item, b
     pat[len - 1] = item;
     child->m_nPatLen = len;
     child->m_pnPat = pat;
+    MemAdd(sizeof(int) * (size_t)len);
     CountLargePattern(items);
 
     child->maxSupport = support;
@@ -67,6 +68,25 @@ void ProjWorkspace::MakeChild(PROJ_DB* child, const PROJ_DB* parent, int item, b
     child->m_nLastItem = item;
     child->m_bIsIntra = isIntra;
 }
+
+// The children of a step until it returns them.  Should the step fail on
+// the way (a failed allocation ends the run), the children made so far give
+// their buffers back (each child's are counted as they are made), the array
+// goes and the index tables get their -1 rows back; the parent keeps its
+// buffers, for its owner to release.
+struct StepChildren {
+    ProjWorkspace& ws;
+    PROJ_DB* records;  // null once handed to the caller
+    int count;
+    ~StepChildren() {
+        if (records == nullptr) return;
+        for (int i = 0; i < count; ++i) ws.release_projdb_buffers(&records[i]);
+        ws.ReleaseRecordsArray(count);
+        free(records);
+        for (int item : ws.gFreqIntra) ws.intra_freq_idx[item] = -1;
+        for (int item : ws.gFreqInter) ws.inter_freq_idx[item] = -1;
+    }
+};
 
 // Number of items (words that are not -1) of a record's pattern.
 static int PatternItems(const PROJ_DB* db) {
@@ -147,8 +167,7 @@ PROJ_DB* ProjWorkspace::make_projdb_from_projected_db(PROJ_DB* parent, int* coun
     if (nIntra + nInter > 0) {
         *count = (int)(nIntra + nInter);
         children = AllocRecords(*count);
-        // All the children's pattern arrays at once.
-        MemAdd(sizeof(int) * ((size_t)(parent->m_nPatLen + 1) * (nIntra + nInter) + nInter));
+        StepChildren made{*this, children, *count};
 
         // Children in item order, an item's in-itemset child before its
         // new-itemset child: a merge of the two sorted lists.
@@ -199,6 +218,7 @@ PROJ_DB* ProjWorkspace::make_projdb_from_projected_db(PROJ_DB* parent, int* coun
         for (int item : gFreqIntra) intra_freq_idx[item] = -1;
         for (int item : gFreqInter) inter_freq_idx[item] = -1;
         PushCandidates(parent, gFreqInter);
+        made.records = nullptr;
     }
 
     // The peak sample covers the parent and all its children.

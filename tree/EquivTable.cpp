@@ -99,10 +99,13 @@ void EquivTable::Insert(int key, TreeNode* node, uint64_t fingerprint)
 
 void EquivTable::Clear()
 {
+    // The fresh buckets first: when the allocation fails, the table still
+    // owns a whole bucket array (the run ends; the destructor walks it).
+    size_t n = NextPrime(100);
+    Entry** fresh = new Entry*[n]();
     delete[] buckets;
-    buckets = nullptr;
-    nBuckets = NextPrime(100);
-    buckets = new Entry*[nBuckets]();
+    buckets = fresh;
+    nBuckets = n;
     nElements = 0;
     // The first block is kept for the entries to come.
     for (size_t i = 1; i < blocks.size(); i++)
@@ -115,6 +118,9 @@ void EquivTable::Clear()
 EquivTable::Entry* EquivTable::NewEntry()
 {
     if (blockUsed == kEntriesPerBlock) {
+        // Room in the list first, so that a failed allocation never leaves
+        // a block without its owner.
+        blocks.reserve(blocks.size() + 1);
         blocks.push_back(new Entry[kEntriesPerBlock]);
         blockUsed = 0;
     }

@@ -1,0 +1,1 @@
+cp "$CASE_DIR/../../../../data/sample.bin" data.bin
