@@ -244,46 +244,66 @@ static int* FindInRangeOrEnd(int* w, int* last, uint32_t lo, uint32_t span) {
 void ProjWorkspace::FillFirstLevelRange(PROJ_DB* records, int first, int last, bool growableOnly) {
     int* const start = GetStartOfMap(ds.pDatasetMemMap);
     int* const end = GetLastAddrOfMap(ds.pDatasetMemMap);
-    // The codes filled lie in [lo, lo + span]: the records are in code order.
-    int filling = 0;
-    uint32_t lo = 0, span = 0;
-    for (int i = first; i < last; ++i) {
-        PROJ_DB* db = &records[i];
-        if (!Unfilled(*db) || (growableOnly && (double)db->m_nSupport < gSUP)) continue;
-        db->m_pProjSeq = AllocEntries(db->m_nSupport);
-        db->m_nSupport = 0;
-        db->NumOfItems = 0;
-        db->m_nPosFingerprint = 0;
-        inter_freq_idx[db->m_nLastItem] = i;
-        if (filling++ == 0) lo = (uint32_t)db->m_nLastItem;
-        span = (uint32_t)db->m_nLastItem - lo;
-    }
-    if (filling == 0) return;
-
-    // A batch holds a few of the codes: the walk passes over the words of
-    // other codes (and the -1 words, which wrap to large values), four at a
-    // time, and stops at the batch's codes and at each -2, which ends a
-    // sequence.  A run of equal codes is one occurrence, met at its first
-    // word.
-    int seq = 1;  // the sequence of the word at w (from 1)
-    for (int* w = FindInRangeOrEnd(start, end, lo, span); w < end;
-         w = FindInRangeOrEnd(w + 1, end, lo, span)) {
-        if (*w == kSequenceEnd) {
-            ++seq;
-            continue;
+    // The entries count of each record of the range that gets its entries
+    // array here (0 for the others): the fill counts m_nSupport up again
+    // from 0, so a fill that fails part way gives the arrays back by these.
+    std::vector<int> slots((size_t)(last - first), 0);
+    try {
+        // The codes filled lie in [lo, lo + span]: the records are in code order.
+        int filling = 0;
+        uint32_t lo = 0, span = 0;
+        for (int i = first; i < last; ++i) {
+            PROJ_DB* db = &records[i];
+            if (!Unfilled(*db) || (growableOnly && (double)db->m_nSupport < gSUP)) continue;
+            db->m_pProjSeq = AllocEntries(db->m_nSupport);
+            slots[(size_t)(i - first)] = db->m_nSupport;
+            db->m_nSupport = 0;
+            db->NumOfItems = 0;
+            db->m_nPosFingerprint = 0;
+            inter_freq_idx[db->m_nLastItem] = i;
+            if (filling++ == 0) lo = (uint32_t)db->m_nLastItem;
+            span = (uint32_t)db->m_nLastItem - lo;
         }
-        int* r = RunEnd(w);
-        w = r;
-        int item = *r;
-        if (IsLastItem(r)) continue;
-        int index = inter_freq_idx[item];
-        if (index < 0) continue;
-        PROJ_DB* db = &records[index];
-        if (db->m_nLastSeq >= seq) continue;
-        int* q = r + 1;
-        int n = OpenEntry(db, seq, r, end);
-        if (r[3] != kSequenceEnd) n = CollectLaterMatches(q, item, n, end);
-        StoreEntry(db, n, seq - 1);
+        if (filling == 0) return;
+
+        // A batch holds a few of the codes: the walk passes over the words of
+        // other codes (and the -1 words, which wrap to large values), four at
+        // a time, and stops at the batch's codes and at each -2, which ends a
+        // sequence.  A run of equal codes is one occurrence, met at its first
+        // word.
+        int seq = 1;  // the sequence of the word at w (from 1)
+        for (int* w = FindInRangeOrEnd(start, end, lo, span); w < end;
+             w = FindInRangeOrEnd(w + 1, end, lo, span)) {
+            if (*w == kSequenceEnd) {
+                ++seq;
+                continue;
+            }
+            int* r = RunEnd(w);
+            w = r;
+            int item = *r;
+            if (IsLastItem(r)) continue;
+            int index = inter_freq_idx[item];
+            if (index < 0) continue;
+            PROJ_DB* db = &records[index];
+            if (db->m_nLastSeq >= seq) continue;
+            int* q = r + 1;
+            int n = OpenEntry(db, seq, r, end);
+            if (r[3] != kSequenceEnd) n = CollectLaterMatches(q, item, n, end);
+            StoreEntry(db, n, seq - 1);
+        }
+    } catch (...) {
+        // A failed allocation ends the run: the records of the range give
+        // back the entries they got here, the array by its full size (the
+        // release counts only the entries stored), and hold none afterwards.
+        for (int i = first; i < last; ++i) {
+            PROJ_DB* db = &records[i];
+            inter_freq_idx[db->m_nLastItem] = -1;
+            int n = slots[(size_t)(i - first)];
+            if (n == 0) continue;
+            MemSub(sizeof(PROJ_SEQ) * (size_t)(n - db->m_nSupport));
+            ReleaseBuffers(db);
+        }
+        throw;
     }
 
     // Between steps every index row is -1.
