@@ -114,10 +114,15 @@ PROJ_DB* ProjWorkspace::FirstProjection(double support, const SupportFraction* e
                             : (double)((long double)support * (long double)ds.gnCustCount);
     gMAX_PAT_LEN += 2;
 
-    if (gnArrLargeCount != nullptr) free(gnArrLargeCount);
+    // (Null between the release and the allocation: a failed allocation
+    // must not leave a freed buffer for the workspace's release.)
+    free(gnArrLargeCount);
+    gnArrLargeCount = nullptr;
     gnArrLargeCount = (int*)checked_alloc(sizeof(int) * (size_t)gMAX_PAT_LEN);
     std::fill_n(gnArrLargeCount, gMAX_PAT_LEN, 0);
-    if (buf_idx != nullptr) free(buf_idx);
+    free(buf_idx);
+    buf_idx = nullptr;
+    gnBufIdxSize = 0;
     buf_idx = (int**)checked_alloc(sizeof(int*) * (size_t)maxWords);
     std::fill_n(buf_idx, maxWords, nullptr);
     gnBufIdxSize = maxWords;
@@ -147,41 +152,50 @@ PROJ_DB* ProjWorkspace::FirstProjection(double support, const SupportFraction* e
     // support, entry count and key; every index row is -1 again.
     *count = gnArrLargeCount[1];
     PROJ_DB* records = AllocRecords(*count);
-    int k = 0;
-    for (int item = 0; item < ds.gN_ITEMS; ++item) {
-        if (inter[item].m_nCount >= gSUP) {
-            // The records come zero-filled: no entries or flag yet.
-            PROJ_DB* db = &records[k++];
-            db->m_nPatLen = 1;
-            db->m_nPatItem = item;
-            db->maxSupport = inter[item].m_nCount;
-            db->m_nLastItem = item;
-            db->m_nLastSeq = -1;
-            // Entries counted but not filled yet (m_pProjSeq stays null).
-            db->m_nSupport = inter_freq_idx[item];
-            db->NumOfItems = (int)distance[(size_t)item];
-            db->m_nPosFingerprint = fingerprint[(size_t)item];
+    // A failed allocation from here on ends the run: the array goes back
+    // (its records hold no buffers yet) instead of being lost.
+    try {
+        int k = 0;
+        for (int item = 0; item < ds.gN_ITEMS; ++item) {
+            if (inter[item].m_nCount >= gSUP) {
+                // The records come zero-filled: no entries or flag yet.
+                PROJ_DB* db = &records[k++];
+                db->m_nPatLen = 1;
+                db->m_nPatItem = item;
+                db->maxSupport = inter[item].m_nCount;
+                db->m_nLastItem = item;
+                db->m_nLastSeq = -1;
+                // Entries counted but not filled yet (m_pProjSeq stays null).
+                db->m_nSupport = inter_freq_idx[item];
+                db->NumOfItems = (int)distance[(size_t)item];
+                db->m_nPosFingerprint = fingerprint[(size_t)item];
+            }
+            inter_freq_idx[item] = -1;
         }
-        inter_freq_idx[item] = -1;
-    }
 
-    // No pattern can grow by an item that is not frequent on its own.
-    ds.gFirstLevelItems.clear();
-    for (int i = 0; i < *count; ++i) ds.gFirstLevelItems.push_back(records[i].m_nLastItem);
-    StartCandidateFrames(ds.gFirstLevelItems);
+        // No pattern can grow by an item that is not frequent on its own.
+        ds.gFirstLevelItems.clear();
+        for (int i = 0; i < *count; ++i) ds.gFirstLevelItems.push_back(records[i].m_nLastItem);
+        StartCandidateFrames(ds.gFirstLevelItems);
 
-    TimerSlot now;
-    ReadClock(&now);
-    Status(" (%.3f sec)\n", (double)TimeBetween(stepStart, now));
-    n_max_mem = n_total_mem;
-    // The occurrence tables complete the dataset's set-up here, before any
-    // deeper step, so that the dataset is read-only from now on; only a
-    // record that is grown further needs them.
-    for (int i = 0; i < *count; ++i) {
-        if (records[i].m_nSupport >= gSUP) {
-            BuildTables();
-            break;
+        TimerSlot now;
+        ReadClock(&now);
+        Status(" (%.3f sec)\n", (double)TimeBetween(stepStart, now));
+        n_max_mem = n_total_mem;
+        // The occurrence tables complete the dataset's set-up here, before any
+        // deeper step, so that the dataset is read-only from now on; only a
+        // record that is grown further needs them.
+        for (int i = 0; i < *count; ++i) {
+            if (records[i].m_nSupport >= gSUP) {
+                BuildTables();
+                break;
+            }
         }
+    } catch (...) {
+        free(records);
+        ReleaseRecordsArray(*count);
+        *count = 0;
+        throw;
     }
     return records;
 }
