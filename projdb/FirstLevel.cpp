@@ -114,10 +114,15 @@ PROJ_DB* ProjWorkspace::FirstProjection(double support, const SupportFraction* e
                             : (double)((long double)support * (long double)ds.gnCustCount);
     gMAX_PAT_LEN += 2;
 
-    if (gnArrLargeCount != nullptr) free(gnArrLargeCount);
+    // (Null between the release and the allocation: a failed allocation
+    // must not leave a freed buffer for the workspace's release.)
+    free(gnArrLargeCount);
+    gnArrLargeCount = nullptr;
     gnArrLargeCount = (int*)checked_alloc(sizeof(int) * (size_t)gMAX_PAT_LEN);
     std::fill_n(gnArrLargeCount, gMAX_PAT_LEN, 0);
-    if (buf_idx != nullptr) free(buf_idx);
+    free(buf_idx);
+    buf_idx = nullptr;
+    gnBufIdxSize = 0;
     buf_idx = (int**)checked_alloc(sizeof(int*) * (size_t)maxWords);
     std::fill_n(buf_idx, maxWords, nullptr);
     gnBufIdxSize = maxWords;
@@ -147,41 +152,50 @@ PROJ_DB* ProjWorkspace::FirstProjection(double support, const SupportFraction* e
     // support, entry count and key; every index row is -1 again.
     *count = gnArrLargeCount[1];
     PROJ_DB* records = AllocRecords(*count);
-    int k = 0;
-    for (int item = 0; item < ds.gN_ITEMS; ++item) {
-        if (inter[item].m_nCount >= gSUP) {
-            // The records come zero-filled: no entries or flag yet.
-            PROJ_DB* db = &records[k++];
-            db->m_nPatLen = 1;
-            db->m_nPatItem = item;
-            db->maxSupport = inter[item].m_nCount;
-            db->m_nLastItem = item;
-            db->m_nLastSeq = -1;
-            // Entries counted but not filled yet (m_pProjSeq stays null).
-            db->m_nSupport = inter_freq_idx[item];
-            db->NumOfItems = (int)distance[(size_t)item];
-            db->m_nPosFingerprint = fingerprint[(size_t)item];
+    // A failed allocation from here on ends the run: the array goes back
+    // (its records hold no buffers yet) instead of being lost.
+    try {
+        int k = 0;
+        for (int item = 0; item < ds.gN_ITEMS; ++item) {
+            if (inter[item].m_nCount >= gSUP) {
+                // The records come zero-filled: no entries or flag yet.
+                PROJ_DB* db = &records[k++];
+                db->m_nPatLen = 1;
+                db->m_nPatItem = item;
+                db->maxSupport = inter[item].m_nCount;
+                db->m_nLastItem = item;
+                db->m_nLastSeq = -1;
+                // Entries counted but not filled yet (m_pProjSeq stays null).
+                db->m_nSupport = inter_freq_idx[item];
+                db->NumOfItems = (int)distance[(size_t)item];
+                db->m_nPosFingerprint = fingerprint[(size_t)item];
+            }
+            inter_freq_idx[item] = -1;
         }
-        inter_freq_idx[item] = -1;
-    }
 
-    // No pattern can grow by an item that is not frequent on its own.
-    ds.gFirstLevelItems.clear();
-    for (int i = 0; i < *count; ++i) ds.gFirstLevelItems.push_back(records[i].m_nLastItem);
-    StartCandidateFrames(ds.gFirstLevelItems);
+        // No pattern can grow by an item that is not frequent on its own.
+        ds.gFirstLevelItems.clear();
+        for (int i = 0; i < *count; ++i) ds.gFirstLevelItems.push_back(records[i].m_nLastItem);
+        StartCandidateFrames(ds.gFirstLevelItems);
 
-    TimerSlot now;
-    ReadClock(&now);
-    Status(" (%.3f sec)\n", (double)TimeBetween(stepStart, now));
-    n_max_mem = n_total_mem;
-    // The occurrence tables complete the dataset's set-up here, before any
-    // deeper step, so that the dataset is read-only from now on; only a
-    // record that is grown further needs them.
-    for (int i = 0; i < *count; ++i) {
-        if (records[i].m_nSupport >= gSUP) {
-            BuildTables();
-            break;
+        TimerSlot now;
+        ReadClock(&now);
+        Status(" (%.3f sec)\n", (double)TimeBetween(stepStart, now));
+        n_max_mem = n_total_mem;
+        // The occurrence tables complete the dataset's set-up here, before any
+        // deeper step, so that the dataset is read-only from now on; only a
+        // record that is grown further needs them.
+        for (int i = 0; i < *count; ++i) {
+            if (records[i].m_nSupport >= gSUP) {
+                BuildTables();
+                break;
+            }
         }
+    } catch (...) {
+        free(records);
+        ReleaseRecordsArray(*count);
+        *count = 0;
+        throw;
     }
     return records;
 }
@@ -244,46 +258,66 @@ static int* FindInRangeOrEnd(int* w, int* last, uint32_t lo, uint32_t span) {
 void ProjWorkspace::FillFirstLevelRange(PROJ_DB* records, int first, int last, bool growableOnly) {
     int* const start = GetStartOfMap(ds.pDatasetMemMap);
     int* const end = GetLastAddrOfMap(ds.pDatasetMemMap);
-    // The codes filled lie in [lo, lo + span]: the records are in code order.
-    int filling = 0;
-    uint32_t lo = 0, span = 0;
-    for (int i = first; i < last; ++i) {
-        PROJ_DB* db = &records[i];
-        if (!Unfilled(*db) || (growableOnly && (double)db->m_nSupport < gSUP)) continue;
-        db->m_pProjSeq = AllocEntries(db->m_nSupport);
-        db->m_nSupport = 0;
-        db->NumOfItems = 0;
-        db->m_nPosFingerprint = 0;
-        inter_freq_idx[db->m_nLastItem] = i;
-        if (filling++ == 0) lo = (uint32_t)db->m_nLastItem;
-        span = (uint32_t)db->m_nLastItem - lo;
-    }
-    if (filling == 0) return;
-
-    // A batch holds a few of the codes: the walk passes over the words of
-    // other codes (and the -1 words, which wrap to large values), four at a
-    // time, and stops at the batch's codes and at each -2, which ends a
-    // sequence.  A run of equal codes is one occurrence, met at its first
-    // word.
-    int seq = 1;  // the sequence of the word at w (from 1)
-    for (int* w = FindInRangeOrEnd(start, end, lo, span); w < end;
-         w = FindInRangeOrEnd(w + 1, end, lo, span)) {
-        if (*w == kSequenceEnd) {
-            ++seq;
-            continue;
+    // The entries count of each record of the range that gets its entries
+    // array here (0 for the others): the fill counts m_nSupport up again
+    // from 0, so a fill that fails part way gives the arrays back by these.
+    std::vector<int> slots((size_t)(last - first), 0);
+    try {
+        // The codes filled lie in [lo, lo + span]: the records are in code order.
+        int filling = 0;
+        uint32_t lo = 0, span = 0;
+        for (int i = first; i < last; ++i) {
+            PROJ_DB* db = &records[i];
+            if (!Unfilled(*db) || (growableOnly && (double)db->m_nSupport < gSUP)) continue;
+            db->m_pProjSeq = AllocEntries(db->m_nSupport);
+            slots[(size_t)(i - first)] = db->m_nSupport;
+            db->m_nSupport = 0;
+            db->NumOfItems = 0;
+            db->m_nPosFingerprint = 0;
+            inter_freq_idx[db->m_nLastItem] = i;
+            if (filling++ == 0) lo = (uint32_t)db->m_nLastItem;
+            span = (uint32_t)db->m_nLastItem - lo;
         }
-        int* r = RunEnd(w);
-        w = r;
-        int item = *r;
-        if (IsLastItem(r)) continue;
-        int index = inter_freq_idx[item];
-        if (index < 0) continue;
-        PROJ_DB* db = &records[index];
-        if (db->m_nLastSeq >= seq) continue;
-        int* q = r + 1;
-        int n = OpenEntry(db, seq, r, end);
-        if (r[3] != kSequenceEnd) n = CollectLaterMatches(q, item, n, end);
-        StoreEntry(db, n, seq - 1);
+        if (filling == 0) return;
+
+        // A batch holds a few of the codes: the walk passes over the words of
+        // other codes (and the -1 words, which wrap to large values), four at
+        // a time, and stops at the batch's codes and at each -2, which ends a
+        // sequence.  A run of equal codes is one occurrence, met at its first
+        // word.
+        int seq = 1;  // the sequence of the word at w (from 1)
+        for (int* w = FindInRangeOrEnd(start, end, lo, span); w < end;
+             w = FindInRangeOrEnd(w + 1, end, lo, span)) {
+            if (*w == kSequenceEnd) {
+                ++seq;
+                continue;
+            }
+            int* r = RunEnd(w);
+            w = r;
+            int item = *r;
+            if (IsLastItem(r)) continue;
+            int index = inter_freq_idx[item];
+            if (index < 0) continue;
+            PROJ_DB* db = &records[index];
+            if (db->m_nLastSeq >= seq) continue;
+            int* q = r + 1;
+            int n = OpenEntry(db, seq, r, end);
+            if (r[3] != kSequenceEnd) n = CollectLaterMatches(q, item, n, end);
+            StoreEntry(db, n, seq - 1);
+        }
+    } catch (...) {
+        // A failed allocation ends the run: the records of the range give
+        // back the entries they got here, the array by its full size (the
+        // release counts only the entries stored), and hold none afterwards.
+        for (int i = first; i < last; ++i) {
+            PROJ_DB* db = &records[i];
+            inter_freq_idx[db->m_nLastItem] = -1;
+            int n = slots[(size_t)(i - first)];
+            if (n == 0) continue;
+            MemSub(sizeof(PROJ_SEQ) * (size_t)(n - db->m_nSupport));
+            ReleaseBuffers(db);
+        }
+        throw;
     }
 
     // Between steps every index row is -1.

@@ -45,7 +45,8 @@ void ProjWorkspace::ReleaseBuffers(PROJ_DB* db) {
     if (db->m_pProjSeq == nullptr) return;
     for (int i = 0; i < db->m_nSupport; ++i) {
         PROJ_SEQ* entry = &db->m_pProjSeq[i];
-        // (An entry whose array could not be allocated has none.)
+        // (StoreEntry counts a several-position entry only once its array
+        // is there.)
         if (entry->m_nProjCount > 1 && entry->m_ppSeq != nullptr) {
             MemSub(sizeof(int*) * (size_t)entry->m_nProjCount);
             free(entry->m_ppSeq);

@@ -142,22 +142,29 @@ inline int* FindInItemset(int* from, int item) {
 // position is held inline, more get an array of their exact size.
 // The positions also go into the record's fingerprint.
 inline void ProjWorkspace::StoreEntry(PROJ_DB* db, int n, int seq) {
-    PROJ_SEQ* entry = &db->m_pProjSeq[db->m_nSupport++];
-    entry->m_nProjCount = n;
-    entry->m_nSeq = seq;
     if (n == 1) {
         // Most entries: one position, no loop.
+        PROJ_SEQ* entry = &db->m_pProjSeq[db->m_nSupport++];
+        entry->m_nProjCount = 1;
+        entry->m_nSeq = seq;
         entry->m_pSeq = buf_idx[0];
         db->m_nPosFingerprint += PositionFingerprint((uint64_t)(gDataEnd - buf_idx[0]));
     } else {
+        // The array first: the entry is counted only once it owns one, so a
+        // failed allocation leaves no counted slot whose array pointer the
+        // release would free (slots are not cleared beforehand).
+        size_t bytes = sizeof(int*) * (size_t)n;
+        int** positions = (int**)checked_alloc(bytes);
+        std::memcpy(positions, buf_idx, bytes);
+        MemAdd(bytes);
+        PROJ_SEQ* entry = &db->m_pProjSeq[db->m_nSupport++];
+        entry->m_nProjCount = n;
+        entry->m_nSeq = seq;
+        entry->m_ppSeq = positions;
         uint64_t fingerprint = 0;
         for (int i = 0; i < n; ++i)
             fingerprint += PositionFingerprint((uint64_t)(gDataEnd - buf_idx[i]));
         db->m_nPosFingerprint += fingerprint;
-        size_t bytes = sizeof(int*) * (size_t)n;
-        entry->m_ppSeq = (int**)checked_alloc(bytes);
-        std::memcpy(entry->m_ppSeq, buf_idx, bytes);
-        MemAdd(bytes);
     }
 }
 

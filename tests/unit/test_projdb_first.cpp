@@ -1,5 +1,6 @@
 // First-level projection from the dataset.
 #include <algorithm>
+#include <climits>
 #include <random>
 #include <string>
 #include <vector>
@@ -241,6 +242,34 @@ TEST_F(ProjDBFirstTest, BatchesGiveTheEntriesAndKeysOfOneFill) {
         std::vector<int> words = RandomWords(rng);
         EXPECT_EQ(Grown(words, 1), Grown(words, 0)) << "round " << round;
     }
+}
+
+// A fill that fails part way (here the second record's entries array cannot
+// be had) gives back the array the first record got, by its full size, and
+// leaves the index rows at -1: the run's release then finds nothing held.
+TEST_F(ProjDBFirstTest, FailedFillGivesBackTheEntriesArrays) {
+    Load({1, -1, 2, -1, 2, -1, -2, 1, 2, -1, 2, -1, -2});
+    int count = 0;
+    ::testing::internal::CaptureStdout();
+    PROJ_DB* records = ws.make_projdb_from_org_dataset(0.5, &count);
+    ::testing::internal::GetCapturedStdout();
+    ASSERT_EQ(count, 2);
+    ASSERT_EQ(records[0].m_nSupport, 2);
+    const int64_t recordsArray = ws.n_total_mem;
+    records[1].m_nSupport = INT_MAX;  // 32 GiB of slots
+    int status = AbortStatus([&] { ws.FillFirstLevel(records, count); });
+    if (status == 1000) {
+        records[1].m_nSupport = 0;
+        ReleaseArray(records, count);
+        GTEST_SKIP() << "this machine gave 32 GiB";
+    }
+    EXPECT_EQ(status, -1);
+    EXPECT_EQ(records[0].m_pProjSeq, nullptr);
+    EXPECT_EQ(ws.n_total_mem, recordsArray);
+    EXPECT_EQ(ws.inter_freq_idx[1], -1);
+    EXPECT_EQ(ws.inter_freq_idx[2], -1);
+    ReleaseArray(records, count);
+    EXPECT_EQ(ws.n_total_mem, 0);
 }
 
 }  // namespace
