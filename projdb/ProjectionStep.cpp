@@ -128,6 +128,7 @@ PROJ_DB* ProjWorkspace::make_projdb_from_projected_db(PROJ_DB* parent, int* coun
     facts.haveTables = ds.gLastTable != nullptr;
     facts.tablesFindMatches = ds.gFillFromTables;
     facts.tableColumns = (long long)ds.gnLastColumns;
+    facts.severalItemsPerWalk = ds.gLastTable == nullptr && gHasContinued;
     StepStrategies plan = ChooseStrategies(facts, gStrategy);
     gnRests = CountInItemset(parent, start, plan.wholeIntra);
 

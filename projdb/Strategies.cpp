@@ -19,8 +19,11 @@ static const long long kMaskCandidates = 63;
 static const long long kCandidateShare = 4;
 
 // Up to this many new-itemset children are filled item by item, more by one
-// scan of each rest.
+// scan of each rest.  Where one walk of a rest serves four items (compared
+// four words at a time), two walks still cost less than the scan, which
+// looks every word up.
 static const long long kFewChildren = 3;
+static const long long kFewChildrenSeveralPerWalk = 8;
 
 StepStrategies ChooseStrategies(const StepFacts& f, const ProjectionStrategy& forced) {
     typedef ProjectionStrategy S;
@@ -62,7 +65,8 @@ StepStrategies ChooseStrategies(const StepFacts& f, const ProjectionStrategy& fo
         (forced.fill == S::kFillAuto
              ? f.tablesFindMatches && f.newItemsetChildren * f.rests < f.restWords
              : forced.fill == S::kFillTables);
-    const bool byItem = forced.fill == S::kFillAuto ? f.newItemsetChildren <= kFewChildren
+    const long long few = f.severalItemsPerWalk ? kFewChildrenSeveralPerWalk : kFewChildren;
+    const bool byItem = forced.fill == S::kFillAuto ? f.newItemsetChildren <= few
                                                     : forced.fill == S::kFillByItem;
     s.fill = fromTables ? S::kFillTables : byItem ? S::kFillByItem : S::kFillScan;
     return s;

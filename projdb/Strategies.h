@@ -27,6 +27,9 @@ struct StepFacts {
     long long restWords = -1;        // their words, up to each sequence end
     long long candidates = -1;       // candidate codes; -1 not looked up, -2 none known
     long long newItemsetChildren = -1;
+    // The item-by-item fill walks each rest for several items at once (no
+    // tables, and itemsets of several items).
+    bool severalItemsPerWalk = false;
 };
 
 struct StepStrategies {
