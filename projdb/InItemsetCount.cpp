@@ -42,7 +42,7 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
         if (hints && (unsigned)hint < (unsigned)nEnds && ends[hint] > from &&
             (hint == 0 || ends[hint - 1] < from))
             return hint;
-        return SequenceOf(-1, from, &seqEnd, &prevFrom);
+        return SearchSequence(from, &seqEnd, &prevFrom);
     };
     // Notes the rest after word offset `from` of parent entry `entry`, in
     // sequence `seq`, whose -2 is at offset `end`.  Only the occurrence

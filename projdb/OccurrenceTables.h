@@ -33,11 +33,6 @@
 // (the frequent items of the first level fix the columns); later calls do
 // nothing.  FreeTables gives them back.
 
-// Offset of the first word of sequence k.
-inline int ProjWorkspace::SeqStart(int k) const {
-    return k == 0 ? 0 : ds.gSeqEnd[k - 1] + 1;
-}
-
 // First element of the ascending range [p, last) that is above `value`.
 // The values looked up grow and are mostly near: a few steps one by one,
 // then galloping.
@@ -55,13 +50,11 @@ inline const int* FirstAbove(const int* p, const int* last, int value) {
     return std::upper_bound(lo + 1, hi, value);
 }
 
-// The sequence (from 0) that holds word offset `from`: the entry's hint when
-// it is right, else a search of the sequence ends from the last one found
-// (entries come in file order), or from the first when `from` went back.
-inline int ProjWorkspace::SequenceOf(int hint, int from, const int** cursor, int* prevFrom) const {
-    if (gStrategy.ignoreSeqHints) hint = -1;
-    if (hint >= 0 && hint < ds.gnSeqEnds && ds.gSeqEnd[hint] > from && SeqStart(hint) <= from)
-        return hint;
+// The sequence (from 0) that holds word offset `from`, by a search of the
+// sequence ends from the last one found (entries come in file order), or
+// from the first when `from` went back.  (The in-itemset pass tries each
+// entry's sequence hint first.)
+inline int ProjWorkspace::SearchSequence(int from, const int** cursor, int* prevFrom) const {
     if (from < *prevFrom) *cursor = ds.gSeqEnd;
     *prevFrom = from;
     return FirstAboveIndex(cursor, from);

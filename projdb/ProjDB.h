@@ -327,8 +327,7 @@ public:
     void FreeTables();
     void CountFromTable(std::vector<uint32_t>& counts);
     int FirstAboveIndex(const int** cursor, int from) const;
-    inline int SeqStart(int k) const;
-    inline int SequenceOf(int hint, int from, const int** cursor, int* prevFrom) const;
+    inline int SearchSequence(int from, const int** cursor, int* prevFrom) const;
     inline RestRange Rests() const;
     inline bool LargeData(const int* start) const;
     inline void PrefetchRest(const int* start, size_t r) const;
