@@ -40,20 +40,24 @@ void ProjWorkspace::BuildTables() {
     ds.gHaveTables = true;
     const int* start = GetStartOfMap(ds.pDatasetMemMap);
     const int* end = GetLastAddrOfMap(ds.pDatasetMemMap);
-    int seqs = 0;
+    // The first level has counted the sequences (one per -2); a step that
+    // comes without it counts them here.  The data never change, so the
+    // fill below meets exactly that many (the bound only guards the array).
+    int seqs = ds.gnCustCount;
+    if (seqs <= 0) {
+        seqs = 0;
+        for (const int* w = start; w < end; ++w) seqs += *w == kSequenceEnd;
+    }
+    ds.gSeqEnd = (int*)checked_alloc(sizeof(int) * (size_t)std::max(seqs, 1));
+    ds.gnSeqEnds = 0;
     long long longest = 0;
     const int* seqStart = start;
     for (const int* w = start; w < end; ++w) {
         if (*w == kSequenceEnd) {
-            ++seqs;
+            if (ds.gnSeqEnds < seqs) ds.gSeqEnd[ds.gnSeqEnds++] = (int)(w - start);
             longest = std::max(longest, (long long)(w - seqStart));
             seqStart = w + 1;
         }
-    }
-    ds.gSeqEnd = (int*)checked_alloc(sizeof(int) * (size_t)seqs);
-    ds.gnSeqEnds = 0;
-    for (const int* w = start; w < end; ++w) {
-        if (*w == kSequenceEnd) ds.gSeqEnd[ds.gnSeqEnds++] = (int)(w - start);
     }
 
     const std::vector<int>& frequent = ds.gFirstLevelItems;
