@@ -135,7 +135,7 @@ void ProjWorkspace::FillNewItemsetByItem(PROJ_DB* child, int item, int* start, c
     if (ds.gLastTable != nullptr && ds.gLastColumn[item] >= 0)
         lastColumn = ds.gLastTable + ds.gLastColumn[item];
     const int code[4] = {item, item, item, item};
-    const FourCodes one(code);
+    const FourCodes one(code, start);
     for (size_t k = 0; k < gnRests; ++k) {
         PrefetchRest(start, k);
         const Rest& rest = gRests[k];
@@ -179,7 +179,7 @@ void ProjWorkspace::FillNewItemsetByItems(PROJ_DB* children, const int* items, i
     static_assert(kItemsPerWalk == 4, "the word test below names four items");
     int item[kItemsPerWalk];
     for (int g = 0; g < kItemsPerWalk; ++g) item[g] = g < count ? items[g] : INT_MIN;
-    const FourCodes codes(item);
+    const FourCodes codes(item, start);
     int* match[kItemsPerWalk];
     std::vector<int*>* further = gFurtherOfItem;
     for (size_t k = 0; k < gnRests; ++k) {

@@ -74,42 +74,79 @@ inline void ProjWorkspace::PutPosition(int slot, int* pos) {
     buf_idx[slot] = pos;
 }
 
-// Finds the first word in [w, last) that equals one of four codes.  Most
-// words of a rest are none of them: four words at a time are compared with
-// all four codes at once, and only a group that holds one is looked into.
-// `last` is a word of the same sequence (its -2 at the furthest), so no
-// read passes the sequence's end.
-class FourCodes {
+// Compares four words at a time with 4 * kSets codes: bit i of Lanes(w) is
+// set when w[i] equals one of them.  Most words of a rest are none of the
+// codes, so a group of four costs one load and a few vector compares, and
+// only a group that holds a hit is looked into.
+template <int kSets>
+class CodeLanes {
 public:
-    explicit FourCodes(const int code[4]) {
-        for (int g = 0; g < 4; ++g) code_[g] = code[g];
+    explicit CodeLanes(const int* code) {
+        for (int g = 0; g < 4 * kSets; ++g) code_[g] = code[g];
 #if defined(__SSE2__)
-        for (int g = 0; g < 4; ++g) wide_[g] = _mm_set1_epi32(code[g]);
+        for (int g = 0; g < 4 * kSets; ++g) wide_[g] = _mm_set1_epi32(code[g]);
 #endif
     }
-    int* FindIn(int* w, int* last) const {
+    // Reads w[0 .. 3].
+    unsigned Lanes(const int* w) const {
 #if defined(__SSE2__)
-        for (; last - w >= 4; w += 4) {
-            const __m128i x = _mm_loadu_si128((const __m128i*)w);
-            const __m128i hit =
-                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi32(x, wide_[0]), _mm_cmpeq_epi32(x, wide_[1])),
-                             _mm_or_si128(_mm_cmpeq_epi32(x, wide_[2]), _mm_cmpeq_epi32(x, wide_[3])));
-            const int lanes = _mm_movemask_ps(_mm_castsi128_ps(hit));
-            if (lanes != 0) return w + __builtin_ctz((unsigned)lanes);
+        const __m128i x = _mm_loadu_si128((const __m128i*)w);
+        __m128i hit = _mm_setzero_si128();
+        for (int s = 0; s < kSets; ++s) {
+            const __m128i* c = wide_ + 4 * s;
+            hit = _mm_or_si128(hit, _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi32(x, c[0]),
+                                                              _mm_cmpeq_epi32(x, c[1])),
+                                                 _mm_or_si128(_mm_cmpeq_epi32(x, c[2]),
+                                                              _mm_cmpeq_epi32(x, c[3]))));
         }
+        return (unsigned)_mm_movemask_ps(_mm_castsi128_ps(hit));
+#else
+        return LanesIn(w, w + 4);
 #endif
-        for (; w < last; ++w) {
-            const int x = *w;
-            if ((x == code_[0]) | (x == code_[1]) | (x == code_[2]) | (x == code_[3])) return w;
+    }
+    // The same for the words of [w, last), fewer than four, one by one.
+    unsigned LanesIn(const int* w, const int* last) const {
+        unsigned lanes = 0;
+        for (int i = 0; w + i < last; ++i) {
+            bool hit = false;
+            for (int g = 0; g < 4 * kSets; ++g) hit |= w[i] == code_[g];
+            lanes |= (unsigned)hit << i;
         }
-        return last;
+        return lanes;
     }
 
 private:
-    int code_[4];
+    int code_[4 * kSets];
 #if defined(__SSE2__)
-    __m128i wide_[4];
+    __m128i wide_[4 * kSets];
 #endif
+};
+
+// Finds the first word in [w, last) that equals one of four codes, four
+// words at a time.  `last` is a word of the same sequence (its -2 at the
+// furthest), so no read passes the sequence's end.  `floor` is a word of
+// the data at or before every w searched from (the data's first word will
+// do): when fewer than four words are left before `last` and the four
+// words that end at `last` all lie at or after `floor`, those four are
+// compared at once (the lanes before w, looked at already, are dropped);
+// only data too short for that has its last words compared one by one.
+class FourCodes {
+public:
+    FourCodes(const int code[4], const int* floor) : codes_(code), floor_(floor) {}
+    int* FindIn(int* w, int* last) const {
+        for (; last - w >= 4; w += 4) {
+            const unsigned lanes = codes_.Lanes(w);
+            if (lanes != 0) return w + __builtin_ctz(lanes);
+        }
+        if (w == last) return last;
+        const unsigned lanes = last - floor_ >= 4 ? codes_.Lanes(last - 4) >> (4 - (last - w))
+                                                  : codes_.LanesIn(w, last);
+        return lanes != 0 ? w + __builtin_ctz(lanes) : last;
+    }
+
+private:
+    CodeLanes<1> codes_;
+    const int* floor_;
 };
 
 // Walks from q to the end of the sequence and appends the word after every
@@ -117,9 +154,10 @@ private:
 // continues.  Returns the new number of positions.
 inline int ProjWorkspace::CollectLaterMatches(int* q, int item, int n, const int* end) {
     // The search stops at the item or at the sequence's -2, whichever
-    // comes first; the data's end bounds its reads.
+    // comes first; the data's end bounds its reads, and the matched item
+    // before q, a word of the data, is the search's floor.
     const int code[4] = {item, kSequenceEnd, kSequenceEnd, kSequenceEnd};
-    const FourCodes itemOrEnd(code);
+    const FourCodes itemOrEnd(code, q - 1);
     int* const last = const_cast<int*>(end);
     for (int* w = itemOrEnd.FindIn(q, last); *w != kSequenceEnd; w = itemOrEnd.FindIn(w + 1, last)) {
         w = RunEnd(w);

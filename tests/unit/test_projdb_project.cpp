@@ -395,11 +395,12 @@ TEST_F(ProjDBProjectTest, RunsMakeExactlyTheFrequentPatterns) {
 
 // The four-codes search finds the same word as a plain scan wherever the
 // first hit lies (any lane of a group of four, or the tail after the last
-// whole group), and never looks at or past `last`.
+// whole group, read as the four words that end at `last` or, in data of
+// fewer words, one by one), and never looks at or past `last` or before
+// the floor (the sanitizer build catches a read outside the vector).
 TEST(FourCodesTest, FindsTheFirstHitLikeAPlainScan) {
     std::mt19937 rng(7);
     const int code[4] = {3, 5, 5, 9};
-    const FourCodes codes(code);
     for (int round = 0; round < 2000; ++round) {
         std::vector<int> words(1 + rng() % 13);
         for (int& w : words) w = (int)(rng() % 12) - 2;
@@ -407,6 +408,7 @@ TEST(FourCodesTest, FindsTheFirstHitLikeAPlainScan) {
         // The word at `last` is a hit that must never be returned as one.
         std::vector<int> padded(words);
         padded.push_back(3);
+        const FourCodes codes(code, padded.data());
         int* first = padded.data() + from;
         int* last = padded.data() + words.size();
         int* expect = first;
