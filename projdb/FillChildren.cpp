@@ -209,15 +209,9 @@ void ProjWorkspace::FillNewItemsetByItemsWalk(PROJ_DB* children, const int* item
         // gFurtherHits[0 .. nFurther - 1] among those of all items.
         unsigned matched = 0, hasFurther = 0;
         size_t nFurther = 0;
-        int* const last = start + rest.seqEnd;  // the -2
-        int* w = start + rest.from + 1;
-        while (w < last) {
-            // Lane i stands for w[i].  Fewer than four words before `last`:
-            // the four that end at `last` when they are data (the lanes
-            // before w dropped), else one by one.
-            unsigned lanes = last - w >= 4      ? codes.Lanes(w)
-                             : last - start >= 4 ? codes.Lanes(last - 4) >> (4 - (last - w))
-                                                 : codes.LanesIn(w, last);
+        // Takes the hits of the group at w, lane i standing for w[i], and
+        // returns where the next group starts.
+        auto takeHits = [&](int* w, unsigned lanes) {
             int* next = w + 4;
             for (; lanes != 0; lanes &= lanes - 1) {
                 int* const hit = w + __builtin_ctz(lanes);
@@ -234,32 +228,46 @@ void ProjWorkspace::FillNewItemsetByItemsWalk(PROJ_DB* children, const int* item
                 if (r != hit) {
                     // The other words of a run are no occurrence of their own:
                     // their lanes go, and a run past the group moves the next.
-                    if (r - w >= 3) {
-                        next = r + 1;
-                        break;
-                    }
+                    if (r - w >= 3) return r + 1;
                     lanes &= ~0u << (r - w);
                 }
             }
-            w = next;
+            return next;
+        };
+        int* const last = start + rest.seqEnd;  // the -2
+        int* w = start + rest.from + 1;
+        while (last - w >= 4) {
+            const unsigned lanes = codes.Lanes(w);
+            w = lanes == 0 ? w + 4 : takeHits(w, lanes);
+        }
+        if (w < last) {
+            // Fewer than four words before `last`: the four that end at
+            // `last` when they are data (the lanes before w dropped), else
+            // one by one.
+            takeHits(w, last - start >= 4 ? codes.Lanes(last - 4) >> (4 - (last - w))
+                                          : codes.LanesIn(w, last));
         }
         // The entries in the items' order.
         const int stamp = rest.entry + 1;
+        const int seq = rest.seq;
         for (; matched != 0; matched &= matched - 1) {
             const int g = __builtin_ctz(matched);
-            if (IsLastItem(match[g])) continue;
+            int* const r = match[g];
+            if (IsLastItem(r)) continue;
             PROJ_DB* const db = child[g];
             if ((hasFurther >> g & 1) == 0) {
+                // One position, right after the match; `end` is the data's
+                // end, from which both the key and the fingerprint count.
                 db->m_nLastSeq = stamp;
-                AddDistance(db, match[g], end);
-                AppendOnePosition(db, match[g] + 1, rest.seq);
+                AddDistance(db, r, end);
+                AppendOnePosition(db, r + 1, seq, end - (r + 1));
                 continue;
             }
-            int n = OpenEntry(db, stamp, match[g], end);
+            int n = OpenEntry(db, stamp, r, end);
             for (size_t f = 0; f < nFurther; ++f) {
                 if (gFurtherHits[f].slot == g) PutPosition(n++, gFurtherHits[f].position);
             }
-            StoreEntry(db, n, rest.seq);
+            StoreEntry(db, n, seq);
         }
     }
 }

@@ -182,7 +182,7 @@ inline int* FindInItemset(int* from, int item) {
 inline void ProjWorkspace::StoreEntry(PROJ_DB* db, int n, int seq) {
     if (n == 1) {
         // Most entries: one position, no loop.
-        AppendOnePosition(db, buf_idx[0], seq);
+        AppendOnePosition(db, buf_idx[0], seq, gDataEnd - buf_idx[0]);
     } else {
         // The array first: the entry is counted only once it owns one, so a
         // failed allocation leaves no counted slot whose array pointer the
@@ -202,13 +202,14 @@ inline void ProjWorkspace::StoreEntry(PROJ_DB* db, int n, int seq) {
     }
 }
 
-// Appends an entry of the one position `pos` to the record.
-inline void ProjWorkspace::AppendOnePosition(PROJ_DB* db, int* pos, int seq) {
+// Appends an entry of the one position `pos`, `toEnd` words before the end
+// of the data, to the record.
+inline void ProjWorkspace::AppendOnePosition(PROJ_DB* db, int* pos, int seq, ptrdiff_t toEnd) {
     PROJ_SEQ* entry = &db->m_pProjSeq[db->m_nSupport++];
     entry->m_nProjCount = 1;
     entry->m_nSeq = seq;
     entry->m_pSeq = pos;
-    db->m_nPosFingerprint += PositionFingerprint((uint64_t)(gDataEnd - pos));
+    db->m_nPosFingerprint += PositionFingerprint((uint64_t)toEnd);
 }
 
 // Opens a record's entry at match `r` (the last word of its item's run) for
