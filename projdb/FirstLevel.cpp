@@ -74,7 +74,7 @@ PROJ_DB* ProjWorkspace::FirstProjection(double support, const SupportFraction* e
     // occurrences in one sequence and the largest position bound of one
     // sequence.  An entry's first position follows the item's first
     // occurrence; a further one follows each later occurrence that its
-    // itemset continues (the fill's CollectLaterMatches finds the same).
+    // itemset continues (the fill finds the same).
     int seq = 0;
     int maxWords = 0;
     for (int* w = start; w < end; ++w) {  // w ends each round on the -2
@@ -284,7 +284,10 @@ void ProjWorkspace::FillFirstLevelRange(PROJ_DB* records, int first, int last, b
         // other codes (and the -1 words, which wrap to large values), four at
         // a time, and stops at the batch's codes and at each -2, which ends a
         // sequence.  A run of equal codes is one occurrence, met at its first
-        // word.
+        // word.  The first occurrence of a record's item in a sequence stores
+        // the record's entry with its first position; every later one in the
+        // sequence is a stop of the same walk, and where its itemset goes on
+        // it adds a further position to that entry, the record's last.
         int seq = 1;  // the sequence of the word at w (from 1)
         for (int* w = FindInRangeOrEnd(start, end, lo, span); w < end;
              w = FindInRangeOrEnd(w + 1, end, lo, span)) {
@@ -299,11 +302,13 @@ void ProjWorkspace::FillFirstLevelRange(PROJ_DB* records, int first, int last, b
             int index = inter_freq_idx[item];
             if (index < 0) continue;
             PROJ_DB* db = &records[index];
-            if (db->m_nLastSeq >= seq) continue;
-            int* q = r + 1;
-            int n = OpenEntry(db, seq, r, end);
-            if (r[3] != kSequenceEnd) n = CollectLaterMatches(q, item, n, end);
-            StoreEntry(db, n, seq - 1);
+            if (db->m_nLastSeq >= seq) {
+                if (r[1] >= 0) AddToLastEntry(db, r + 1);
+                continue;
+            }
+            db->m_nLastSeq = seq;
+            AddDistance(db, r, end);
+            AppendOnePosition(db, r + 1, seq - 1, end - (r + 1));
         }
     } catch (...) {
         // A failed allocation ends the run: the records of the range give

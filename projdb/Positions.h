@@ -149,23 +149,6 @@ private:
     const int* floor_;
 };
 
-// Walks from q to the end of the sequence and appends the word after every
-// later occurrence of `item` (the last word of its run) that its itemset
-// continues.  Returns the new number of positions.
-inline int ProjWorkspace::CollectLaterMatches(int* q, int item, int n, const int* end) {
-    // The search stops at the item or at the sequence's -2, whichever
-    // comes first; the data's end bounds its reads, and the matched item
-    // before q, a word of the data, is the search's floor.
-    const int code[4] = {item, kSequenceEnd, kSequenceEnd, kSequenceEnd};
-    const FourCodes itemOrEnd(code, q - 1);
-    int* const last = const_cast<int*>(end);
-    for (int* w = itemOrEnd.FindIn(q, last); *w != kSequenceEnd; w = itemOrEnd.FindIn(w + 1, last)) {
-        w = RunEnd(w);
-        if (w[1] >= 0) PutPosition(n++, w + 1);
-    }
-    return n;
-}
-
 // The occurrence of `item` from `from` to the end of its itemset, leaving
 // out the last item of the sequence: the last word of its run, or null when
 // there is none.
@@ -210,6 +193,27 @@ inline void ProjWorkspace::AppendOnePosition(PROJ_DB* db, int* pos, int seq, ptr
     entry->m_nSeq = seq;
     entry->m_pSeq = pos;
     db->m_nPosFingerprint += PositionFingerprint((uint64_t)toEnd);
+}
+
+// Adds position `pos` after the positions of the record's last entry: a
+// single position moves into an array, an array grows by one, so that it
+// keeps its exact size.  Should the allocation fail, the entry is as it was.
+inline void ProjWorkspace::AddToLastEntry(PROJ_DB* db, int* pos) {
+    PROJ_SEQ* entry = &db->m_pProjSeq[db->m_nSupport - 1];
+    const int n = entry->m_nProjCount;
+    int** positions;
+    if (n == 1) {
+        positions = (int**)checked_alloc(sizeof(int*) * 2);
+        positions[0] = entry->m_pSeq;
+        MemAdd(sizeof(int*) * 2);
+    } else {
+        positions = (int**)checked_realloc(entry->m_ppSeq, sizeof(int*) * (size_t)(n + 1));
+        MemAdd(sizeof(int*));
+    }
+    positions[n] = pos;
+    entry->m_ppSeq = positions;
+    entry->m_nProjCount = n + 1;
+    db->m_nPosFingerprint += PositionFingerprint((uint64_t)(gDataEnd - pos));
 }
 
 // Opens a record's entry at match `r` (the last word of its item's run) for

@@ -344,9 +344,9 @@ public:
     inline void MemSub(size_t bytes);
     inline void SamplePeak();
     inline void PutPosition(int slot, int* pos);
-    inline int CollectLaterMatches(int* q, int item, int n, const int* end);
     inline void StoreEntry(PROJ_DB* db, int n, int seq);
     inline void AppendOnePosition(PROJ_DB* db, int* pos, int seq, ptrdiff_t toEnd);
+    inline void AddToLastEntry(PROJ_DB* db, int* pos);
     inline int OpenEntry(PROJ_DB* db, int stamp, int* r, const int* end);
     PROJ_SEQ* AllocEntries(int slots);
     PROJ_DB* AllocRecords(int count);
