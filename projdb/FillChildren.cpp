@@ -134,8 +134,7 @@ void ProjWorkspace::FillNewItemsetByItem(PROJ_DB* child, int item, int* start, c
     const uint16_t* lastColumn = nullptr;
     if (ds.gLastTable != nullptr && ds.gLastColumn[item] >= 0)
         lastColumn = ds.gLastTable + ds.gLastColumn[item];
-    const int code[4] = {item, item, item, item};
-    const FourCodes one(code, start);
+    const CodeSearch<1> one(&item, start);
     for (size_t k = 0; k < gnRests; ++k) {
         PrefetchRest(start, k);
         const Rest& rest = gRests[k];
@@ -174,20 +173,19 @@ void ProjWorkspace::FillNewItemsetByItem(PROJ_DB* child, int item, int* start, c
 void ProjWorkspace::FillNewItemsetByItems(PROJ_DB* children, const int* items, int count,
                                           int* start, const int* end) {
     if (count <= 4) {
-        FillNewItemsetByItemsWalk<1>(children, items, count, start, end);
+        FillNewItemsetByItemsWalk<4>(children, items, count, start, end);
     } else {
-        FillNewItemsetByItemsWalk<2>(children, items, count, start, end);
+        FillNewItemsetByItemsWalk<8>(children, items, count, start, end);
     }
 }
 
-// The walk compares each group of four words with 4 * kSets codes at once
+// The walk compares each group of four words with kSlots codes at once
 // and then takes the group's hits lane by lane; an item's slot comes from
 // its code through gSlotOfCode.  Words of other codes cost only their share
 // of a group.
-template <int kSets>
+template <int kSlots>
 void ProjWorkspace::FillNewItemsetByItemsWalk(PROJ_DB* children, const int* items, int count,
                                               int* start, const int* end) {
-    const int kSlots = 4 * kSets;
     static_assert(kSlots <= kItemsPerWalk, "a walk has a slot per item");
     // Unused slots hold a value that no word has.
     int item[kSlots];
@@ -199,7 +197,7 @@ void ProjWorkspace::FillNewItemsetByItemsWalk(PROJ_DB* children, const int* item
         child[g] = g < count ? &children[inter_freq_idx[items[g]]] : nullptr;
         if (g < count) slotOf[items[g]] = (uint8_t)g;
     }
-    const CodeLanes<kSets> codes(item);
+    const CodeLanes<kSlots> codes(item);
     int* match[kSlots];
     for (size_t k = 0; k < gnRests; ++k) {
         PrefetchRest(start, k);

@@ -74,31 +74,33 @@ inline void ProjWorkspace::PutPosition(int slot, int* pos) {
     buf_idx[slot] = pos;
 }
 
-// Compares four words at a time with 4 * kSets codes: bit i of Lanes(w) is
-// set when w[i] equals one of them.  Most words of a rest are none of the
-// codes, so a group of four costs one load and a few vector compares, and
-// only a group that holds a hit is looked into.
-template <int kSets>
+// Compares four words at a time with kCodes codes: bit i of Lanes(w) is set
+// when w[i] equals one of them.  Most words of a rest are none of the codes,
+// so a group of four costs one load and a vector compare per code, and only
+// a group that holds a hit is looked into.
+template <int kCodes>
 class CodeLanes {
 public:
     explicit CodeLanes(const int* code) {
-        for (int g = 0; g < 4 * kSets; ++g) code_[g] = code[g];
+        for (int g = 0; g < kCodes; ++g) code_[g] = code[g];
 #if defined(__SSE2__)
-        for (int g = 0; g < 4 * kSets; ++g) wide_[g] = _mm_set1_epi32(code[g]);
+        for (int g = 0; g < kCodes; ++g) wide_[g] = _mm_set1_epi32(code[g]);
 #endif
     }
     // Reads w[0 .. 3].
     unsigned Lanes(const int* w) const {
 #if defined(__SSE2__)
         const __m128i x = _mm_loadu_si128((const __m128i*)w);
-        __m128i hit = _mm_setzero_si128();
-        for (int s = 0; s < kSets; ++s) {
-            const __m128i* c = wide_ + 4 * s;
-            hit = _mm_or_si128(hit, _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi32(x, c[0]),
-                                                              _mm_cmpeq_epi32(x, c[1])),
-                                                 _mm_or_si128(_mm_cmpeq_epi32(x, c[2]),
-                                                              _mm_cmpeq_epi32(x, c[3]))));
-        }
+        // Four codes at a time, their compares ORed as a pair of pairs.
+        auto four = [&](int g) {
+            return _mm_or_si128(
+                _mm_or_si128(_mm_cmpeq_epi32(x, wide_[g]), _mm_cmpeq_epi32(x, wide_[g + 1])),
+                _mm_or_si128(_mm_cmpeq_epi32(x, wide_[g + 2]), _mm_cmpeq_epi32(x, wide_[g + 3])));
+        };
+        int g = kCodes >= 4 ? 4 : 1;
+        __m128i hit = kCodes >= 4 ? four(0) : _mm_cmpeq_epi32(x, wide_[0]);
+        for (; g + 4 <= kCodes; g += 4) hit = _mm_or_si128(hit, four(g));
+        for (; g < kCodes; ++g) hit = _mm_or_si128(hit, _mm_cmpeq_epi32(x, wide_[g]));
         return (unsigned)_mm_movemask_ps(_mm_castsi128_ps(hit));
 #else
         return LanesIn(w, w + 4);
@@ -109,20 +111,20 @@ public:
         unsigned lanes = 0;
         for (int i = 0; w + i < last; ++i) {
             bool hit = false;
-            for (int g = 0; g < 4 * kSets; ++g) hit |= w[i] == code_[g];
+            for (int g = 0; g < kCodes; ++g) hit |= w[i] == code_[g];
             lanes |= (unsigned)hit << i;
         }
         return lanes;
     }
 
 private:
-    int code_[4 * kSets];
+    int code_[kCodes];
 #if defined(__SSE2__)
-    __m128i wide_[4 * kSets];
+    __m128i wide_[kCodes];
 #endif
 };
 
-// Finds the first word in [w, last) that equals one of four codes, four
+// Finds the first word in [w, last) that equals one of kCodes codes, four
 // words at a time.  `last` is a word of the same sequence (its -2 at the
 // furthest), so no read passes the sequence's end.  `floor` is a word of
 // the data at or before every w searched from (the data's first word will
@@ -130,9 +132,10 @@ private:
 // words that end at `last` all lie at or after `floor`, those four are
 // compared at once (the lanes before w, looked at already, are dropped);
 // only data too short for that has its last words compared one by one.
-class FourCodes {
+template <int kCodes>
+class CodeSearch {
 public:
-    FourCodes(const int code[4], const int* floor) : codes_(code), floor_(floor) {}
+    CodeSearch(const int* code, const int* floor) : codes_(code), floor_(floor) {}
     int* FindIn(int* w, int* last) const {
         for (; last - w >= 4; w += 4) {
             const unsigned lanes = codes_.Lanes(w);
@@ -145,7 +148,7 @@ public:
     }
 
 private:
-    CodeLanes<1> codes_;
+    CodeLanes<kCodes> codes_;
     const int* floor_;
 };
 

@@ -367,7 +367,7 @@ public:
     void FillNewItemsetByItem(PROJ_DB* child, int item, int* start, const int* end);
     void FillNewItemsetByItems(PROJ_DB* children, const int* items, int count, int* start,
                                const int* end);
-    template <int kSets>
+    template <int kSlots>
     void FillNewItemsetByItemsWalk(PROJ_DB* children, const int* items, int count, int* start,
                                    const int* end);
     void FillNewItemsetFromTables(PROJ_DB* children, int* start, const int* end);

@@ -460,7 +460,7 @@ TEST(FourCodesTest, FindsTheFirstHitLikeAPlainScan) {
         // The word at `last` is a hit that must never be returned as one.
         std::vector<int> padded(words);
         padded.push_back(3);
-        const FourCodes codes(code, padded.data());
+        const CodeSearch<4> codes(code, padded.data());
         int* first = padded.data() + from;
         int* last = padded.data() + words.size();
         int* expect = first;
