@@ -26,8 +26,9 @@
 // item that stands after the position within its itemset gives its child an
 // entry (once per parent entry).  The first position follows the match;
 // further ones follow the item in the itemsets of the parent's later
-// positions, where that itemset goes on after it.
-void ProjWorkspace::FillInItemset(PROJ_DB* children, const PROJ_SEQ& entry, int j, int stamp,
+// positions, where that itemset goes on after it.  Inlined into the loop
+// over the parent's positions: most calls meet only a word or two.
+[[gnu::always_inline]] inline void ProjWorkspace::FillInItemset(PROJ_DB* children, const PROJ_SEQ& entry, int j, int stamp,
                                   const int* end) {
     for (int* w = EntryPosition(entry, j); *w != kItemsetEnd; ++w) {
         int* r = RunEnd(w);
