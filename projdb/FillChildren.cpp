@@ -200,8 +200,9 @@ void ProjWorkspace::FillNewItemsetByItemsWalk(PROJ_DB* children, const int* item
     }
     const CodeLanes<kSlots> codes(item);
     int* match[kSlots];
+    const bool large = LargeData(start);
     for (size_t k = 0; k < gnRests; ++k) {
-        PrefetchRest(start, k);
+        PrefetchRest(start, k, large);
         const Rest& rest = gRests[k];
         // Bit g of `matched`: item g has its match in this rest (match[g] is
         // this rest's only then); of `hasFurther`: it has further positions,
