@@ -28,8 +28,9 @@
 // further ones follow the item in the itemsets of the parent's later
 // positions, where that itemset goes on after it.  Inlined into the loop
 // over the parent's positions: most calls meet only a word or two.
-[[gnu::always_inline]] inline void ProjWorkspace::FillInItemset(PROJ_DB* children, const PROJ_SEQ& entry, int j, int stamp,
-                                  const int* end) {
+[[gnu::always_inline]] inline void ProjWorkspace::FillInItemset(PROJ_DB* children,
+                                                                const PROJ_SEQ& entry, int j,
+                                                                int stamp, const int* end) {
     for (int* w = EntryPosition(entry, j); *w != kItemsetEnd; ++w) {
         int* r = RunEnd(w);
         w = r;

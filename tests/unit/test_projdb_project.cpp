@@ -341,7 +341,8 @@ TEST_F(ProjDBProjectTest, ItemWalksGiveTheScanFillsEntries) {
             made.clear();
             ProjectionStrategy strategy;
             strategy.noTables = true;
-            strategy.fill = way == 0 ? ProjectionStrategy::kFillByItem : ProjectionStrategy::kFillScan;
+            strategy.fill =
+                way == 0 ? ProjectionStrategy::kFillByItem : ProjectionStrategy::kFillScan;
             ws.SetProjectionStrategy(strategy);
             entries = &got[way];
             Load(words, kItems);
