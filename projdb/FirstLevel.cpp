@@ -238,10 +238,10 @@ static int* FindInRangeOrEnd(int* w, int* last, uint32_t lo, uint32_t span) {
     for (; last - w >= 4; w += 4) {
         const __m128i x = _mm_loadu_si128((const __m128i*)w);
         const __m128i above = _mm_cmpgt_epi32(_mm_xor_si128(_mm_sub_epi32(x, low), bias), top);
-        const __m128i stop = _mm_or_si128(_mm_andnot_si128(above, _mm_set1_epi32(-1)),
-                                          _mm_cmpeq_epi32(x, seqEnd));
-        const int lanes = _mm_movemask_ps(_mm_castsi128_ps(stop));
-        if (lanes != 0) return w + __builtin_ctz((unsigned)lanes);
+        // The words to pass: outside the range and not a -2.
+        const __m128i pass = _mm_andnot_si128(_mm_cmpeq_epi32(x, seqEnd), above);
+        const unsigned passed = (unsigned)_mm_movemask_ps(_mm_castsi128_ps(pass));
+        if (passed != 0xF) return w + __builtin_ctz(~passed);
     }
 #endif
     for (; w < last; ++w) {
