@@ -26,9 +26,11 @@
 // item that stands after the position within its itemset gives its child an
 // entry (once per parent entry).  The first position follows the match;
 // further ones follow the item in the itemsets of the parent's later
-// positions, where that itemset goes on after it.
-void ProjWorkspace::FillInItemset(PROJ_DB* children, const PROJ_SEQ& entry, int j, int stamp,
-                                  const int* end) {
+// positions, where that itemset goes on after it.  Inlined into the loop
+// over the parent's positions: most calls meet only a word or two.
+[[gnu::always_inline]] inline void ProjWorkspace::FillInItemset(PROJ_DB* children,
+                                                                const PROJ_SEQ& entry, int j,
+                                                                int stamp, const int* end) {
     for (int* w = EntryPosition(entry, j); *w != kItemsetEnd; ++w) {
         int* r = RunEnd(w);
         w = r;
@@ -134,8 +136,7 @@ void ProjWorkspace::FillNewItemsetByItem(PROJ_DB* child, int item, int* start, c
     const uint16_t* lastColumn = nullptr;
     if (ds.gLastTable != nullptr && ds.gLastColumn[item] >= 0)
         lastColumn = ds.gLastTable + ds.gLastColumn[item];
-    const int code[4] = {item, item, item, item};
-    const FourCodes one(code);
+    const CodeSearch<1> one(&item, start);
     for (size_t k = 0; k < gnRests; ++k) {
         PrefetchRest(start, k);
         const Rest& rest = gRests[k];
@@ -170,47 +171,104 @@ void ProjWorkspace::FillNewItemsetByItem(PROJ_DB* child, int item, int* start, c
 // what FillNewItemsetByItem gives it: its first occurrence in the rest (the
 // last word of its run) is the match unless it is the sequence's last item,
 // and its later runs whose itemset goes on give further positions.  The
-// entries are stored when the rest is done, in the items' order.  The
-// word test is written for exactly kItemsPerWalk == 4 items.
-
+// entries are stored when the rest is done, in the items' order.
 void ProjWorkspace::FillNewItemsetByItems(PROJ_DB* children, const int* items, int count,
                                           int* start, const int* end) {
+    if (count <= 4) {
+        FillNewItemsetByItemsWalk<4>(children, items, count, start, end);
+    } else {
+        FillNewItemsetByItemsWalk<8>(children, items, count, start, end);
+    }
+}
+
+// The walk compares each group of four words with kSlots codes at once
+// and then takes the group's hits lane by lane; an item's slot comes from
+// its code through gSlotOfCode.  Words of other codes cost only their share
+// of a group.
+template <int kSlots>
+void ProjWorkspace::FillNewItemsetByItemsWalk(PROJ_DB* children, const int* items, int count,
+                                              int* start, const int* end) {
+    static_assert(kSlots <= kItemsPerWalk, "a walk has a slot per item");
     // Unused slots hold a value that no word has.
-    static_assert(kItemsPerWalk == 4, "the word test below names four items");
-    int item[kItemsPerWalk];
-    for (int g = 0; g < kItemsPerWalk; ++g) item[g] = g < count ? items[g] : INT_MIN;
-    const FourCodes codes(item);
-    int* match[kItemsPerWalk];
-    std::vector<int*>* further = gFurtherOfItem;
+    int item[kSlots];
+    PROJ_DB* child[kSlots];
+    if (gSlotOfCode.size() < (size_t)ds.gN_ITEMS) gSlotOfCode.resize((size_t)ds.gN_ITEMS);
+    uint8_t* const slotOf = gSlotOfCode.data();
+    for (int g = 0; g < kSlots; ++g) {
+        item[g] = g < count ? items[g] : INT_MIN;
+        child[g] = g < count ? &children[inter_freq_idx[items[g]]] : nullptr;
+        if (g < count) slotOf[items[g]] = (uint8_t)g;
+    }
+    const CodeLanes<kSlots> codes(item);
+    int* match[kSlots];
+    const bool large = LargeData(start);
     for (size_t k = 0; k < gnRests; ++k) {
-        PrefetchRest(start, k);
+        PrefetchRest(start, k, large);
         const Rest& rest = gRests[k];
-        // Bit g: item g has its match in this rest (match[g] and further[g]
-        // are this rest's only then).
-        unsigned matched = 0;
-        int* const last = start + rest.seqEnd;  // the -2
-        for (int* w = codes.FindIn(start + rest.from + 1, last); w != last;
-             w = codes.FindIn(w + 1, last)) {
-            const int x = *w;
-            const int g = x == item[0] ? 0 : x == item[1] ? 1 : x == item[2] ? 2 : 3;
-            int* r = RunEnd(w);
-            w = r;
-            if ((matched >> g & 1) == 0) {
-                matched |= 1u << g;
-                match[g] = r;  // the sequence's last item leaves no entry (below)
-                further[g].clear();
-            } else if (r[1] >= 0) {
-                further[g].push_back(r + 1);
+        // Bit g of `matched`: item g has its match in this rest (match[g] is
+        // this rest's only then); of `hasFurther`: it has further positions,
+        // gFurtherHits[0 .. nFurther - 1] among those of all items.
+        unsigned matched = 0, hasFurther = 0;
+        size_t nFurther = 0;
+        // Takes the hits of the group at w, lane i standing for w[i], and
+        // returns where the next group starts.
+        auto takeHits = [&](int* w, unsigned lanes) {
+            int* next = w + 4;
+            for (; lanes != 0; lanes &= lanes - 1) {
+                int* const hit = w + __builtin_ctz(lanes);
+                const int g = slotOf[*hit];
+                int* const r = RunEnd(hit);
+                if ((matched >> g & 1) == 0) {
+                    matched |= 1u << g;
+                    match[g] = r;  // the sequence's last item leaves no entry (below)
+                } else if (r[1] >= 0) {
+                    if (nFurther == gFurtherHits.size()) gFurtherHits.resize(2 * nFurther + 8);
+                    gFurtherHits[nFurther++] = FurtherHit{g, r + 1};
+                    hasFurther |= 1u << g;
+                }
+                if (r != hit) {
+                    // The other words of a run are no occurrence of their own:
+                    // their lanes go, and a run past the group moves the next.
+                    if (r - w >= 3) return r + 1;
+                    lanes &= ~0u << (r - w);
+                }
             }
+            return next;
+        };
+        int* const last = start + rest.seqEnd;  // the -2
+        int* w = start + rest.from + 1;
+        while (last - w >= 4) {
+            const unsigned lanes = codes.Lanes(w);
+            w = lanes == 0 ? w + 4 : takeHits(w, lanes);
+        }
+        if (w < last) {
+            // Fewer than four words before `last`: the four that end at
+            // `last` when they are data (the lanes before w dropped), else
+            // one by one.
+            takeHits(w, last - start >= 4 ? codes.Lanes(last - 4) >> (4 - (last - w))
+                                          : codes.LanesIn(w, last));
         }
         // The entries in the items' order.
+        const int stamp = rest.entry + 1;
+        const int seq = rest.seq;
         for (; matched != 0; matched &= matched - 1) {
             const int g = __builtin_ctz(matched);
-            if (IsLastItem(match[g])) continue;
-            PROJ_DB* child = &children[inter_freq_idx[item[g]]];
-            int n = OpenEntry(child, rest.entry + 1, match[g], end);
-            for (int* position : further[g]) PutPosition(n++, position);
-            StoreEntry(child, n, rest.seq);
+            int* const r = match[g];
+            if (IsLastItem(r)) continue;
+            PROJ_DB* const db = child[g];
+            if ((hasFurther >> g & 1) == 0) {
+                // One position, right after the match; `end` is the data's
+                // end, from which both the key and the fingerprint count.
+                db->m_nLastSeq = stamp;
+                AddDistance(db, r, end);
+                AppendOnePosition(db, r + 1, seq, end - (r + 1));
+                continue;
+            }
+            int n = OpenEntry(db, stamp, r, end);
+            for (size_t f = 0; f < nFurther; ++f) {
+                if (gFurtherHits[f].slot == g) PutPosition(n++, gFurtherHits[f].position);
+            }
+            StoreEntry(db, n, seq);
         }
     }
 }

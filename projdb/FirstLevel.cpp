@@ -74,7 +74,7 @@ PROJ_DB* ProjWorkspace::FirstProjection(double support, const SupportFraction* e
     // occurrences in one sequence and the largest position bound of one
     // sequence.  An entry's first position follows the item's first
     // occurrence; a further one follows each later occurrence that its
-    // itemset continues (the fill's CollectLaterMatches finds the same).
+    // itemset continues (the fill finds the same).
     int seq = 0;
     int maxWords = 0;
     for (int* w = start; w < end; ++w) {  // w ends each round on the -2
@@ -238,10 +238,10 @@ static int* FindInRangeOrEnd(int* w, int* last, uint32_t lo, uint32_t span) {
     for (; last - w >= 4; w += 4) {
         const __m128i x = _mm_loadu_si128((const __m128i*)w);
         const __m128i above = _mm_cmpgt_epi32(_mm_xor_si128(_mm_sub_epi32(x, low), bias), top);
-        const __m128i stop = _mm_or_si128(_mm_andnot_si128(above, _mm_set1_epi32(-1)),
-                                          _mm_cmpeq_epi32(x, seqEnd));
-        const int lanes = _mm_movemask_ps(_mm_castsi128_ps(stop));
-        if (lanes != 0) return w + __builtin_ctz((unsigned)lanes);
+        // The words to pass: outside the range and not a -2.
+        const __m128i pass = _mm_andnot_si128(_mm_cmpeq_epi32(x, seqEnd), above);
+        const unsigned passed = (unsigned)_mm_movemask_ps(_mm_castsi128_ps(pass));
+        if (passed != 0xF) return w + __builtin_ctz(~passed);
     }
 #endif
     for (; w < last; ++w) {
@@ -284,7 +284,10 @@ void ProjWorkspace::FillFirstLevelRange(PROJ_DB* records, int first, int last, b
         // other codes (and the -1 words, which wrap to large values), four at
         // a time, and stops at the batch's codes and at each -2, which ends a
         // sequence.  A run of equal codes is one occurrence, met at its first
-        // word.
+        // word.  The first occurrence of a record's item in a sequence stores
+        // the record's entry with its first position; every later one in the
+        // sequence is a stop of the same walk, and where its itemset goes on
+        // it adds a further position to that entry, the record's last.
         int seq = 1;  // the sequence of the word at w (from 1)
         for (int* w = FindInRangeOrEnd(start, end, lo, span); w < end;
              w = FindInRangeOrEnd(w + 1, end, lo, span)) {
@@ -299,11 +302,13 @@ void ProjWorkspace::FillFirstLevelRange(PROJ_DB* records, int first, int last, b
             int index = inter_freq_idx[item];
             if (index < 0) continue;
             PROJ_DB* db = &records[index];
-            if (db->m_nLastSeq >= seq) continue;
-            int* q = r + 1;
-            int n = OpenEntry(db, seq, r, end);
-            if (r[3] != kSequenceEnd) n = CollectLaterMatches(q, item, n, end);
-            StoreEntry(db, n, seq - 1);
+            if (db->m_nLastSeq >= seq) {
+                if (r[1] >= 0) AddToLastEntry(db, r + 1);
+                continue;
+            }
+            db->m_nLastSeq = seq;
+            AddDistance(db, r, end);
+            AppendOnePosition(db, r + 1, seq - 1, end - (r + 1));
         }
     } catch (...) {
         // A failed allocation ends the run: the records of the range give

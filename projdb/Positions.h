@@ -74,59 +74,83 @@ inline void ProjWorkspace::PutPosition(int slot, int* pos) {
     buf_idx[slot] = pos;
 }
 
-// Finds the first word in [w, last) that equals one of four codes.  Most
-// words of a rest are none of them: four words at a time are compared with
-// all four codes at once, and only a group that holds one is looked into.
-// `last` is a word of the same sequence (its -2 at the furthest), so no
-// read passes the sequence's end.
-class FourCodes {
+// Compares four words at a time with kCodes codes: bit i of Lanes(w) is set
+// when w[i] equals one of them.  Most words of a rest are none of the codes,
+// so a group of four costs one load and a vector compare per code, and only
+// a group that holds a hit is looked into.
+template <int kCodes>
+class CodeLanes {
 public:
-    explicit FourCodes(const int code[4]) {
-        for (int g = 0; g < 4; ++g) code_[g] = code[g];
+    explicit CodeLanes(const int* code) {
+        for (int g = 0; g < kCodes; ++g) code_[g] = code[g];
 #if defined(__SSE2__)
-        for (int g = 0; g < 4; ++g) wide_[g] = _mm_set1_epi32(code[g]);
+        for (int g = 0; g < kCodes; ++g) wide_[g] = _mm_set1_epi32(code[g]);
 #endif
     }
-    int* FindIn(int* w, int* last) const {
+    // Reads w[0 .. 3].
+    unsigned Lanes(const int* w) const {
 #if defined(__SSE2__)
-        for (; last - w >= 4; w += 4) {
-            const __m128i x = _mm_loadu_si128((const __m128i*)w);
-            const __m128i hit =
-                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi32(x, wide_[0]), _mm_cmpeq_epi32(x, wide_[1])),
-                             _mm_or_si128(_mm_cmpeq_epi32(x, wide_[2]), _mm_cmpeq_epi32(x, wide_[3])));
-            const int lanes = _mm_movemask_ps(_mm_castsi128_ps(hit));
-            if (lanes != 0) return w + __builtin_ctz((unsigned)lanes);
-        }
+        const __m128i x = _mm_loadu_si128((const __m128i*)w);
+        // Four codes at a time, their compares ORed as a pair of pairs.
+        auto four = [&](int g) {
+            return _mm_or_si128(
+                _mm_or_si128(_mm_cmpeq_epi32(x, wide_[g]), _mm_cmpeq_epi32(x, wide_[g + 1])),
+                _mm_or_si128(_mm_cmpeq_epi32(x, wide_[g + 2]), _mm_cmpeq_epi32(x, wide_[g + 3])));
+        };
+        int g = kCodes >= 4 ? 4 : 1;
+        __m128i hit = kCodes >= 4 ? four(0) : _mm_cmpeq_epi32(x, wide_[0]);
+        for (; g + 4 <= kCodes; g += 4) hit = _mm_or_si128(hit, four(g));
+        for (; g < kCodes; ++g) hit = _mm_or_si128(hit, _mm_cmpeq_epi32(x, wide_[g]));
+        return (unsigned)_mm_movemask_ps(_mm_castsi128_ps(hit));
+#else
+        return LanesIn(w, w + 4);
 #endif
-        for (; w < last; ++w) {
-            const int x = *w;
-            if ((x == code_[0]) | (x == code_[1]) | (x == code_[2]) | (x == code_[3])) return w;
+    }
+    // The same for the words of [w, last), fewer than four, one by one.
+    unsigned LanesIn(const int* w, const int* last) const {
+        unsigned lanes = 0;
+        for (int i = 0; w + i < last; ++i) {
+            bool hit = false;
+            for (int g = 0; g < kCodes; ++g) hit |= w[i] == code_[g];
+            lanes |= (unsigned)hit << i;
         }
-        return last;
+        return lanes;
     }
 
 private:
-    int code_[4];
+    int code_[kCodes];
 #if defined(__SSE2__)
-    __m128i wide_[4];
+    __m128i wide_[kCodes];
 #endif
 };
 
-// Walks from q to the end of the sequence and appends the word after every
-// later occurrence of `item` (the last word of its run) that its itemset
-// continues.  Returns the new number of positions.
-inline int ProjWorkspace::CollectLaterMatches(int* q, int item, int n, const int* end) {
-    // The search stops at the item or at the sequence's -2, whichever
-    // comes first; the data's end bounds its reads.
-    const int code[4] = {item, kSequenceEnd, kSequenceEnd, kSequenceEnd};
-    const FourCodes itemOrEnd(code);
-    int* const last = const_cast<int*>(end);
-    for (int* w = itemOrEnd.FindIn(q, last); *w != kSequenceEnd; w = itemOrEnd.FindIn(w + 1, last)) {
-        w = RunEnd(w);
-        if (w[1] >= 0) PutPosition(n++, w + 1);
+// Finds the first word in [w, last) that equals one of kCodes codes, four
+// words at a time.  `last` is a word of the same sequence (its -2 at the
+// furthest), so no read passes the sequence's end.  `floor` is a word of
+// the data at or before every w searched from (the data's first word will
+// do): when fewer than four words are left before `last` and the four
+// words that end at `last` all lie at or after `floor`, those four are
+// compared at once (the lanes before w, looked at already, are dropped);
+// only data too short for that has its last words compared one by one.
+template <int kCodes>
+class CodeSearch {
+public:
+    CodeSearch(const int* code, const int* floor) : codes_(code), floor_(floor) {}
+    int* FindIn(int* w, int* last) const {
+        for (; last - w >= 4; w += 4) {
+            const unsigned lanes = codes_.Lanes(w);
+            if (lanes != 0) return w + __builtin_ctz(lanes);
+        }
+        if (w == last) return last;
+        const unsigned lanes = last - floor_ >= 4 ? codes_.Lanes(last - 4) >> (4 - (last - w))
+                                                  : codes_.LanesIn(w, last);
+        return lanes != 0 ? w + __builtin_ctz(lanes) : last;
     }
-    return n;
-}
+
+private:
+    CodeLanes<kCodes> codes_;
+    const int* floor_;
+};
 
 // The occurrence of `item` from `from` to the end of its itemset, leaving
 // out the last item of the sequence: the last word of its run, or null when
@@ -144,11 +168,7 @@ inline int* FindInItemset(int* from, int item) {
 inline void ProjWorkspace::StoreEntry(PROJ_DB* db, int n, int seq) {
     if (n == 1) {
         // Most entries: one position, no loop.
-        PROJ_SEQ* entry = &db->m_pProjSeq[db->m_nSupport++];
-        entry->m_nProjCount = 1;
-        entry->m_nSeq = seq;
-        entry->m_pSeq = buf_idx[0];
-        db->m_nPosFingerprint += PositionFingerprint((uint64_t)(gDataEnd - buf_idx[0]));
+        AppendOnePosition(db, buf_idx[0], seq, gDataEnd - buf_idx[0]);
     } else {
         // The array first: the entry is counted only once it owns one, so a
         // failed allocation leaves no counted slot whose array pointer the
@@ -166,6 +186,37 @@ inline void ProjWorkspace::StoreEntry(PROJ_DB* db, int n, int seq) {
             fingerprint += PositionFingerprint((uint64_t)(gDataEnd - buf_idx[i]));
         db->m_nPosFingerprint += fingerprint;
     }
+}
+
+// Appends an entry of the one position `pos`, `toEnd` words before the end
+// of the data, to the record.
+inline void ProjWorkspace::AppendOnePosition(PROJ_DB* db, int* pos, int seq, ptrdiff_t toEnd) {
+    PROJ_SEQ* entry = &db->m_pProjSeq[db->m_nSupport++];
+    entry->m_nProjCount = 1;
+    entry->m_nSeq = seq;
+    entry->m_pSeq = pos;
+    db->m_nPosFingerprint += PositionFingerprint((uint64_t)toEnd);
+}
+
+// Adds position `pos` after the positions of the record's last entry: a
+// single position moves into an array, an array grows by one, so that it
+// keeps its exact size.  Should the allocation fail, the entry is as it was.
+inline void ProjWorkspace::AddToLastEntry(PROJ_DB* db, int* pos) {
+    PROJ_SEQ* entry = &db->m_pProjSeq[db->m_nSupport - 1];
+    const int n = entry->m_nProjCount;
+    int** positions;
+    if (n == 1) {
+        positions = (int**)checked_alloc(sizeof(int*) * 2);
+        positions[0] = entry->m_pSeq;
+        MemAdd(sizeof(int*) * 2);
+    } else {
+        positions = (int**)checked_realloc(entry->m_ppSeq, sizeof(int*) * (size_t)(n + 1));
+        MemAdd(sizeof(int*));
+    }
+    positions[n] = pos;
+    entry->m_ppSeq = positions;
+    entry->m_nProjCount = n + 1;
+    db->m_nPosFingerprint += PositionFingerprint((uint64_t)(gDataEnd - pos));
 }
 
 // Opens a record's entry at match `r` (the last word of its item's run) for

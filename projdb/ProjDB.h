@@ -299,10 +299,17 @@ public:
     std::vector<Pending> gPending;
     std::vector<int*> gGrouped;
     std::vector<int> gMatchOfChild;
-    // Scratch of FillNewItemsetByItems: the further positions of each item
-    // of a walk (it fills up to kItemsPerWalk children per walk of a rest).
-    static const int kItemsPerWalk = 4;
-    std::vector<int*> gFurtherOfItem[kItemsPerWalk];
+    // Scratch of FillNewItemsetByItems, which fills up to kItemsPerWalk
+    // children per walk of a rest: the slot of each item of the walk by
+    // code (read only for the walk's own codes, so never cleared), and the
+    // further positions of one rest in file order with their slots.
+    static const int kItemsPerWalk = 8;
+    std::vector<uint8_t> gSlotOfCode;
+    struct FurtherHit {
+        int slot;
+        int* position;
+    };
+    std::vector<FurtherHit> gFurtherHits;
     // Scratch of FillNewItemsetFromTables.
     std::vector<int> gChildColumn;
     std::vector<PROJ_DB*> gChildRecord;
@@ -331,14 +338,16 @@ public:
     inline RestRange Rests() const;
     inline bool LargeData(const int* start) const;
     inline void PrefetchRest(const int* start, size_t r) const;
+    inline void PrefetchRest(const int* start, size_t r, bool large) const;
     inline void PrefetchSeqEnd(const PROJ_SEQ& entry) const;
     inline void CountStamped(ITEM_CNT* table, Touched& touched, int item, int stamp);
     inline void MemAdd(size_t bytes);
     inline void MemSub(size_t bytes);
     inline void SamplePeak();
     inline void PutPosition(int slot, int* pos);
-    inline int CollectLaterMatches(int* q, int item, int n, const int* end);
     inline void StoreEntry(PROJ_DB* db, int n, int seq);
+    inline void AppendOnePosition(PROJ_DB* db, int* pos, int seq, ptrdiff_t toEnd);
+    inline void AddToLastEntry(PROJ_DB* db, int* pos);
     inline int OpenEntry(PROJ_DB* db, int stamp, int* r, const int* end);
     PROJ_SEQ* AllocEntries(int slots);
     PROJ_DB* AllocRecords(int count);
@@ -359,6 +368,9 @@ public:
     void FillNewItemsetByItem(PROJ_DB* child, int item, int* start, const int* end);
     void FillNewItemsetByItems(PROJ_DB* children, const int* items, int count, int* start,
                                const int* end);
+    template <int kSlots>
+    void FillNewItemsetByItemsWalk(PROJ_DB* children, const int* items, int count, int* start,
+                                   const int* end);
     void FillNewItemsetFromTables(PROJ_DB* children, int* start, const int* end);
     // Candidate frames (projdb/CandidateFrames.cpp).
     const std::vector<int>* InterCandidates(const PROJ_DB* db);

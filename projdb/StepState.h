@@ -59,7 +59,12 @@ inline bool ProjWorkspace::LargeData(const int* start) const {
 }
 
 inline void ProjWorkspace::PrefetchRest(const int* start, size_t r) const {
-    if (!LargeData(start)) {
+    PrefetchRest(start, r, LargeData(start));
+}
+
+// The same for a pass that has asked LargeData once for all its rests.
+inline void ProjWorkspace::PrefetchRest(const int* start, size_t r, bool large) const {
+    if (!large) {
         if (r + kPrefetchAhead < gnRests) PrefetchLine(start + gRests[r + kPrefetchAhead].from);
         return;
     }

@@ -19,8 +19,8 @@ static const long long kMaskCandidates = 63;
 static const long long kCandidateShare = 4;
 
 // Up to this many new-itemset children are filled item by item, more by one
-// scan of each rest.  Where one walk of a rest serves four items (compared
-// four words at a time), two walks still cost less than the scan, which
+// scan of each rest.  Where one walk of a rest serves up to eight items
+// (compared four words at a time), it costs less than the scan, which
 // looks every word up.
 static const long long kFewChildren = 3;
 static const long long kFewChildrenSeveralPerWalk = 8;

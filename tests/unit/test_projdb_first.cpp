@@ -168,6 +168,21 @@ TEST_F(ProjDBFirstTest, RepeatedItemGetsOneEntryWithFurtherPositions) {
     EXPECT_EQ(ws.n_total_mem, 0);
 }
 
+TEST_F(ProjDBFirstTest, FurtherPositionsGrowTheEntryToItsExactSize) {
+    // (4)(4 5)(4 5)(4 5): three further positions of 4, one at a time.
+    Load({4, -1, 4, 5, -1, 4, 5, -1, 4, 5, -1, -2});
+    int count = -1;
+    PROJ_DB* records = FirstLevel(1.0, &count);
+    ASSERT_EQ(count, 2);
+    ASSERT_EQ(records[0].m_nSupport, 1);
+    EXPECT_EQ(Positions(records[0].m_pProjSeq[0]), Offsets({1, 3, 6, 9}));
+    EXPECT_EQ(Positions(records[1].m_pProjSeq[0]), Offsets({4}));
+    int expected = 2 * (int)sizeof(PROJ_DB) + 2 * (int)sizeof(PROJ_SEQ) + 4 * (int)sizeof(int*);
+    EXPECT_EQ(ws.n_total_mem, expected);
+    ReleaseArray(records, count);
+    EXPECT_EQ(ws.n_total_mem, 0);
+}
+
 TEST_F(ProjDBFirstTest, RunOfEqualCodesMatchesAtItsLastWord) {
     // Itemset 5, 5, 7: the match of 5 is the second word.
     Load({5, 5, 7, -1, 8, -1, -2});

@@ -21,10 +21,21 @@ protected:
     // the number of records by number of items.
     std::map<Words, int> made;
     std::vector<int> byItems = std::vector<int>(256, 0);
+    // When set, every record made: pattern words -> its key, then each
+    // entry's -(sequence + 1) and positions, in entry order.
+    std::map<Words, Offsets>* entries = nullptr;
 
     void Note(const PROJ_DB& db) {
         Words words = PatternWords(db);
         EXPECT_TRUE(made.emplace(words, db.maxSupport).second) << "pattern made twice";
+        if (entries != nullptr) {
+            Offsets& out = (*entries)[words];
+            out.push_back(db.NumOfItems);
+            for (int i = 0; i < db.m_nSupport; ++i) {
+                out.push_back(-1 - (long long)db.m_pProjSeq[i].m_nSeq);
+                for (long long p : Positions(db.m_pProjSeq[i])) out.push_back(p);
+            }
+        }
         int items = (int)std::count_if(words.begin(), words.end(), [](int w) { return w != -1; });
         if (items >= (int)byItems.size()) byItems.resize(items + 1, 0);
         byItems[items]++;
@@ -300,6 +311,48 @@ TEST_F(ProjDBProjectTest, CountLargePatternKeepsAZeroAfterTheLastCounter) {
     }
 }
 
+// The item-by-item fill without occurrence tables walks each rest for up to
+// eight items at once (one set of four codes, two from five items on, more
+// walks past eight), with runs of equal codes across groups of four words:
+// every record it makes holds the entries and positions of the one-scan
+// fill, in the same order.
+TEST_F(ProjDBProjectTest, ItemWalksGiveTheScanFillsEntries) {
+    std::mt19937 rng(99);
+    const int kItems = 12;
+    for (int round = 0; round < 40; ++round) {
+        // Half the rounds begin with a rest too short for a group of four
+        // words before its -2.
+        Words words = round % 2 == 0 ? Words{0, -1, -1, -2} : Words{};
+        for (int s = 0, nSeq = 6 + (int)(rng() % 6); s < nSeq; ++s) {
+            for (int k = 0, nSets = (int)(rng() % 6); k < nSets; ++k) {
+                const bool empty = rng() % 8 == 0;
+                for (int item = 0; item < kItems; ++item) {
+                    if (empty || rng() % 3 != 0) continue;
+                    for (int copies = rng() % 6 == 0 ? 2 + rng() % 4 : 1; copies > 0; --copies)
+                        words.push_back(item);
+                }
+                words.push_back(-1);
+            }
+            words.push_back(-2);
+        }
+        std::map<Words, Offsets> got[2];
+        for (int way = 0; way < 2; ++way) {
+            ResetModule();
+            made.clear();
+            ProjectionStrategy strategy;
+            strategy.noTables = true;
+            strategy.fill =
+                way == 0 ? ProjectionStrategy::kFillByItem : ProjectionStrategy::kFillScan;
+            ws.SetProjectionStrategy(strategy);
+            entries = &got[way];
+            Load(words, kItems);
+            MineAll(0.4);
+        }
+        entries = nullptr;
+        ASSERT_EQ(got[0], got[1]) << "round " << round;
+    }
+}
+
 // ---- whole runs against brute force ----
 
 using Itemset = std::vector<int>;  // ascending, no repeats
@@ -395,11 +448,12 @@ TEST_F(ProjDBProjectTest, RunsMakeExactlyTheFrequentPatterns) {
 
 // The four-codes search finds the same word as a plain scan wherever the
 // first hit lies (any lane of a group of four, or the tail after the last
-// whole group), and never looks at or past `last`.
+// whole group, read as the four words that end at `last` or, in data of
+// fewer words, one by one), and never looks at or past `last` or before
+// the floor (the sanitizer build catches a read outside the vector).
 TEST(FourCodesTest, FindsTheFirstHitLikeAPlainScan) {
     std::mt19937 rng(7);
     const int code[4] = {3, 5, 5, 9};
-    const FourCodes codes(code);
     for (int round = 0; round < 2000; ++round) {
         std::vector<int> words(1 + rng() % 13);
         for (int& w : words) w = (int)(rng() % 12) - 2;
@@ -407,6 +461,7 @@ TEST(FourCodesTest, FindsTheFirstHitLikeAPlainScan) {
         // The word at `last` is a hit that must never be returned as one.
         std::vector<int> padded(words);
         padded.push_back(3);
+        const CodeSearch<4> codes(code, padded.data());
         int* first = padded.data() + from;
         int* last = padded.data() + words.size();
         int* expect = first;
