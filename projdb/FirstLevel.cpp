@@ -253,8 +253,8 @@ static int* FindInRangeOrEnd(int* w, int* last, uint32_t lo, uint32_t span) {
 // Filling pass: each sequence gives a record of the range one entry, made
 // at the item's first occurrence that is not the sequence's last item.
 // The entry's first position follows that occurrence; further positions
-// follow later occurrences that their itemset continues.  The entries sum
-// the key again, to the value the counting pass found.
+// follow later occurrences that their itemset continues.  The records keep
+// the keys that the counting pass summed over the same positions.
 void ProjWorkspace::FillFirstLevelRange(PROJ_DB* records, int first, int last, bool growableOnly) {
     int* const start = GetStartOfMap(ds.pDatasetMemMap);
     int* const end = GetLastAddrOfMap(ds.pDatasetMemMap);
@@ -272,8 +272,6 @@ void ProjWorkspace::FillFirstLevelRange(PROJ_DB* records, int first, int last, b
             db->m_pProjSeq = AllocEntries(db->m_nSupport);
             slots[(size_t)(i - first)] = db->m_nSupport;
             db->m_nSupport = 0;
-            db->NumOfItems = 0;
-            db->m_nPosFingerprint = 0;
             inter_freq_idx[db->m_nLastItem] = i;
             if (filling++ == 0) lo = (uint32_t)db->m_nLastItem;
             span = (uint32_t)db->m_nLastItem - lo;
@@ -307,8 +305,7 @@ void ProjWorkspace::FillFirstLevelRange(PROJ_DB* records, int first, int last, b
                 continue;
             }
             db->m_nLastSeq = seq;
-            AddDistance(db, r, end);
-            AppendOnePosition(db, r + 1, seq - 1, end - (r + 1));
+            AppendEntry(db, r + 1, seq - 1);
         }
     } catch (...) {
         // A failed allocation ends the run: the records of the range give

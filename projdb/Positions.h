@@ -188,19 +188,27 @@ inline void ProjWorkspace::StoreEntry(PROJ_DB* db, int n, int seq) {
     }
 }
 
-// Appends an entry of the one position `pos`, `toEnd` words before the end
-// of the data, to the record.
-inline void ProjWorkspace::AppendOnePosition(PROJ_DB* db, int* pos, int seq, ptrdiff_t toEnd) {
+// Appends an entry of the one position `pos` to the record; its key is
+// left alone.
+inline void ProjWorkspace::AppendEntry(PROJ_DB* db, int* pos, int seq) {
     PROJ_SEQ* entry = &db->m_pProjSeq[db->m_nSupport++];
     entry->m_nProjCount = 1;
     entry->m_nSeq = seq;
     entry->m_pSeq = pos;
+}
+
+// The same, adding the fingerprint of the position, `toEnd` words before the
+// end of the data.
+inline void ProjWorkspace::AppendOnePosition(PROJ_DB* db, int* pos, int seq, ptrdiff_t toEnd) {
+    AppendEntry(db, pos, seq);
     db->m_nPosFingerprint += PositionFingerprint((uint64_t)toEnd);
 }
 
 // Adds position `pos` after the positions of the record's last entry: a
 // single position moves into an array, an array grows by one, so that it
 // keeps its exact size.  Should the allocation fail, the entry is as it was.
+// Only the first level's fill adds positions this way, and its records'
+// keys were summed by the counting pass: the key is left alone.
 inline void ProjWorkspace::AddToLastEntry(PROJ_DB* db, int* pos) {
     PROJ_SEQ* entry = &db->m_pProjSeq[db->m_nSupport - 1];
     const int n = entry->m_nProjCount;
@@ -216,7 +224,6 @@ inline void ProjWorkspace::AddToLastEntry(PROJ_DB* db, int* pos) {
     positions[n] = pos;
     entry->m_ppSeq = positions;
     entry->m_nProjCount = n + 1;
-    db->m_nPosFingerprint += PositionFingerprint((uint64_t)(gDataEnd - pos));
 }
 
 // Opens a record's entry at match `r` (the last word of its item's run) for

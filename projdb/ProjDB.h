@@ -346,6 +346,7 @@ public:
     inline void SamplePeak();
     inline void PutPosition(int slot, int* pos);
     inline void StoreEntry(PROJ_DB* db, int n, int seq);
+    inline void AppendEntry(PROJ_DB* db, int* pos, int seq);
     inline void AppendOnePosition(PROJ_DB* db, int* pos, int seq, ptrdiff_t toEnd);
     inline void AddToLastEntry(PROJ_DB* db, int* pos);
     inline int OpenEntry(PROJ_DB* db, int stamp, int* r, const int* end);
