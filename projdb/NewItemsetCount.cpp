@@ -149,7 +149,17 @@ void ProjWorkspace::CountByMask(const std::vector<int>& candidates, const int* s
             mask |= ((uint64_t)1 << bitOf[first[i]]) | ((uint64_t)1 << bitOf[first[i + 1]]);
             mask2 |= ((uint64_t)1 << bitOf[first[i + 2]]) | ((uint64_t)1 << bitOf[first[i + 3]]);
         }
-        for (; i < length; ++i) mask |= (uint64_t)1 << bitOf[first[i]];
+        if (i < length) {
+            if (length >= 4) {
+                // The last four words as one more group: a word ORed twice
+                // leaves the mask as it was.
+                const int* last = first + length - 4;
+                mask |= ((uint64_t)1 << bitOf[last[0]]) | ((uint64_t)1 << bitOf[last[1]]);
+                mask2 |= ((uint64_t)1 << bitOf[last[2]]) | ((uint64_t)1 << bitOf[last[3]]);
+            } else {
+                for (; i < length; ++i) mask |= (uint64_t)1 << bitOf[first[i]];
+            }
+        }
         mask |= mask2;
         for (mask &= ~(uint64_t)1; mask != 0; mask &= mask - 1) counts[__builtin_ctzll(mask)]++;
     }
