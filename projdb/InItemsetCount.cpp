@@ -6,7 +6,8 @@
 // new-itemset counters.
 //
 // Two ways, the same counts (ChooseStrategies picks one): a step with few
-// entries notes the codes it meets and picks the frequent ones among them;
+// entries notes each code as its count reaches the threshold (once per
+// step, as counts only grow within it) and picks those;
 // a step with many entries meets most codes anyway, so it looks at every
 // first-level item's row afterwards instead (the rows' stamps tell those
 // counted in the step from stale ones).  Data with one item
@@ -83,10 +84,12 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
             addRest(i, from, p);
         }
     } else {
-        // The codes met for the first time in the step (unless every
-        // first-level item's row is read afterwards).
-        int* const met = gTouchedIntra.codes.data();
-        size_t nMet = gTouchedIntra.n;
+        // The codes whose count reaches the threshold in this pass (unless
+        // every first-level item's row is read afterwards): each says so
+        // once, so only these few are picked from afterwards.
+        int* const reached = gTouchedIntra.codes.data();
+        size_t nReached = gTouchedIntra.n;
+        const int least = LeastFrequentCount(gSUP);
         // Counts the codes from w up to the -1 that ends its itemset; returns
         // that -1.
         auto countItemset = [&](int* w, int stamp) {
@@ -94,9 +97,7 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
                 for (; *w != kItemsetEnd; ++w) ::CountStamped(table[*w], stamp, base);
             } else {
                 for (; *w != kItemsetEnd; ++w) {
-                    const int item = *w;
-                    met[nMet] = item;
-                    nMet += ::CountStamped(table[item], stamp, base);
+                    if (CountStampedReaches(table[*w], stamp, base, least)) reached[nReached++] = *w;
                 }
             }
             return w;
@@ -123,7 +124,7 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
             }
             for (int j = 1; j < nPositions; ++j) countItemset(entry.m_ppSeq[j], stamp);
         }
-        gTouchedIntra.n = nMet;
+        gTouchedIntra.n = nReached;
     }
     gRestWords = restWords;
     if (wholeIntra) {

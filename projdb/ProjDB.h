@@ -264,8 +264,9 @@ public:
     std::vector<int> gFreqIntraCount;
     std::vector<int> gFreqInterCount;
 
-    // The codes that one count table met for the first time in the step: a
-    // buffer with room for every code (each is noted once per step).
+    // The codes that one count table met for the first time in the step (for
+    // `intra`: whose count reached the threshold in it): a buffer with room
+    // for every code (each is noted once per step).
     struct Touched {
         std::vector<int> codes;
         size_t n = 0;
