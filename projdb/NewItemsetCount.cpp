@@ -115,6 +115,17 @@ void ProjWorkspace::CountAllCodes(const int* start) {
     }
 }
 
+// Sets bit `bit` (below 64) of `mask`.  On x86 one bit-set instruction:
+// written out, the compiler regroups the shifts and ORs of a round into
+// longer code (a shift, a move and an OR per word).
+inline void SetMaskBit(uint64_t& mask, unsigned bit) {
+#if defined(__x86_64__)
+    asm("btsq %1, %0" : "+r"(mask) : "r"((uint64_t)bit) : "cc");
+#else
+    mask |= (uint64_t)1 << bit;
+#endif
+}
+
 // Up to this many candidates are counted with a mask per rest: bit c + 1
 // stands for candidate c, bit 0 for every other word.
 const size_t kMaskCandidates = 63;
@@ -141,23 +152,28 @@ void ProjWorkspace::CountByMask(const std::vector<int>& candidates, const int* s
         const Rest& rest = gRests[r];
         const int* first = start + rest.from + 1;
         const int length = rest.seqEnd - rest.from - 1;  // up to the -2
-        // Four words per round into two masks: the loop's own counting
-        // and the chain of ORs were half the work per word.
+        // Four words per round into two masks, each word's bit set on its
+        // own: the loop's own counting and the chain of ORs were half the
+        // work per word.
         uint64_t mask = 0, mask2 = 0;
         int i = 0;
         for (; i + 4 <= length; i += 4) {
-            mask |= ((uint64_t)1 << bitOf[first[i]]) | ((uint64_t)1 << bitOf[first[i + 1]]);
-            mask2 |= ((uint64_t)1 << bitOf[first[i + 2]]) | ((uint64_t)1 << bitOf[first[i + 3]]);
+            SetMaskBit(mask, bitOf[first[i]]);
+            SetMaskBit(mask2, bitOf[first[i + 1]]);
+            SetMaskBit(mask, bitOf[first[i + 2]]);
+            SetMaskBit(mask2, bitOf[first[i + 3]]);
         }
         if (i < length) {
             if (length >= 4) {
-                // The last four words as one more group: a word ORed twice
+                // The last four words as one more group: a bit set twice
                 // leaves the mask as it was.
                 const int* last = first + length - 4;
-                mask |= ((uint64_t)1 << bitOf[last[0]]) | ((uint64_t)1 << bitOf[last[1]]);
-                mask2 |= ((uint64_t)1 << bitOf[last[2]]) | ((uint64_t)1 << bitOf[last[3]]);
+                SetMaskBit(mask, bitOf[last[0]]);
+                SetMaskBit(mask2, bitOf[last[1]]);
+                SetMaskBit(mask, bitOf[last[2]]);
+                SetMaskBit(mask2, bitOf[last[3]]);
             } else {
-                for (; i < length; ++i) mask |= (uint64_t)1 << bitOf[first[i]];
+                for (; i < length; ++i) SetMaskBit(mask, bitOf[first[i]]);
             }
         }
         mask |= mask2;
