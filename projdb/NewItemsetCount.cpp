@@ -47,9 +47,10 @@ void ProjWorkspace::PickFrequent(const ITEM_CNT* table, const Touched& touched,
 //   (no other code can be frequent).  Those rows start the step at 0, and a
 //   word counts when its row's stamp is not the rest's; the other rows
 //   count the same way but are never read, so they need no reset;
-// - a smaller step notes each code met in gSeenCodes (a spare bit takes the
-//   -1 words) and walks the bits of the codes met; its rows restart when
-//   their stamp is from an earlier step, so the table needs no clearing.
+// - a smaller step notes each code as its count reaches the threshold
+//   (once per step, as counts only grow within it; the spare row's code is
+//   dropped) and sorts those few; its rows restart when their stamp is from
+//   an earlier step, so the table needs no clearing.
 void ProjWorkspace::CountAllCodes(const int* start) {
     const unsigned spare = (unsigned)ds.gN_ITEMS;
     if (!gInterHasSpareRow) {
@@ -59,8 +60,6 @@ void ProjWorkspace::CountAllCodes(const int* start) {
         inter[spare] = ITEM_CNT{0, 0};
         gInterHasSpareRow = true;
     }
-    if (gSeenCodes.size() < spare / 64 + 1) gSeenCodes.resize(spare / 64 + 1, 0);
-    uint64_t* const seen = gSeenCodes.data();
     ITEM_CNT* const table = inter;
     const int base = gStampBase;
     const std::vector<int>& items = ds.gFirstLevelItems;
@@ -68,6 +67,13 @@ void ProjWorkspace::CountAllCodes(const int* start) {
     if (byItems) {
         for (int code : items) table[code].m_nCount = 0;
     }
+    // The codes whose count reached the threshold: room for every code and
+    // the spare row's.
+    std::vector<int>& reached = gTouchedInter.codes;
+    if (reached.size() < (size_t)spare + 1) reached.resize((size_t)spare + 1);
+    int* const reachedCodes = reached.data();
+    size_t nReached = 0;
+    const int least = LeastFrequentCount(gSUP);
     for (size_t r = 0; r < gnRests; ++r) {
         PrefetchRest(start, r);
         const Rest& rest = gRests[r];
@@ -86,8 +92,8 @@ void ProjWorkspace::CountAllCodes(const int* start) {
         } else {
             for (int i = 0; i < length; ++i) {
                 const unsigned code = std::min((unsigned)first[i], spare);
-                ::CountStamped(table[code], stamp, base);
-                seen[code / 64] |= (uint64_t)1 << (code % 64);
+                if (CountStampedReaches(table[code], stamp, base, least))
+                    reachedCodes[nReached++] = (int)code;
             }
         }
     }
@@ -102,16 +108,13 @@ void ProjWorkspace::CountAllCodes(const int* start) {
         }
         return;
     }
-    seen[spare / 64] &= ~((uint64_t)1 << (spare % 64));
-    for (size_t k = 0; k <= spare / 64; ++k) {
-        for (uint64_t bits = seen[k]; bits != 0; bits &= bits - 1) {
-            const unsigned code = (unsigned)(k * 64) + (unsigned)__builtin_ctzll(bits);
-            if (table[code].m_nCount >= gSUP) {
-                gFreqInter.push_back((int)code);
-                gFreqInterCount.push_back(table[code].m_nCount);
-            }
+    std::sort(reachedCodes, reachedCodes + nReached);
+    for (size_t k = 0; k < nReached; ++k) {
+        const int code = reachedCodes[k];
+        if ((unsigned)code != spare && table[code].m_nCount >= gSUP) {
+            gFreqInter.push_back(code);
+            gFreqInterCount.push_back(table[code].m_nCount);
         }
-        seen[k] = 0;
     }
 }
 

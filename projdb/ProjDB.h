@@ -264,9 +264,9 @@ public:
     std::vector<int> gFreqIntraCount;
     std::vector<int> gFreqInterCount;
 
-    // The codes that one count table met for the first time in the step (for
-    // `intra`: whose count reached the threshold in it): a buffer with room
-    // for every code (each is noted once per step).
+    // The codes that one count table met for the first time in the step, or
+    // (the in-itemset pass, CountAllCodes) whose count reached the threshold
+    // in it: a buffer with room for every code (each is noted once per step).
     struct Touched {
         std::vector<int> codes;
         size_t n = 0;
@@ -316,9 +316,6 @@ public:
     std::vector<PROJ_DB*> gChildRecord;
     // Marks of the candidate codes of the current step (0 between steps).
     std::vector<char> gIsCandidate;
-    // Bit per code (and one for the -1 words) of the codes that
-    // CountAllCodes met in the current step; all 0 between steps.
-    std::vector<uint64_t> gSeenCodes;
     // The bit number of each code for CountByMask (see there).
     std::vector<uint8_t> gMaskBit;
     // Per-column counts of CountByTable, and the 16-bit batch sums of

@@ -7,9 +7,10 @@
 //   the step plus the 1-based parent entry), so a row whose stamp is not
 //   above the step's base is stale, counts as 0 and is reset on first touch
 //   instead of by clearing the tables;
-// - the codes counted for the first time in a step are collected (in a
-//   list, sorted afterwards, or as bits that are walked in code order), and
-//   the frequent ones among them give the children in code order;
+// - the codes counted for the first time in a step, or those whose count
+//   reaches the threshold, are collected in a list and sorted afterwards
+//   (or every first-level item's row is read), and the frequent ones give
+//   the children in code order;
 // - the index tables hold -1 between steps; a step sets the rows of its
 //   frequent codes and puts -1 back into those rows when it ends.
 //
