@@ -39,13 +39,16 @@ inline int LeastFrequentCount(double sup) {
 
 // The same as CountStamped, also telling whether the row's count has just
 // grown to `least` (so each code says so once per pass).
+// A row's stamp is never above the current one, so a row not yet counted
+// for this entry is one whose stamp differs; a stale row restarts at 1.
 inline bool CountStampedReaches(ITEM_CNT& row, int stamp, int base, int least) {
     const int last = row.m_nLastSeq;
-    const int keep = (int)(last <= base) - 1;  // all ones unless stale
-    const int count = (row.m_nCount & keep) + (last < stamp);
+    const bool added = last != stamp;
+    int count = row.m_nCount + (int)added;
+    if (last <= base) count = 1;  // a select, not a branch
     row.m_nCount = count;
     row.m_nLastSeq = stamp;
-    return count == least && last != stamp;
+    return count == least && added;
 }
 
 // The same, noting the codes met for the first time in the step.
