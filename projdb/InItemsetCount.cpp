@@ -23,7 +23,6 @@
 #include "projdb/Positions.h"
 
 size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool wholeIntra) {
-    size_t nRests = 0;
     const int* seqEnd = ds.gSeqEnd;
     int prevFrom = 0;
     // The sequence ends, the rests, the entries and the codes met, held in
@@ -35,6 +34,7 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
     const unsigned hintLimit = gStrategy.ignoreSeqHints ? 0u : (unsigned)ds.gnSeqEnds;
     const bool tables = ds.gLastTable != nullptr;
     Rest* const rests = gRests.data();
+    Rest* nextRest = rests;  // the slot of the next rest noted
     long long restWords = 0;
     ITEM_CNT* const table = intra;
     const int base = gStampBase;
@@ -61,7 +61,7 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
     // offset in the sequence is stored only for the occurrence tables, its
     // only readers.
     auto addRest = [&](int i, int from, const Place& p) {
-        Rest& rest = rests[nRests++];
+        Rest& rest = *nextRest++;
         rest.entry = i;
         rest.from = from;
         rest.seq = p.seq;
@@ -70,14 +70,15 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
         restWords += p.end - from;
     };
     // Small data stays in the caches between steps: asking for the lines
-    // ahead would only cost instructions there.
-    const bool ahead = LargeData(start);
+    // ahead would only cost instructions there.  Entries below this index
+    // ask for the data of the entry kPrefetchAhead further on.
+    const int aheadBelow = LargeData(start) ? nEntries - kPrefetchAhead : 0;
     if (!gHasContinued) {
         // One item per itemset: every position is the -1 that ends its
         // itemset, and there is no in-itemset code to count.
         for (int i = 0; i < nEntries; ++i) {
             const PROJ_SEQ& entry = entries[i];
-            if (ahead && i + kPrefetchAhead < nEntries) PrefetchSeqEnd(entries[i + kPrefetchAhead]);
+            if (i < aheadBelow) PrefetchSeqEnd(entries[i + kPrefetchAhead]);
             const int from = (int)(EntryPosition(entry, 0) - start);
             const Place p = placeOf(entry.m_nSeq, from);
             if (p.end == from + 1) continue;  // the position's itemset ends the sequence
@@ -105,7 +106,7 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
         for (int i = 0; i < nEntries; ++i) {
             const PROJ_SEQ& entry = entries[i];
             const int stamp = base + i + 1;
-            if (ahead && i + kPrefetchAhead < nEntries) {
+            if (i < aheadBelow) {
                 PrefetchEntry(entries[i + kPrefetchAhead]);
                 PrefetchSeqEnd(entries[i + kPrefetchAhead]);
             }
@@ -147,5 +148,5 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
     } else {
         PickFrequent(intra, gTouchedIntra, gFreqIntra, gFreqIntraCount);
     }
-    return nRests;
+    return (size_t)(nextRest - rests);
 }
