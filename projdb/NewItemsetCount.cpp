@@ -39,6 +39,31 @@ void ProjWorkspace::PickFrequent(const ITEM_CNT* table, const Touched& touched,
     for (int item : freq) counts.push_back(table[item].m_nCount);
 }
 
+// Calls count(w) for every word w of [first, first + length), four at a
+// time.  A rest of four words or more ends with the four words that end it
+// as one more group, so some words come twice: a stamped count, which
+// counts a code once per rest, is the same either way.
+template <class CountWord>
+inline void CountEachWord(const int* first, int length, CountWord count) {
+    int i = 0;
+    for (; i + 4 <= length; i += 4) {
+        count(first[i]);
+        count(first[i + 1]);
+        count(first[i + 2]);
+        count(first[i + 3]);
+    }
+    if (i == length) return;
+    if (length >= 4) {
+        const int* last = first + length - 4;
+        count(last[0]);
+        count(last[1]);
+        count(last[2]);
+        count(last[3]);
+    } else {
+        for (; i < length; ++i) count(first[i]);
+    }
+}
+
 // Counts every code of every rest into `inter`, once per rest (by the
 // running stamps).  The -1 words count into a spare row after the last
 // code's, so the loop has no branch on the data.  The frequent codes come
@@ -83,18 +108,21 @@ void ProjWorkspace::CountAllCodes(const int* start) {
         // The -1 is the largest unsigned value: the minimum maps it to the
         // spare row.
         if (byItems) {
-            for (int i = 0; i < length; ++i) {
-                ITEM_CNT& row = table[std::min((unsigned)first[i], spare)];
-                // Unsigned: the rows that are never read may wrap.
-                row.m_nCount = (int)((unsigned)row.m_nCount + (unsigned)(row.m_nLastSeq != stamp));
+            CountEachWord(first, length, [&](int word) {
+                ITEM_CNT& row = table[std::min((unsigned)word, spare)];
+                // No row's stamp is above the rest's, so a row not yet
+                // counted for the rest has a smaller one.  Unsigned: the
+                // rows that are never read may wrap.
+                row.m_nCount = (int)((unsigned)row.m_nCount +
+                                     (unsigned)((unsigned)row.m_nLastSeq < (unsigned)stamp));
                 row.m_nLastSeq = stamp;
-            }
+            });
         } else {
-            for (int i = 0; i < length; ++i) {
-                const unsigned code = std::min((unsigned)first[i], spare);
+            CountEachWord(first, length, [&](int word) {
+                const unsigned code = std::min((unsigned)word, spare);
                 if (CountStampedReaches(table[code], stamp, base, least))
                     reachedCodes[nReached++] = (int)code;
-            }
+            });
         }
     }
     gFreqInter.clear();
