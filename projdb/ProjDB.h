@@ -253,7 +253,8 @@ public:
         const Rest& operator[](size_t r) const { return first[r]; }
     };
     // The rests of the current step are gRests[0 .. gnRests - 1]; the vector
-    // keeps its size between steps.
+    // keeps its size between steps and has kPrefetchAhead (StepState.h)
+    // slots past the last rest, read by the prefetches.
     std::vector<Rest> gRests;
     size_t gnRests = 0;
     long long gRestWords = 0;  // words of the rests, each up to its sequence's -2

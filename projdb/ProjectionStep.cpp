@@ -121,7 +121,12 @@ PROJ_DB* ProjWorkspace::make_projdb_from_projected_db(PROJ_DB* parent, int* coun
     }
     // Room for a rest per entry; trimmed to the rests found below.  (Filled
     // field by field: a whole-record store would be read back too early.)
-    if (gRests.size() < (size_t)parent->m_nSupport) gRests.resize((size_t)parent->m_nSupport);
+    // kPrefetchAhead slots more: the passes read the rest that far ahead
+    // for its first line without asking whether it is one of this step's
+    // (a slot past the last rest holds an earlier rest's offsets or 0, and
+    // a prefetch never faults).
+    const size_t restSlots = (size_t)parent->m_nSupport + (size_t)kPrefetchAhead;
+    if (gRests.size() < restSlots) gRests.resize(restSlots);
 
     StepFacts facts;
     facts.parentEntries = parent->m_nSupport;

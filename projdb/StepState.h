@@ -65,7 +65,8 @@ inline void ProjWorkspace::PrefetchRest(const int* start, size_t r) const {
 // The same for a pass that has asked LargeData once for all its rests.
 inline void ProjWorkspace::PrefetchRest(const int* start, size_t r, bool large) const {
     if (!large) {
-        if (r + kPrefetchAhead < gnRests) PrefetchLine(start + gRests[r + kPrefetchAhead].from);
+        // gRests has kPrefetchAhead slots past the last rest.
+        PrefetchLine(start + gRests[r + kPrefetchAhead].from);
         return;
     }
     if (r + kRestPrefetchAhead >= gnRests) return;
