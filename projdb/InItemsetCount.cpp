@@ -73,12 +73,18 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
     // ahead would only cost instructions there.  Entries below this index
     // ask for the data of the entry kPrefetchAhead further on.
     const int aheadBelow = LargeData(start) ? nEntries - kPrefetchAhead : 0;
+    // The sequence end that an entry's hint names (when the hints are
+    // used), asked for ahead like the entry's data: on large data each
+    // look-up would otherwise miss the cache.
+    auto prefetchSeqEnd = [&](const PROJ_SEQ& entry) {
+        if ((unsigned)entry.m_nSeq < hintLimit) PrefetchLine(ends + entry.m_nSeq);
+    };
     if (!gHasContinued) {
         // One item per itemset: every position is the -1 that ends its
         // itemset, and there is no in-itemset code to count.
         for (int i = 0; i < nEntries; ++i) {
             const PROJ_SEQ& entry = entries[i];
-            if (i < aheadBelow) PrefetchSeqEnd(entries[i + kPrefetchAhead]);
+            if (i < aheadBelow) prefetchSeqEnd(entries[i + kPrefetchAhead]);
             const int from = (int)(EntryPosition(entry, 0) - start);
             const Place p = placeOf(entry.m_nSeq, from);
             if (p.end == from + 1) continue;  // the position's itemset ends the sequence
@@ -108,7 +114,7 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
             const int stamp = base + i + 1;
             if (i < aheadBelow) {
                 PrefetchEntry(entries[i + kPrefetchAhead]);
-                PrefetchSeqEnd(entries[i + kPrefetchAhead]);
+                prefetchSeqEnd(entries[i + kPrefetchAhead]);
             }
             const int nPositions = entry.m_nProjCount;
             int* first = entry.m_pSeq;

@@ -338,7 +338,6 @@ public:
     inline bool LargeData(const int* start) const;
     inline void PrefetchRest(const int* start, size_t r) const;
     inline void PrefetchRest(const int* start, size_t r, bool large) const;
-    inline void PrefetchSeqEnd(const PROJ_SEQ& entry) const;
     inline void CountStamped(ITEM_CNT* table, Touched& touched, int item, int stamp);
     inline void MemAdd(size_t bytes);
     inline void MemSub(size_t bytes);
