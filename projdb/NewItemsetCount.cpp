@@ -128,10 +128,15 @@ void ProjWorkspace::CountAllCodes(const int* start) {
     gFreqInter.clear();
     gFreqInterCount.clear();
     if (byItems) {
+        // A whole-number compare first (a threshold of 0 or less takes
+        // every row, also one of count 0); the threshold itself decides for
+        // the few that pass.
+        const int atLeast = gSUP > 0.0 ? least : 0;
         for (int code : items) {
-            if (table[code].m_nCount >= gSUP) {
+            const int count = table[code].m_nCount;
+            if (count >= atLeast && count >= gSUP) {
                 gFreqInter.push_back(code);
-                gFreqInterCount.push_back(table[code].m_nCount);
+                gFreqInterCount.push_back(count);
             }
         }
         return;
