@@ -4,6 +4,8 @@
 #ifndef QUIVREL_PROJDB_COUNTING_H
 #define QUIVREL_PROJDB_COUNTING_H
 
+#include <climits>
+#include <cmath>
 #include <vector>
 
 #include "projdb/StepState.h"
@@ -22,6 +24,31 @@ inline bool CountStamped(ITEM_CNT& row, int stamp, int base) {
     row.m_nCount = (row.m_nCount & keep) + (last < stamp);
     row.m_nLastSeq = stamp;
     return stale;
+}
+
+// The least whole count that reaches the threshold `sup`, and at least 1
+// (every code counted has a count of 1 or more).  A code whose count grows
+// to this value has just become frequent.  (A `sup` above every int gives
+// INT_MAX, which no count reaches in practice; the frequent codes are
+// checked against `sup` itself in the end.)
+inline int LeastFrequentCount(double sup) {
+    if (!(sup > 1.0)) return 1;
+    if (sup >= (double)INT_MAX) return INT_MAX;
+    return (int)std::ceil(sup);
+}
+
+// The same as CountStamped, also telling whether the row's count has just
+// grown to `least` (so each code says so once per pass).
+// A row's stamp is never above the current one, so a row not yet counted
+// for this entry is one whose stamp differs; a stale row restarts at 1.
+inline bool CountStampedReaches(ITEM_CNT& row, int stamp, int base, int least) {
+    const int last = row.m_nLastSeq;
+    const bool added = last != stamp;
+    int count = row.m_nCount + (int)added;
+    if (last <= base) count = 1;  // a select, not a branch
+    row.m_nCount = count;
+    row.m_nLastSeq = stamp;
+    return count == least && added;
 }
 
 // The same, noting the codes met for the first time in the step.

@@ -6,7 +6,8 @@
 // new-itemset counters.
 //
 // Two ways, the same counts (ChooseStrategies picks one): a step with few
-// entries notes the codes it meets and picks the frequent ones among them;
+// entries notes each code as its count reaches the threshold (once per
+// step, as counts only grow within it) and picks those;
 // a step with many entries meets most codes anyway, so it looks at every
 // first-level item's row afterwards instead (the rows' stamps tell those
 // counted in the step from stale ones).  Data with one item
@@ -22,75 +23,115 @@
 #include "projdb/Positions.h"
 
 size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool wholeIntra) {
-    size_t nRests = 0;
     const int* seqEnd = ds.gSeqEnd;
     int prevFrom = 0;
-    // The sequence ends and the rests, held in locals for the whole pass:
-    // the stores into the rests could alias the dataset's fields and make
+    // The sequence ends, the rests, the entries and the codes met, held in
+    // locals for the whole pass: the stores into the rests and the count
+    // rows could alias the workspace's and the dataset's fields and make
     // every look-up reload them.
     const int* const ends = ds.gSeqEnd;
-    const int nEnds = ds.gnSeqEnds;
-    const bool hints = !gStrategy.ignoreSeqHints;
+    // A hint is tried only below this (0 when the hints are to be ignored).
+    const unsigned hintLimit = gStrategy.ignoreSeqHints ? 0u : (unsigned)ds.gnSeqEnds;
     const bool tables = ds.gLastTable != nullptr;
     Rest* const rests = gRests.data();
+    Rest* nextRest = rests;  // the slot of the next rest noted
     long long restWords = 0;
     ITEM_CNT* const table = intra;
     const int base = gStampBase;
-    // The sequence that holds word offset `from`: the entry's hint when it
-    // is right, else a search.
-    auto sequenceAt = [&](int hint, int from) {
-        if (hints && (unsigned)hint < (unsigned)nEnds && ends[hint] > from &&
-            (hint == 0 || ends[hint - 1] < from))
-            return hint;
-        return SearchSequence(from, &seqEnd, &prevFrom);
+    const PROJ_SEQ* const entries = parent->m_pProjSeq;
+    const int nEntries = parent->m_nSupport;
+    // Where the rest after word offset `from` lies: the sequence that holds
+    // it, its -2 and the previous sequence's -2 (-1 before the first
+    // sequence).  The entry's hint is that sequence when its -2 lies after
+    // `from` and the previous one's before; else a search finds it.
+    struct Place {
+        int seq, end, before;
     };
-    // Notes the rest after word offset `from` of parent entry `entry`, in
-    // sequence `seq`, whose -2 is at offset `end`.  Only the occurrence
-    // tables' rows are read by offset in the sequence.
-    auto addRest = [&](int entry, int from, int seq, int end) {
-        Rest& rest = rests[nRests++];
-        rest.entry = entry;
+    auto placeOf = [&](int hint, int from) {
+        Place p{hint, 0, -1};
+        if ((unsigned)hint < hintLimit && (p.end = ends[hint]) > from &&
+            (hint == 0 || (p.before = ends[hint - 1]) < from))
+            return p;
+        p.seq = SearchSequence(from, &seqEnd, &prevFrom);
+        p.end = ends[p.seq];
+        p.before = p.seq == 0 ? -1 : ends[p.seq - 1];
+        return p;
+    };
+    // Notes the rest of parent entry `i` after word offset `from`.  Its
+    // offset in the sequence is stored only for the occurrence tables, its
+    // only readers.
+    auto addRest = [&](int i, int from, const Place& p) {
+        Rest& rest = *nextRest++;
+        rest.entry = i;
         rest.from = from;
-        rest.seq = seq;
-        rest.fromInSeq = tables ? from - (seq == 0 ? 0 : ends[seq - 1] + 1) : 0;
-        rest.seqEnd = end;
-        restWords += end - from;
+        rest.seq = p.seq;
+        rest.seqEnd = p.end;
+        if (tables) rest.fromInSeq = from - (p.before + 1);
+        restWords += p.end - from;
     };
     // Small data stays in the caches between steps: asking for the lines
-    // ahead would only cost instructions there.
-    const bool ahead = LargeData(start);
-    // One item per itemset: every position is the -1 that ends its itemset.
-    for (int i = 0; !gHasContinued && i < parent->m_nSupport; ++i) {
-        const PROJ_SEQ& entry = parent->m_pProjSeq[i];
-        if (ahead && i + kPrefetchAhead < parent->m_nSupport)
-            PrefetchSeqEnd(parent->m_pProjSeq[i + kPrefetchAhead]);
-        int from = (int)(EntryPosition(entry, 0) - start);
-        int seq = sequenceAt(entry.m_nSeq, from);
-        int end = ends[seq];
-        if (end == from + 1) continue;  // the position's itemset ends the sequence
-        addRest(i, from, seq, end);
-    }
-    for (int i = 0; gHasContinued && i < parent->m_nSupport; ++i) {
-        const PROJ_SEQ& entry = parent->m_pProjSeq[i];
-        int stamp = gStampBase + i + 1;
-        if (ahead && i + kPrefetchAhead < parent->m_nSupport) {
-            PrefetchEntry(parent->m_pProjSeq[i + kPrefetchAhead]);
-            PrefetchSeqEnd(parent->m_pProjSeq[i + kPrefetchAhead]);
+    // ahead would only cost instructions there.  Entries below this index
+    // ask for the data of the entry kPrefetchAhead further on.
+    const int aheadBelow = LargeData(start) ? nEntries - kPrefetchAhead : 0;
+    // The sequence end that an entry's hint names (when the hints are
+    // used), asked for ahead like the entry's data: on large data each
+    // look-up would otherwise miss the cache.
+    auto prefetchSeqEnd = [&](const PROJ_SEQ& entry) {
+        if ((unsigned)entry.m_nSeq < hintLimit) PrefetchLine(ends + entry.m_nSeq);
+    };
+    if (!gHasContinued) {
+        // One item per itemset: every position is the -1 that ends its
+        // itemset, and there is no in-itemset code to count.
+        for (int i = 0; i < nEntries; ++i) {
+            const PROJ_SEQ& entry = entries[i];
+            if (i < aheadBelow) prefetchSeqEnd(entries[i + kPrefetchAhead]);
+            const int from = (int)(EntryPosition(entry, 0) - start);
+            const Place p = placeOf(entry.m_nSeq, from);
+            if (p.end == from + 1) continue;  // the position's itemset ends the sequence
+            addRest(i, from, p);
         }
-        for (int j = 0; j < entry.m_nProjCount; ++j) {
-            int* w = EntryPosition(entry, j);
+    } else {
+        // The codes whose count reaches the threshold in this pass (unless
+        // every first-level item's row is read afterwards): each says so
+        // once, so only these few are picked from afterwards.
+        int* const reached = gTouchedIntra.codes.data();
+        size_t nReached = gTouchedIntra.n;
+        const int least = LeastFrequentCount(gSUP);
+        // Counts the codes from w up to the -1 that ends its itemset; returns
+        // that -1.
+        auto countItemset = [&](int* w, int stamp) {
             if (wholeIntra) {
                 for (; *w != kItemsetEnd; ++w) ::CountStamped(table[*w], stamp, base);
             } else {
-                for (; *w != kItemsetEnd; ++w) CountStamped(intra, gTouchedIntra, *w, stamp);
+                for (; *w != kItemsetEnd; ++w) {
+                    if (CountStampedReaches(table[*w], stamp, base, least)) reached[nReached++] = *w;
+                }
             }
-            if (j == 0 && w[1] != kSequenceEnd) {
-                // w is on the -1 that ends the first position's itemset.
-                int from = (int)(w - start);
-                int seq = sequenceAt(entry.m_nSeq, from);
-                addRest(i, from, seq, ends[seq]);
+            return w;
+        };
+        for (int i = 0; i < nEntries; ++i) {
+            const PROJ_SEQ& entry = entries[i];
+            const int stamp = base + i + 1;
+            if (i < aheadBelow) {
+                PrefetchEntry(entries[i + kPrefetchAhead]);
+                prefetchSeqEnd(entries[i + kPrefetchAhead]);
             }
+            const int nPositions = entry.m_nProjCount;
+            int* first = entry.m_pSeq;
+            if (nPositions != 1) {
+                if (nPositions <= 0) continue;  // no positions: nothing to count
+                first = entry.m_ppSeq[0];
+            }
+            // The first position's itemset, then its rest, then the
+            // itemsets of the further positions.
+            int* w = countItemset(first, stamp);
+            if (w[1] != kSequenceEnd) {
+                const int from = (int)(w - start);
+                addRest(i, from, placeOf(entry.m_nSeq, from));
+            }
+            for (int j = 1; j < nPositions; ++j) countItemset(entry.m_ppSeq[j], stamp);
         }
+        gTouchedIntra.n = nReached;
     }
     gRestWords = restWords;
     if (wholeIntra) {
@@ -113,5 +154,5 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
     } else {
         PickFrequent(intra, gTouchedIntra, gFreqIntra, gFreqIntraCount);
     }
-    return nRests;
+    return (size_t)(nextRest - rests);
 }

@@ -39,6 +39,31 @@ void ProjWorkspace::PickFrequent(const ITEM_CNT* table, const Touched& touched,
     for (int item : freq) counts.push_back(table[item].m_nCount);
 }
 
+// Calls count(w) for every word w of [first, first + length), four at a
+// time.  A rest of four words or more ends with the four words that end it
+// as one more group, so some words come twice: a stamped count, which
+// counts a code once per rest, is the same either way.
+template <class CountWord>
+inline void CountEachWord(const int* first, int length, CountWord count) {
+    int i = 0;
+    for (; i + 4 <= length; i += 4) {
+        count(first[i]);
+        count(first[i + 1]);
+        count(first[i + 2]);
+        count(first[i + 3]);
+    }
+    if (i == length) return;
+    if (length >= 4) {
+        const int* last = first + length - 4;
+        count(last[0]);
+        count(last[1]);
+        count(last[2]);
+        count(last[3]);
+    } else {
+        for (; i < length; ++i) count(first[i]);
+    }
+}
+
 // Counts every code of every rest into `inter`, once per rest (by the
 // running stamps).  The -1 words count into a spare row after the last
 // code's, so the loop has no branch on the data.  The frequent codes come
@@ -47,9 +72,10 @@ void ProjWorkspace::PickFrequent(const ITEM_CNT* table, const Touched& touched,
 //   (no other code can be frequent).  Those rows start the step at 0, and a
 //   word counts when its row's stamp is not the rest's; the other rows
 //   count the same way but are never read, so they need no reset;
-// - a smaller step notes each code met in gSeenCodes (a spare bit takes the
-//   -1 words) and walks the bits of the codes met; its rows restart when
-//   their stamp is from an earlier step, so the table needs no clearing.
+// - a smaller step notes each code as its count reaches the threshold
+//   (once per step, as counts only grow within it; the spare row's code is
+//   dropped) and sorts those few; its rows restart when their stamp is from
+//   an earlier step, so the table needs no clearing.
 void ProjWorkspace::CountAllCodes(const int* start) {
     const unsigned spare = (unsigned)ds.gN_ITEMS;
     if (!gInterHasSpareRow) {
@@ -59,8 +85,6 @@ void ProjWorkspace::CountAllCodes(const int* start) {
         inter[spare] = ITEM_CNT{0, 0};
         gInterHasSpareRow = true;
     }
-    if (gSeenCodes.size() < spare / 64 + 1) gSeenCodes.resize(spare / 64 + 1, 0);
-    uint64_t* const seen = gSeenCodes.data();
     ITEM_CNT* const table = inter;
     const int base = gStampBase;
     const std::vector<int>& items = ds.gFirstLevelItems;
@@ -68,6 +92,13 @@ void ProjWorkspace::CountAllCodes(const int* start) {
     if (byItems) {
         for (int code : items) table[code].m_nCount = 0;
     }
+    // The codes whose count reached the threshold: room for every code and
+    // the spare row's.
+    std::vector<int>& reached = gTouchedInter.codes;
+    if (reached.size() < (size_t)spare + 1) reached.resize((size_t)spare + 1);
+    int* const reachedCodes = reached.data();
+    size_t nReached = 0;
+    const int least = LeastFrequentCount(gSUP);
     for (size_t r = 0; r < gnRests; ++r) {
         PrefetchRest(start, r);
         const Rest& rest = gRests[r];
@@ -77,42 +108,58 @@ void ProjWorkspace::CountAllCodes(const int* start) {
         // The -1 is the largest unsigned value: the minimum maps it to the
         // spare row.
         if (byItems) {
-            for (int i = 0; i < length; ++i) {
-                ITEM_CNT& row = table[std::min((unsigned)first[i], spare)];
-                // Unsigned: the rows that are never read may wrap.
-                row.m_nCount = (int)((unsigned)row.m_nCount + (unsigned)(row.m_nLastSeq != stamp));
+            CountEachWord(first, length, [&](int word) {
+                ITEM_CNT& row = table[std::min((unsigned)word, spare)];
+                // No row's stamp is above the rest's, so a row not yet
+                // counted for the rest has a smaller one.  Unsigned: the
+                // rows that are never read may wrap.
+                row.m_nCount = (int)((unsigned)row.m_nCount +
+                                     (unsigned)((unsigned)row.m_nLastSeq < (unsigned)stamp));
                 row.m_nLastSeq = stamp;
-            }
+            });
         } else {
-            for (int i = 0; i < length; ++i) {
-                const unsigned code = std::min((unsigned)first[i], spare);
-                ::CountStamped(table[code], stamp, base);
-                seen[code / 64] |= (uint64_t)1 << (code % 64);
-            }
+            CountEachWord(first, length, [&](int word) {
+                const unsigned code = std::min((unsigned)word, spare);
+                if (CountStampedReaches(table[code], stamp, base, least))
+                    reachedCodes[nReached++] = (int)code;
+            });
         }
     }
     gFreqInter.clear();
     gFreqInterCount.clear();
     if (byItems) {
+        // A whole-number compare first (a threshold of 0 or less takes
+        // every row, also one of count 0); the threshold itself decides for
+        // the few that pass.
+        const int atLeast = gSUP > 0.0 ? least : 0;
         for (int code : items) {
-            if (table[code].m_nCount >= gSUP) {
+            const int count = table[code].m_nCount;
+            if (count >= atLeast && count >= gSUP) {
                 gFreqInter.push_back(code);
-                gFreqInterCount.push_back(table[code].m_nCount);
+                gFreqInterCount.push_back(count);
             }
         }
         return;
     }
-    seen[spare / 64] &= ~((uint64_t)1 << (spare % 64));
-    for (size_t k = 0; k <= spare / 64; ++k) {
-        for (uint64_t bits = seen[k]; bits != 0; bits &= bits - 1) {
-            const unsigned code = (unsigned)(k * 64) + (unsigned)__builtin_ctzll(bits);
-            if (table[code].m_nCount >= gSUP) {
-                gFreqInter.push_back((int)code);
-                gFreqInterCount.push_back(table[code].m_nCount);
-            }
+    std::sort(reachedCodes, reachedCodes + nReached);
+    for (size_t k = 0; k < nReached; ++k) {
+        const int code = reachedCodes[k];
+        if ((unsigned)code != spare && table[code].m_nCount >= gSUP) {
+            gFreqInter.push_back(code);
+            gFreqInterCount.push_back(table[code].m_nCount);
         }
-        seen[k] = 0;
     }
+}
+
+// Sets bit `bit` (below 64) of `mask`.  On x86 one bit-set instruction:
+// written out, the compiler regroups the shifts and ORs of a round into
+// longer code (a shift, a move and an OR per word).
+inline void SetMaskBit(uint64_t& mask, unsigned bit) {
+#if defined(__x86_64__)
+    asm("btsq %1, %0" : "+r"(mask) : "r"((uint64_t)bit) : "cc");
+#else
+    mask |= (uint64_t)1 << bit;
+#endif
 }
 
 // Up to this many candidates are counted with a mask per rest: bit c + 1
@@ -141,15 +188,30 @@ void ProjWorkspace::CountByMask(const std::vector<int>& candidates, const int* s
         const Rest& rest = gRests[r];
         const int* first = start + rest.from + 1;
         const int length = rest.seqEnd - rest.from - 1;  // up to the -2
-        // Four words per round into two masks: the loop's own counting
-        // and the chain of ORs were half the work per word.
+        // Four words per round into two masks, each word's bit set on its
+        // own: the loop's own counting and the chain of ORs were half the
+        // work per word.
         uint64_t mask = 0, mask2 = 0;
         int i = 0;
         for (; i + 4 <= length; i += 4) {
-            mask |= ((uint64_t)1 << bitOf[first[i]]) | ((uint64_t)1 << bitOf[first[i + 1]]);
-            mask2 |= ((uint64_t)1 << bitOf[first[i + 2]]) | ((uint64_t)1 << bitOf[first[i + 3]]);
+            SetMaskBit(mask, bitOf[first[i]]);
+            SetMaskBit(mask2, bitOf[first[i + 1]]);
+            SetMaskBit(mask, bitOf[first[i + 2]]);
+            SetMaskBit(mask2, bitOf[first[i + 3]]);
         }
-        for (; i < length; ++i) mask |= (uint64_t)1 << bitOf[first[i]];
+        if (i < length) {
+            if (length >= 4) {
+                // The last four words as one more group: a bit set twice
+                // leaves the mask as it was.
+                const int* last = first + length - 4;
+                SetMaskBit(mask, bitOf[last[0]]);
+                SetMaskBit(mask2, bitOf[last[1]]);
+                SetMaskBit(mask, bitOf[last[2]]);
+                SetMaskBit(mask2, bitOf[last[3]]);
+            } else {
+                for (; i < length; ++i) SetMaskBit(mask, bitOf[first[i]]);
+            }
+        }
         mask |= mask2;
         for (mask &= ~(uint64_t)1; mask != 0; mask &= mask - 1) counts[__builtin_ctzll(mask)]++;
     }

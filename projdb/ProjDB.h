@@ -253,7 +253,8 @@ public:
         const Rest& operator[](size_t r) const { return first[r]; }
     };
     // The rests of the current step are gRests[0 .. gnRests - 1]; the vector
-    // keeps its size between steps.
+    // keeps its size between steps and has kPrefetchAhead (StepState.h)
+    // slots past the last rest, read by the prefetches.
     std::vector<Rest> gRests;
     size_t gnRests = 0;
     long long gRestWords = 0;  // words of the rests, each up to its sequence's -2
@@ -264,8 +265,9 @@ public:
     std::vector<int> gFreqIntraCount;
     std::vector<int> gFreqInterCount;
 
-    // The codes that one count table met for the first time in the step: a
-    // buffer with room for every code (each is noted once per step).
+    // The codes that one count table met for the first time in the step, or
+    // (the in-itemset pass, CountAllCodes) whose count reached the threshold
+    // in it: a buffer with room for every code (each is noted once per step).
     struct Touched {
         std::vector<int> codes;
         size_t n = 0;
@@ -315,9 +317,6 @@ public:
     std::vector<PROJ_DB*> gChildRecord;
     // Marks of the candidate codes of the current step (0 between steps).
     std::vector<char> gIsCandidate;
-    // Bit per code (and one for the -1 words) of the codes that
-    // CountAllCodes met in the current step; all 0 between steps.
-    std::vector<uint64_t> gSeenCodes;
     // The bit number of each code for CountByMask (see there).
     std::vector<uint8_t> gMaskBit;
     // Per-column counts of CountByTable, and the 16-bit batch sums of
@@ -339,7 +338,6 @@ public:
     inline bool LargeData(const int* start) const;
     inline void PrefetchRest(const int* start, size_t r) const;
     inline void PrefetchRest(const int* start, size_t r, bool large) const;
-    inline void PrefetchSeqEnd(const PROJ_SEQ& entry) const;
     inline void CountStamped(ITEM_CNT* table, Touched& touched, int item, int stamp);
     inline void MemAdd(size_t bytes);
     inline void MemSub(size_t bytes);

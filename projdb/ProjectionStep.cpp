@@ -7,9 +7,10 @@
 //   the step plus the 1-based parent entry), so a row whose stamp is not
 //   above the step's base is stale, counts as 0 and is reset on first touch
 //   instead of by clearing the tables;
-// - the codes counted for the first time in a step are collected (in a
-//   list, sorted afterwards, or as bits that are walked in code order), and
-//   the frequent ones among them give the children in code order;
+// - the codes counted for the first time in a step, or those whose count
+//   reaches the threshold, are collected in a list and sorted afterwards
+//   (or every first-level item's row is read), and the frequent ones give
+//   the children in code order;
 // - the index tables hold -1 between steps; a step sets the rows of its
 //   frequent codes and puts -1 back into those rows when it ends.
 //
@@ -120,7 +121,12 @@ PROJ_DB* ProjWorkspace::make_projdb_from_projected_db(PROJ_DB* parent, int* coun
     }
     // Room for a rest per entry; trimmed to the rests found below.  (Filled
     // field by field: a whole-record store would be read back too early.)
-    if (gRests.size() < (size_t)parent->m_nSupport) gRests.resize((size_t)parent->m_nSupport);
+    // kPrefetchAhead slots more: the passes read the rest that far ahead
+    // for its first line without asking whether it is one of this step's
+    // (a slot past the last rest holds an earlier rest's offsets or 0, and
+    // a prefetch never faults).
+    const size_t restSlots = (size_t)parent->m_nSupport + (size_t)kPrefetchAhead;
+    if (gRests.size() < restSlots) gRests.resize(restSlots);
 
     StepFacts facts;
     facts.parentEntries = parent->m_nSupport;

@@ -41,12 +41,6 @@ inline void PrefetchEntry(const PROJ_SEQ& entry) {
                                          : (const void*)entry.m_ppSeq);
 }
 
-// The sequence end that an entry's hint names, asked for ahead like its data:
-// on large data each look-up would otherwise miss the cache.
-inline void ProjWorkspace::PrefetchSeqEnd(const PROJ_SEQ& entry) const {
-    if ((unsigned)entry.m_nSeq < (unsigned)ds.gnSeqEnds) PrefetchLine(ds.gSeqEnd + entry.m_nSeq);
-}
-
 // On large data a rest's lines come from memory, and a scan waits on each
 // of them: every line of the rest is asked for, further ahead.  Data this
 // small mostly stays in the caches between steps, where the extra
@@ -65,7 +59,8 @@ inline void ProjWorkspace::PrefetchRest(const int* start, size_t r) const {
 // The same for a pass that has asked LargeData once for all its rests.
 inline void ProjWorkspace::PrefetchRest(const int* start, size_t r, bool large) const {
     if (!large) {
-        if (r + kPrefetchAhead < gnRests) PrefetchLine(start + gRests[r + kPrefetchAhead].from);
+        // gRests has kPrefetchAhead slots past the last rest.
+        PrefetchLine(start + gRests[r + kPrefetchAhead].from);
         return;
     }
     if (r + kRestPrefetchAhead >= gnRests) return;

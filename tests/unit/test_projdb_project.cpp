@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "projdb/Counting.h"
 #include "projdb/Positions.h"
 #include "test_projdb_fixture.h"
 
@@ -468,4 +469,31 @@ TEST(FourCodesTest, FindsTheFirstHitLikeAPlainScan) {
         while (expect < last && *expect != 3 && *expect != 5 && *expect != 9) ++expect;
         ASSERT_EQ(codes.FindIn(first, last), expect) << "round " << round;
     }
+}
+
+// A count reaches the threshold exactly when it is at least the least
+// frequent count: a fractional threshold rounds up, a whole one stays, and
+// every count met (1 or more) reaches a threshold of 1 or less.
+TEST(LeastFrequentCountTest, RoundsTheThresholdUpToAWholeCount) {
+    EXPECT_EQ(LeastFrequentCount(0.0), 1);
+    EXPECT_EQ(LeastFrequentCount(0.4), 1);
+    EXPECT_EQ(LeastFrequentCount(2.0), 2);
+    EXPECT_EQ(LeastFrequentCount(2.38), 3);
+    EXPECT_EQ(LeastFrequentCount(1e12), INT_MAX);
+}
+
+// A code says it reached the least count exactly once per pass: not again
+// for a repeat within the same entry, nor for a later entry above the
+// least; a stale row (stamp of an earlier pass) restarts at 1.
+TEST(LeastFrequentCountTest, ACountReachesTheLeastOncePerPass) {
+    ITEM_CNT row{7, 40};  // counted by an earlier pass, whose stamps end at 10
+    const int base = 10, least = 2;
+    EXPECT_FALSE(CountStampedReaches(row, 11, base, least));
+    EXPECT_EQ(row.m_nCount, 1);
+    EXPECT_FALSE(CountStampedReaches(row, 11, base, least));  // same entry
+    EXPECT_TRUE(CountStampedReaches(row, 13, base, least));
+    EXPECT_FALSE(CountStampedReaches(row, 13, base, least));  // same entry
+    EXPECT_FALSE(CountStampedReaches(row, 14, base, least));
+    EXPECT_EQ(row.m_nCount, 3);
+    EXPECT_EQ(row.m_nLastSeq, 14);
 }
