@@ -137,8 +137,9 @@ void ProjWorkspace::FillNewItemsetByItem(PROJ_DB* child, int item, int* start, c
     if (ds.gLastTable != nullptr && ds.gLastColumn[item] >= 0)
         lastColumn = ds.gLastTable + ds.gLastColumn[item];
     const CodeSearch<1> one(&item, start);
+    const bool large = LargeData(start);
     for (size_t k = 0; k < gnRests; ++k) {
-        PrefetchRest(start, k);
+        PrefetchRest(start, k, large);
         const Rest& rest = gRests[k];
         int* seqEnd = start + rest.seqEnd;
         int* lastWord = seqEnd;
@@ -242,11 +243,8 @@ void ProjWorkspace::FillNewItemsetByItemsWalk(PROJ_DB* children, const int* item
             w = lanes == 0 ? w + 4 : takeHits(w, lanes);
         }
         if (w < last) {
-            // Fewer than four words before `last`: the four that end at
-            // `last` when they are data (the lanes before w dropped), else
-            // one by one.
-            takeHits(w, last - start >= 4 ? codes.Lanes(last - 4) >> (4 - (last - w))
-                                          : codes.LanesIn(w, last));
+            // Fewer than four words before `last`.
+            takeHits(w, codes.LastLanes(w, last, start));
         }
         // The entries in the items' order.
         const int stamp = rest.entry + 1;
@@ -341,8 +339,9 @@ void ProjWorkspace::FillInItemsetChildren(PROJ_DB* children, const PROJ_DB* pare
 void ProjWorkspace::FillNewItemsetByScan(PROJ_DB* children, int* start, const int* end) {
     if (gMatchOfChild.size() < gFreqIntra.size() + gFreqInter.size())
         gMatchOfChild.resize(gFreqIntra.size() + gFreqInter.size());
+    const bool large = LargeData(start);
     for (size_t r = 0; r < gnRests; ++r) {
-        PrefetchRest(start, r);
+        PrefetchRest(start, r, large);
         FillNewItemset(children, start, gRests[r], end);
     }
 }

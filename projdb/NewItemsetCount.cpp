@@ -99,8 +99,9 @@ void ProjWorkspace::CountAllCodes(const int* start) {
     int* const reachedCodes = reached.data();
     size_t nReached = 0;
     const int least = LeastFrequentCount(gSUP);
+    const bool large = LargeData(start);
     for (size_t r = 0; r < gnRests; ++r) {
-        PrefetchRest(start, r);
+        PrefetchRest(start, r, large);
         const Rest& rest = gRests[r];
         const int stamp = base + rest.entry + 1;
         const int* first = start + rest.from + 1;
@@ -183,8 +184,9 @@ void ProjWorkspace::CountByMask(const std::vector<int>& candidates, const int* s
     for (size_t c = 0; c < candidates.size(); ++c)
         gMaskBit[(size_t)candidates[c] + 1] = (uint8_t)(c + 1);
     int counts[kMaskCandidates + 1] = {};
+    const bool large = LargeData(start);
     for (size_t r = 0; r < gnRests; ++r) {
-        PrefetchRest(start, r);
+        PrefetchRest(start, r, large);
         const Rest& rest = gRests[r];
         const int* first = start + rest.from + 1;
         const int length = rest.seqEnd - rest.from - 1;  // up to the -2
@@ -228,8 +230,9 @@ void ProjWorkspace::CountByMask(const std::vector<int>& candidates, const int* s
 void ProjWorkspace::CountByMarks(const std::vector<int>& candidates, const int* start) {
     if (gIsCandidate.size() < (size_t)ds.gN_ITEMS) gIsCandidate.resize((size_t)ds.gN_ITEMS, 0);
     for (int item : candidates) gIsCandidate[item] = 1;
+    const bool large = LargeData(start);
     for (size_t r = 0; r < gnRests; ++r) {
-        PrefetchRest(start, r);
+        PrefetchRest(start, r, large);
         const Rest& rest = gRests[r];
         int stamp = gStampBase + rest.entry + 1;
         for (const int* w = start + rest.from + 1; *w != kSequenceEnd; ++w) {

@@ -106,6 +106,13 @@ public:
         return LanesIn(w, w + 4);
 #endif
     }
+    // The same for the words of [w, last), fewer than four: the four words
+    // that end at `last` compared at once, the lanes before w dropped, when
+    // those four lie at or after `floor` (a word of the data at or before
+    // w); else one by one.
+    unsigned LastLanes(const int* w, const int* last, const int* floor) const {
+        return last - floor >= 4 ? Lanes(last - 4) >> (4 - (last - w)) : LanesIn(w, last);
+    }
     // The same for the words of [w, last), fewer than four, one by one.
     unsigned LanesIn(const int* w, const int* last) const {
         unsigned lanes = 0;
@@ -142,8 +149,7 @@ public:
             if (lanes != 0) return w + __builtin_ctz(lanes);
         }
         if (w == last) return last;
-        const unsigned lanes = last - floor_ >= 4 ? codes_.Lanes(last - 4) >> (4 - (last - w))
-                                                  : codes_.LanesIn(w, last);
+        const unsigned lanes = codes_.LastLanes(w, last, floor_);
         return lanes != 0 ? w + __builtin_ctz(lanes) : last;
     }
 

@@ -336,7 +336,6 @@ public:
     inline int SearchSequence(int from, const int** cursor, int* prevFrom) const;
     inline RestRange Rests() const;
     inline bool LargeData(const int* start) const;
-    inline void PrefetchRest(const int* start, size_t r) const;
     inline void PrefetchRest(const int* start, size_t r, bool large) const;
     inline void CountStamped(ITEM_CNT* table, Touched& touched, int item, int stamp);
     inline void MemAdd(size_t bytes);

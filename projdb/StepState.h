@@ -52,11 +52,7 @@ inline bool ProjWorkspace::LargeData(const int* start) const {
     return gDataEnd - start > kLargeDataWords;
 }
 
-inline void ProjWorkspace::PrefetchRest(const int* start, size_t r) const {
-    PrefetchRest(start, r, LargeData(start));
-}
-
-// The same for a pass that has asked LargeData once for all its rests.
+// A pass asks LargeData once and hands the answer to every call.
 inline void ProjWorkspace::PrefetchRest(const int* start, size_t r, bool large) const {
     if (!large) {
         // gRests has kPrefetchAhead slots past the last rest.
