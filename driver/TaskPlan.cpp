@@ -14,8 +14,12 @@ long long EstimateTaskWork(const ProjWorkspace& proj, const PROJ_DB* r) {
     for (int i = 0; i < r->m_nSupport; i++) {
         const PROJ_SEQ& e = r->m_pProjSeq[i];
         const int* pos = e.m_nProjCount == 1 ? e.m_pSeq : e.m_ppSeq[0];
-        if (e.m_nSeq < 0 || e.m_nSeq >= ds.gnSeqEnds) continue;  // a first-level hint is exact
-        words += ds.gSeqEnd[e.m_nSeq] - (long long)(pos - start);
+        // A first-level hint is exact: the sequence's -2, or its number.
+        if (e.m_nSeq < 0) {
+            words += ~e.m_nSeq - (long long)(pos - start);
+        } else if (e.m_nSeq < ds.gnSeqEnds) {
+            words += ds.gSeqEnd[e.m_nSeq] - (long long)(pos - start);
+        }
     }
     return words;
 }

@@ -172,10 +172,16 @@ void ProjWorkspace::FillNewItemsetByItem(PROJ_DB* child, int item, int* start, c
 // what FillNewItemsetByItem gives it: its first occurrence in the rest (the
 // last word of its run) is the match unless it is the sequence's last item,
 // and its later runs whose itemset goes on give further positions.  The
-// entries are stored when the rest is done, in the items' order.
+// entries are stored when the rest is done, in the items' order.  A walk
+// compares each group of words with as many codes as it has slots, so a
+// step with one or two children gets a walk of one or two slots.
 void ProjWorkspace::FillNewItemsetByItems(PROJ_DB* children, const int* items, int count,
                                           int* start, const int* end) {
-    if (count <= 4) {
+    if (count <= 1) {
+        FillNewItemsetByItemsWalk<1>(children, items, count, start, end);
+    } else if (count <= 2) {
+        FillNewItemsetByItemsWalk<2>(children, items, count, start, end);
+    } else if (count <= 4) {
         FillNewItemsetByItemsWalk<4>(children, items, count, start, end);
     } else {
         FillNewItemsetByItemsWalk<8>(children, items, count, start, end);

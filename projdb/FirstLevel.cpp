@@ -287,6 +287,10 @@ void ProjWorkspace::FillFirstLevelRange(PROJ_DB* records, int first, int last, b
         // sequence is a stop of the same walk, and where its itemset goes on
         // it adds a further position to that entry, the record's last.
         int seq = 1;  // the sequence of the word at w (from 1)
+        // Without the occurrence tables an entry's hint is its sequence's
+        // -2 (see PROJ_SEQ), which the tables of the sequence ends give.
+        const bool endHints = ds.gLastTable == nullptr && ds.gnSeqEnds == ds.gnCustCount &&
+                              ds.gSeqEnd != nullptr;
         for (int* w = FindInRangeOrEnd(start, end, lo, span); w < end;
              w = FindInRangeOrEnd(w + 1, end, lo, span)) {
             if (*w == kSequenceEnd) {
@@ -305,7 +309,7 @@ void ProjWorkspace::FillFirstLevelRange(PROJ_DB* records, int first, int last, b
                 continue;
             }
             db->m_nLastSeq = seq;
-            AppendEntry(db, r + 1, seq - 1);
+            AppendEntry(db, r + 1, endHints ? ~ds.gSeqEnd[seq - 1] : seq - 1);
         }
     } catch (...) {
         // A failed allocation ends the run: the records of the range give

@@ -42,16 +42,28 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
     const int nEntries = parent->m_nSupport;
     // Where the rest after word offset `from` lies: the sequence that holds
     // it, its -2 and the previous sequence's -2 (-1 before the first
-    // sequence).  The entry's hint is that sequence when its -2 lies after
-    // `from` and the previous one's before; else a search finds it.
+    // sequence).  A hint that names the sequence by number is taken when
+    // that sequence's -2 lies after `from` and the previous one's before.
+    // A hint that holds the -2 itself (only without the tables, which need
+    // the number and the previous -2) is taken when it points at a -2 after
+    // `from`: the fills give it only from the exact end of the parent's
+    // rest, and it spares a look-up in the sequence ends, a cache miss per
+    // entry on large data.  Else a search finds the sequence.
     struct Place {
         int seq, end, before;
     };
+    const bool endHints = !tables && hintLimit > 0;
+    const int dataWords = (int)(gDataEnd - start);
     auto placeOf = [&](int hint, int from) {
         Place p{hint, 0, -1};
-        if ((unsigned)hint < hintLimit && (p.end = ends[hint]) > from &&
-            (hint == 0 || (p.before = ends[hint - 1]) < from))
+        if (hint < 0) {
+            p.end = ~hint;
+            if (endHints && p.end > from && p.end < dataWords && start[p.end] == kSequenceEnd)
+                return p;
+        } else if ((unsigned)hint < hintLimit && (p.end = ends[hint]) > from &&
+                   (hint == 0 || (p.before = ends[hint - 1]) < from)) {
             return p;
+        }
         p.seq = SearchSequence(from, &seqEnd, &prevFrom);
         p.end = ends[p.seq];
         p.before = p.seq == 0 ? -1 : ends[p.seq - 1];
@@ -64,7 +76,7 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
         Rest& rest = *nextRest++;
         rest.entry = i;
         rest.from = from;
-        rest.seq = p.seq;
+        rest.seq = tables ? p.seq : ~p.end;
         rest.seqEnd = p.end;
         if (tables) rest.fromInSeq = from - (p.before + 1);
         restWords += p.end - from;
@@ -73,11 +85,15 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
     // ahead would only cost instructions there.  Entries below this index
     // ask for the data of the entry kPrefetchAhead further on.
     const int aheadBelow = LargeData(start) ? nEntries - kPrefetchAhead : 0;
-    // The sequence end that an entry's hint names (when the hints are
-    // used), asked for ahead like the entry's data: on large data each
+    // The sequence end that an entry's hint names or holds (when the hints
+    // are used), asked for ahead like the entry's data: on large data each
     // look-up would otherwise miss the cache.
     auto prefetchSeqEnd = [&](const PROJ_SEQ& entry) {
-        if ((unsigned)entry.m_nSeq < hintLimit) PrefetchLine(ends + entry.m_nSeq);
+        if (entry.m_nSeq < 0) {
+            PrefetchLine(start + ~entry.m_nSeq);
+        } else if ((unsigned)entry.m_nSeq < hintLimit) {
+            PrefetchLine(ends + entry.m_nSeq);
+        }
     };
     if (!gHasContinued) {
         // One item per itemset: every position is the -1 that ends its

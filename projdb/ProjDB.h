@@ -21,8 +21,10 @@
 // One sequence's positions in a projected database.
 struct PROJ_SEQ {
     int m_nProjCount;      // number of positions (>= 1 when filled)
-    int m_nSeq;            // the entry's sequence (from 0, file order); a hint
-                           // that the projection steps check before use
+    int m_nSeq;            // a hint of the entry's sequence, checked before
+                           // use: its number (from 0, file order) when >= 0;
+                           // without the occurrence tables, the bitwise
+                           // complement of the word offset of its -2
     union {
         int* m_pSeq;       // m_nProjCount == 1: the single position, inline
         int** m_ppSeq;     // m_nProjCount >= 2: owned array of positions
@@ -233,7 +235,9 @@ public:
 
     // The rest after the first position's itemset of each parent entry that
     // has one: the entry, the word offset of the -1 that ends the first
-    // position's itemset, the sequence (from 0) and the offset of its -2
+    // position's itemset, the hint of its sequence that the children's
+    // entries get (see PROJ_SEQ: the sequence's number with the occurrence
+    // tables, which read their rows by it) and the offset of its -2
     // (noted with the sequence, so that the passes over the rests need not
     // look it up again far from the rest).
     struct Rest {

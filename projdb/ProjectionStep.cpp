@@ -152,19 +152,28 @@ PROJ_DB* ProjWorkspace::make_projdb_from_projected_db(PROJ_DB* parent, int* coun
     if (candidates == nullptr && (plan.count == ProjectionStrategy::kCountMask ||
                                   plan.count == ProjectionStrategy::kCountMarks))
         plan.count = ProjectionStrategy::kCountAllCodes;
-    switch (plan.count) {
-    case ProjectionStrategy::kCountTable:
-        CountByTable();
-        break;
-    case ProjectionStrategy::kCountMask:
-        CountByMask(*candidates, start);
-        break;
-    case ProjectionStrategy::kCountMarks:
-        CountByMarks(*candidates, start);
-        break;
-    default:
-        CountAllCodes(start);
-        break;
+    // A code counts at most once per rest: with fewer rests than the
+    // threshold no new-itemset extension can be frequent, and none is
+    // counted.  Patterns whose support lies near the threshold often have
+    // that few, as some of their matches end their sequence.
+    if ((double)gnRests < gSUP) {
+        gFreqInter.clear();
+        gFreqInterCount.clear();
+    } else {
+        switch (plan.count) {
+        case ProjectionStrategy::kCountTable:
+            CountByTable();
+            break;
+        case ProjectionStrategy::kCountMask:
+            CountByMask(*candidates, start);
+            break;
+        case ProjectionStrategy::kCountMarks:
+            CountByMarks(*candidates, start);
+            break;
+        default:
+            CountAllCodes(start);
+            break;
+        }
     }
     gStampBase += parent->m_nSupport;
 

@@ -25,10 +25,20 @@ protected:
     // When set, every record made: pattern words -> its key, then each
     // entry's -(sequence + 1) and positions, in entry order.
     std::map<Words, Offsets>* entries = nullptr;
+    // When set (a run without the occurrence tables), every entry's hint
+    // must hold the offset of its sequence's -2: the in-itemset pass takes
+    // a rest's end from it unsearched.
+    bool checkEndHints = false;
 
     void Note(const PROJ_DB& db) {
         Words words = PatternWords(db);
         EXPECT_TRUE(made.emplace(words, db.maxSupport).second) << "pattern made twice";
+        const int* start = GetStartOfMap(data.pDatasetMemMap);
+        for (int i = 0; checkEndHints && i < db.m_nSupport; ++i) {
+            long long end = Positions(db.m_pProjSeq[i])[0];
+            while (start[end] != -2) ++end;
+            EXPECT_EQ(~(long long)db.m_pProjSeq[i].m_nSeq, end);
+        }
         if (entries != nullptr) {
             Offsets& out = (*entries)[words];
             out.push_back(db.NumOfItems);
@@ -346,10 +356,12 @@ TEST_F(ProjDBProjectTest, ItemWalksGiveTheScanFillsEntries) {
                 way == 0 ? ProjectionStrategy::kFillByItem : ProjectionStrategy::kFillScan;
             ws.SetProjectionStrategy(strategy);
             entries = &got[way];
+            checkEndHints = true;
             Load(words, kItems);
             MineAll(0.4);
         }
         entries = nullptr;
+        checkEndHints = false;
         ASSERT_EQ(got[0], got[1]) << "round " << round;
     }
 }
