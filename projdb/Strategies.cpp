@@ -1,4 +1,5 @@
-// Thresholds of the projection steps' choices, all of them.
+// Thresholds of the projection steps' choices, all of them, and whether the
+// CPU can run the eight-word compares.
 #include "projdb/Strategies.h"
 
 // A step with more than one parent entry per this many item codes reads
@@ -70,4 +71,18 @@ StepStrategies ChooseStrategies(const StepFacts& f, const ProjectionStrategy& fo
                                                     : forced.fill == S::kFillByItem;
     s.fill = fromTables ? S::kFillTables : byItem ? S::kFillByItem : S::kFillScan;
     return s;
+}
+
+bool CpuHasWideCompares() {
+#if QUIVREL_WIDE_COMPARES
+    // The CPU's answer includes the OS's: AVX2 counts only where the OS
+    // saves the 256-bit registers.
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return has;
+#else
+    return false;
+#endif
 }
