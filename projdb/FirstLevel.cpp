@@ -256,20 +256,21 @@ static int* FindInRangeOrEnd(int* w, int* last, uint32_t lo, uint32_t span) {
 #if QUIVREL_WIDE_COMPARES
 // The same eight words at a time (AVX2, run only where the CPU has it).
 // The unsigned order comes from a minimum instead of a biased signed
-// compare: a word lies in the range when min(x - lo, span) == x - lo.
-// Fewer than eight words before `last` (only at the data's end, since
-// every sequence stops the walk at its -2) go to the four-word search.
+// compare: a word lies in the range when min(x - lo, span) == x - lo, and
+// it is a -2 when x - lo == -2 - lo.  (With no constant of its own, the -2
+// compare is not set up again after every stop.)  Fewer than eight words
+// before `last` (only at the data's end, since every sequence stops the
+// walk at its -2) go to the four-word search.
 QUIVREL_AVX2 static int* FindInRangeOrEndWide(int* w, int* last, uint32_t lo, uint32_t span) {
     const __m256i low = _mm256_set1_epi32((int)lo);
     const __m256i top = _mm256_set1_epi32((int)span);
-    const __m256i seqEnd = _mm256_set1_epi32(kSequenceEnd);
+    const __m256i seqEnd = _mm256_set1_epi32((int)((uint32_t)kSequenceEnd - lo));
     for (; last - w >= 8; w += 8) {
-        const __m256i x = _mm256_loadu_si256((const __m256i*)w);
-        const __m256i offset = _mm256_sub_epi32(x, low);
+        const __m256i offset = _mm256_sub_epi32(_mm256_loadu_si256((const __m256i*)w), low);
         // The words to stop at: in the range or a -2.
         const __m256i stop =
             _mm256_or_si256(_mm256_cmpeq_epi32(_mm256_min_epu32(offset, top), offset),
-                            _mm256_cmpeq_epi32(x, seqEnd));
+                            _mm256_cmpeq_epi32(offset, seqEnd));
         const unsigned stops = (unsigned)_mm256_movemask_ps(_mm256_castsi256_ps(stop));
         if (stops != 0) return w + __builtin_ctz(stops);
     }
