@@ -20,6 +20,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "projdb/CandidateFrames.h"
 #include "projdb/Positions.h"
@@ -250,6 +253,78 @@ static int* FindInRangeOrEnd(int* w, int* last, uint32_t lo, uint32_t span) {
     return last;
 }
 
+#if QUIVREL_WIDE_COMPARES
+// The same eight words at a time (AVX2, run only where the CPU has it).
+// The unsigned order comes from a minimum instead of a biased signed
+// compare: a word lies in the range when min(x - lo, span) == x - lo, and
+// it is a -2 when x - lo == -2 - lo.  (With no constant of its own, the -2
+// compare is not set up again after every stop.)  Fewer than eight words
+// before `last` (only at the data's end, since every sequence stops the
+// walk at its -2) go to the four-word search.
+QUIVREL_AVX2 static int* FindInRangeOrEndWide(int* w, int* last, uint32_t lo, uint32_t span) {
+    const __m256i low = _mm256_set1_epi32((int)lo);
+    const __m256i top = _mm256_set1_epi32((int)span);
+    const __m256i seqEnd = _mm256_set1_epi32((int)((uint32_t)kSequenceEnd - lo));
+    for (; last - w >= 8; w += 8) {
+        const __m256i offset = _mm256_sub_epi32(_mm256_loadu_si256((const __m256i*)w), low);
+        // The words to stop at: in the range or a -2.
+        const __m256i stop =
+            _mm256_or_si256(_mm256_cmpeq_epi32(_mm256_min_epu32(offset, top), offset),
+                            _mm256_cmpeq_epi32(offset, seqEnd));
+        const unsigned stops = (unsigned)_mm256_movemask_ps(_mm256_castsi256_ps(stop));
+        if (stops != 0) return w + __builtin_ctz(stops);
+    }
+    return FindInRangeOrEnd(w, last, lo, span);
+}
+#endif
+
+// The walk of the filling pass over the whole data for the records of the
+// codes in [lo, lo + span] (see FillFirstLevelRange), with `find` its search
+// for the next stop.  Inlined whole into its two callers, so that with the
+// eight-word search it is AVX2 code only in FillFirstLevelWide.
+template <int* (*find)(int*, int*, uint32_t, uint32_t)>
+[[gnu::always_inline]] static inline void FillFirstLevelWalk(ProjWorkspace& ws, PROJ_DB* records,
+                                                             int* start, int* end, uint32_t lo,
+                                                             uint32_t span) {
+    const Dataset& ds = ws.ds;
+    int seq = 1;  // the sequence of the word at w (from 1)
+    // Without the occurrence tables an entry's hint is its sequence's -2
+    // (see PROJ_SEQ), which the tables of the sequence ends give.
+    const bool endHints =
+        ds.gLastTable == nullptr && ds.gnSeqEnds == ds.gnCustCount && ds.gSeqEnd != nullptr;
+    for (int* w = find(start, end, lo, span); w < end; w = find(w + 1, end, lo, span)) {
+        if (*w == kSequenceEnd) {
+            ++seq;
+            continue;
+        }
+        int* r = RunEnd(w);
+        w = r;
+        int item = *r;
+        if (IsLastItem(r)) continue;
+        int index = ws.inter_freq_idx[item];
+        if (index < 0) continue;
+        PROJ_DB* db = &records[index];
+        if (db->m_nLastSeq >= seq) {
+            if (r[1] >= 0) ws.AddToLastEntry(db, r + 1);
+            continue;
+        }
+        db->m_nLastSeq = seq;
+        ws.AppendEntry(db, r + 1, endHints ? ~ds.gSeqEnd[seq - 1] : seq - 1);
+    }
+}
+
+static void FillFirstLevelNarrow(ProjWorkspace& ws, PROJ_DB* records, int* start, int* end,
+                                 uint32_t lo, uint32_t span) {
+    FillFirstLevelWalk<FindInRangeOrEnd>(ws, records, start, end, lo, span);
+}
+
+#if QUIVREL_WIDE_COMPARES
+QUIVREL_AVX2 static void FillFirstLevelWide(ProjWorkspace& ws, PROJ_DB* records, int* start,
+                                            int* end, uint32_t lo, uint32_t span) {
+    FillFirstLevelWalk<FindInRangeOrEndWide>(ws, records, start, end, lo, span);
+}
+#endif
+
 // Filling pass: each sequence gives a record of the range one entry, made
 // at the item's first occurrence that is not the sequence's last item.
 // The entry's first position follows that occurrence; further positions
@@ -279,37 +354,21 @@ void ProjWorkspace::FillFirstLevelRange(PROJ_DB* records, int first, int last, b
         if (filling == 0) return;
 
         // A batch holds a few of the codes: the walk passes over the words of
-        // other codes (and the -1 words, which wrap to large values), four at
-        // a time, and stops at the batch's codes and at each -2, which ends a
-        // sequence.  A run of equal codes is one occurrence, met at its first
-        // word.  The first occurrence of a record's item in a sequence stores
-        // the record's entry with its first position; every later one in the
-        // sequence is a stop of the same walk, and where its itemset goes on
-        // it adds a further position to that entry, the record's last.
-        int seq = 1;  // the sequence of the word at w (from 1)
-        // Without the occurrence tables an entry's hint is its sequence's
-        // -2 (see PROJ_SEQ), which the tables of the sequence ends give.
-        const bool endHints = ds.gLastTable == nullptr && ds.gnSeqEnds == ds.gnCustCount &&
-                              ds.gSeqEnd != nullptr;
-        for (int* w = FindInRangeOrEnd(start, end, lo, span); w < end;
-             w = FindInRangeOrEnd(w + 1, end, lo, span)) {
-            if (*w == kSequenceEnd) {
-                ++seq;
-                continue;
-            }
-            int* r = RunEnd(w);
-            w = r;
-            int item = *r;
-            if (IsLastItem(r)) continue;
-            int index = inter_freq_idx[item];
-            if (index < 0) continue;
-            PROJ_DB* db = &records[index];
-            if (db->m_nLastSeq >= seq) {
-                if (r[1] >= 0) AddToLastEntry(db, r + 1);
-                continue;
-            }
-            db->m_nLastSeq = seq;
-            AppendEntry(db, r + 1, endHints ? ~ds.gSeqEnd[seq - 1] : seq - 1);
+        // other codes (and the -1 words, which wrap to large values), eight
+        // or four at a time, and stops at the batch's codes and at each -2,
+        // which ends a sequence.  A run of equal codes is one occurrence, met
+        // at its first word.  The first occurrence of a record's item in a
+        // sequence stores the record's entry with its first position; every
+        // later one in the sequence is a stop of the same walk, and where its
+        // itemset goes on it adds a further position to that entry, the
+        // record's last.
+#if QUIVREL_WIDE_COMPARES
+        if (WideCompares()) {
+            FillFirstLevelWide(*this, records, start, end, lo, span);
+        } else
+#endif
+        {
+            FillFirstLevelNarrow(*this, records, start, end, lo, span);
         }
     } catch (...) {
         // A failed allocation ends the run: the records of the range give

@@ -20,6 +20,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "projdb/ProjDB.h"
 #include "projdb/StepState.h"
@@ -74,6 +77,19 @@ inline void ProjWorkspace::PutPosition(int slot, int* pos) {
     buf_idx[slot] = pos;
 }
 
+// Bit i of the result is set when w[i] equals one of kCodes codes, for the
+// words of [w, last), one by one: the words too few for a vector compare.
+template <int kCodes>
+inline unsigned CodeLanesOneByOne(const int* code, const int* w, const int* last) {
+    unsigned lanes = 0;
+    for (int i = 0; w + i < last; ++i) {
+        bool hit = false;
+        for (int g = 0; g < kCodes; ++g) hit |= w[i] == code[g];
+        lanes |= (unsigned)hit << i;
+    }
+    return lanes;
+}
+
 // Compares four words at a time with kCodes codes: bit i of Lanes(w) is set
 // when w[i] equals one of them.  Most words of a rest are none of the codes,
 // so a group of four costs one load and a vector compare per code, and only
@@ -81,6 +97,8 @@ inline void ProjWorkspace::PutPosition(int slot, int* pos) {
 template <int kCodes>
 class CodeLanes {
 public:
+    static const int kWords = 4;  // words per group
+    static const int kCodeCount = kCodes;
     explicit CodeLanes(const int* code) {
         for (int g = 0; g < kCodes; ++g) code_[g] = code[g];
 #if defined(__SSE2__)
@@ -103,7 +121,7 @@ public:
         for (; g < kCodes; ++g) hit = _mm_or_si128(hit, _mm_cmpeq_epi32(x, wide_[g]));
         return (unsigned)_mm_movemask_ps(_mm_castsi128_ps(hit));
 #else
-        return LanesIn(w, w + 4);
+        return CodeLanesOneByOne<kCodes>(code_, w, w + 4);
 #endif
     }
     // The same for the words of [w, last), fewer than four: the four words
@@ -111,17 +129,8 @@ public:
     // those four lie at or after `floor` (a word of the data at or before
     // w); else one by one.
     unsigned LastLanes(const int* w, const int* last, const int* floor) const {
-        return last - floor >= 4 ? Lanes(last - 4) >> (4 - (last - w)) : LanesIn(w, last);
-    }
-    // The same for the words of [w, last), fewer than four, one by one.
-    unsigned LanesIn(const int* w, const int* last) const {
-        unsigned lanes = 0;
-        for (int i = 0; w + i < last; ++i) {
-            bool hit = false;
-            for (int g = 0; g < kCodes; ++g) hit |= w[i] == code_[g];
-            lanes |= (unsigned)hit << i;
-        }
-        return lanes;
+        return last - floor >= 4 ? Lanes(last - 4) >> (4 - (last - w))
+                                 : CodeLanesOneByOne<kCodes>(code_, w, last);
     }
 
 private:
@@ -131,20 +140,71 @@ private:
 #endif
 };
 
-// Finds the first word in [w, last) that equals one of kCodes codes, four
-// words at a time.  `last` is a word of the same sequence (its -2 at the
-// furthest), so no read passes the sequence's end.  `floor` is a word of
-// the data at or before every w searched from (the data's first word will
-// do): when fewer than four words are left before `last` and the four
-// words that end at `last` all lie at or after `floor`, those four are
+#if QUIVREL_WIDE_COMPARES
+// The same compares eight words at a time (AVX2).  Every member is compiled
+// for AVX2, so only a QUIVREL_AVX2 function, run after CpuHasWideCompares(),
+// may make or use one: the walks are templates over their lanes class,
+// inlined whole into such a function for this class.
+template <int kCodes>
+class WideCodeLanes {
+public:
+    static const int kWords = 8;
+    static const int kCodeCount = kCodes;
+    QUIVREL_AVX2 explicit WideCodeLanes(const int* code) {
+        for (int g = 0; g < kCodes; ++g) code_[g] = code[g];
+        for (int g = 0; g < kCodes; ++g) wide_[g] = _mm256_set1_epi32(code[g]);
+    }
+    // Reads w[0 .. 7].  (No lambdas here: a lambda is not compiled for the
+    // AVX2 target of the function around it.)
+    QUIVREL_AVX2 unsigned Lanes(const int* w) const {
+        const __m256i x = _mm256_loadu_si256((const __m256i*)w);
+        int g = kCodes >= 4 ? 4 : 1;
+        __m256i hit = kCodes >= 4 ? Four(x, 0) : _mm256_cmpeq_epi32(x, wide_[0]);
+        for (; g + 4 <= kCodes; g += 4) hit = _mm256_or_si256(hit, Four(x, g));
+        for (; g < kCodes; ++g) hit = _mm256_or_si256(hit, _mm256_cmpeq_epi32(x, wide_[g]));
+        return (unsigned)_mm256_movemask_ps(_mm256_castsi256_ps(hit));
+    }
+    // The same for the words of [w, last), fewer than eight: the eight
+    // words that end at `last` compared at once, the lanes before w
+    // dropped, when those eight lie at or after `floor` (a word of the
+    // data at or before w); else one by one.
+    QUIVREL_AVX2 unsigned LastLanes(const int* w, const int* last, const int* floor) const {
+        return last - floor >= 8 ? Lanes(last - 8) >> (8 - (last - w))
+                                 : CodeLanesOneByOne<kCodes>(code_, w, last);
+    }
+
+private:
+    // Codes g .. g + 3 compared, ORed as a pair of pairs.
+    QUIVREL_AVX2 __m256i Four(__m256i x, int g) const {
+        return _mm256_or_si256(
+            _mm256_or_si256(_mm256_cmpeq_epi32(x, wide_[g]), _mm256_cmpeq_epi32(x, wide_[g + 1])),
+            _mm256_or_si256(_mm256_cmpeq_epi32(x, wide_[g + 2]),
+                            _mm256_cmpeq_epi32(x, wide_[g + 3])));
+    }
+
+    int code_[kCodes];
+    __m256i wide_[kCodes];
+};
+#endif
+
+// Finds the first word in [w, last) that equals one of the codes, a group of
+// Lanes::kWords words at a time.  `last` is a word of the same sequence (its
+// -2 at the furthest), so no read passes the sequence's end.  `floor` is a
+// word of the data at or before every w searched from (the data's first
+// word will do): when less than a group is left before `last` and the group
+// of words that ends at `last` lies at or after `floor`, that group is
 // compared at once (the lanes before w, looked at already, are dropped);
 // only data too short for that has its last words compared one by one.
-template <int kCodes>
+// FindIn is inlined into its caller, so that with the eight-word lanes it
+// runs as the caller's AVX2 code.
+template <int kCodes, class Lanes = CodeLanes<kCodes>>
 class CodeSearch {
 public:
-    CodeSearch(const int* code, const int* floor) : codes_(code), floor_(floor) {}
-    int* FindIn(int* w, int* last) const {
-        for (; last - w >= 4; w += 4) {
+    static_assert(Lanes::kCodeCount == kCodes, "lanes for the search's codes");
+    [[gnu::always_inline]] CodeSearch(const int* code, const int* floor)
+        : codes_(code), floor_(floor) {}
+    [[gnu::always_inline]] int* FindIn(int* w, int* last) const {
+        for (; last - w >= Lanes::kWords; w += Lanes::kWords) {
             const unsigned lanes = codes_.Lanes(w);
             if (lanes != 0) return w + __builtin_ctz(lanes);
         }
@@ -154,7 +214,7 @@ public:
     }
 
 private:
-    CodeLanes<kCodes> codes_;
+    Lanes codes_;
     const int* floor_;
 };
 

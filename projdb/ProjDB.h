@@ -92,7 +92,29 @@ struct ProjectionStrategy {
     // Bytes of entries per first-level batch; 0 picks by the data's size
     // (a test sets 1 for a batch per record).
     size_t firstLevelBudget = 0;
+    // Compare four words at a time even where the CPU could compare eight
+    // (so that a test runs the four-word walks on any machine).
+    bool narrowCompares = false;
 };
+
+// The data walks compare eight words at a time on x86-64 CPUs that have
+// AVX2, four at a time (SSE2) on the others.  The program is built for
+// baseline x86-64, so the eight-word code lives only in functions marked
+// QUIVREL_AVX2 (GCC and Clang compile just those for AVX2) and in inline
+// helpers that only such functions call; they are reached only after
+// CpuHasWideCompares() said yes.  No translation unit is compiled with
+// -mavx2, so no shared inline function or template can come out of the
+// link as an AVX2 copy on the four-word path.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define QUIVREL_WIDE_COMPARES 1
+#define QUIVREL_AVX2 __attribute__((target("avx2")))
+#else
+#define QUIVREL_WIDE_COMPARES 0
+#define QUIVREL_AVX2
+#endif
+
+// Whether this CPU (and its OS) can run AVX2 code; asked once per process.
+bool CpuHasWideCompares();
 #include "projdb/Dataset.h"
 
 // Everything one mining thread needs to project over a Dataset: the per-item
@@ -184,6 +206,8 @@ public:
     // forced way that needs something the step lacks (tables, a candidate
     // list) falls back to one that does not.
     void SetProjectionStrategy(const ProjectionStrategy& strategy) { gStrategy = strategy; }
+    // Whether the walks of this workspace compare eight words at a time.
+    bool WideCompares() const { return !gStrategy.narrowCompares && CpuHasWideCompares(); }
 
     // Debugging aids.
     [[noreturn]] void Test();
@@ -370,9 +394,21 @@ public:
     void FillNewItemsetByItem(PROJ_DB* child, int item, int* start, const int* end);
     void FillNewItemsetByItems(PROJ_DB* children, const int* items, int count, int* start,
                                const int* end);
-    template <int kSlots>
-    void FillNewItemsetByItemsWalk(PROJ_DB* children, const int* items, int count, int* start,
-                                   const int* end);
+    // The two walks over the compare lanes (four or eight words), inlined
+    // whole into each caller.
+    template <class Lanes>
+    [[gnu::always_inline]] inline void FillNewItemsetByItemsWalk(PROJ_DB* children,
+                                                                 const int* items, int count,
+                                                                 int* start, const int* end);
+    template <class Search>
+    [[gnu::always_inline]] inline void FillNewItemsetByItemWalk(PROJ_DB* child, int item,
+                                                                int* start, const int* end);
+#if QUIVREL_WIDE_COMPARES
+    QUIVREL_AVX2 void FillNewItemsetByItemsWide(PROJ_DB* children, const int* items, int count,
+                                                int* start, const int* end);
+    QUIVREL_AVX2 void FillNewItemsetByItemWide(PROJ_DB* child, int item, int* start,
+                                               const int* end);
+#endif
     void FillNewItemsetFromTables(PROJ_DB* children, int* start, const int* end);
     // Candidate frames (projdb/CandidateFrames.cpp).
     const std::vector<int>* InterCandidates(const PROJ_DB* db);

@@ -1,11 +1,12 @@
-// Thresholds of the projection steps' choices, all of them.
+// Thresholds of the projection steps' choices, all of them, and whether the
+// CPU can run the eight-word compares.
 #include "projdb/Strategies.h"
 
 // A step whose parent entries, times this factor, reach the number of item
 // codes reads every first-level item's in-itemset row afterwards instead of
-// noting the codes it meets.  Noting costs little per word, while on large data the
-// rows read afterwards have left the caches between steps: on the 1M rows
-// a factor of 8 spent 4 to 8% of the time reading them.
+// noting the codes it meets.  Noting costs little per word, while on large
+// data the rows read afterwards have left the caches between steps: on the
+// 1M rows a factor of 8 spent 4 to 8% of the time reading them.
 static const long long kWholeTableFactor = 1;
 
 // Look-ups in the last-occurrence table that cost about as much as one
@@ -72,4 +73,18 @@ StepStrategies ChooseStrategies(const StepFacts& f, const ProjectionStrategy& fo
                                                     : forced.fill == S::kFillByItem;
     s.fill = fromTables ? S::kFillTables : byItem ? S::kFillByItem : S::kFillScan;
     return s;
+}
+
+bool CpuHasWideCompares() {
+#if QUIVREL_WIDE_COMPARES
+    // The CPU's answer includes the OS's: AVX2 counts only where the OS
+    // saves the 256-bit registers.
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return has;
+#else
+    return false;
+#endif
 }

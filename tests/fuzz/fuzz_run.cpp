@@ -16,7 +16,8 @@
 //            3 candidate marks, 4 all codes; 5 and 6 automatic with the
 //            whole in-itemset table or noted codes), bits 3-4 the way of
 //            filling (automatic, tables, item by item, scan), bit 5 no
-//            occurrence tables, bit 6 sequences found by search, bit 7 no
+//            occurrence tables, bit 6 sequences found by search and the
+//            walks four words at a time (as without AVX2), bit 7 no
 //            one-item-per-itemset shortcuts.
 // Runs must stay small, so that a slow input is a real hang and not a big
 // search: every frequent pattern is a subsequence of some sequence and needs
@@ -141,6 +142,7 @@ ProjectionStrategy StrategyOf(uint8_t b) {
     s.fill = (ProjectionStrategy::Fill)((b >> 3) & 3);
     s.noTables = (b & 0x20) != 0;
     s.ignoreSeqHints = (b & 0x40) != 0;
+    s.narrowCompares = (b & 0x40) != 0;
     s.generalItemsets = (b & 0x80) != 0;
     return s;
 }

@@ -118,6 +118,19 @@ TEST_F(ForcedStrategy, NoTablesFillByItemOneRecordPerBatch) {
     CheckRandomRuns(s, 5);
 }
 
+// The walks four words at a time, as on a CPU without AVX2: the walk of
+// several items per rest (no tables), the search of one item per rest
+// (with the table) and the first level's walk.
+TEST_F(ForcedStrategy, FourWordComparesFillByItem) {
+    S s;
+    s.narrowCompares = true;
+    s.noTables = true;
+    s.fill = S::kFillByItem;
+    CheckRandomRuns(s, 7);
+    s.noTables = false;
+    CheckRandomRuns(s, 8);
+}
+
 TEST_F(ForcedStrategy, GeneralScansOnEveryShape) {
     S s;
     s.generalItemsets = true;

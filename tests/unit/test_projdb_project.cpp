@@ -460,27 +460,36 @@ TEST_F(ProjDBProjectTest, RunsMakeExactlyTheFrequentPatterns) {
 }  // namespace
 
 // The four-codes search finds the same word as a plain scan wherever the
-// first hit lies (any lane of a group of four, or the tail after the last
-// whole group, read as the four words that end at `last` or, in data of
-// fewer words, one by one), and never looks at or past `last` or before
-// the floor (the sanitizer build catches a read outside the vector).
-TEST(FourCodesTest, FindsTheFirstHitLikeAPlainScan) {
-    std::mt19937 rng(7);
+// first hit lies (any lane of a group of four or eight words, or the tail
+// after the last whole group, read as the group that ends at `last` or, in
+// data of fewer words, one by one), and never looks at or past `last` or
+// before the floor (the sanitizer build catches a read outside the vector).
+// The eight-word search runs where the CPU has AVX2.
+template <class Search>
+static void CheckFourCodesSearch(unsigned seed) {
+    std::mt19937 rng(seed);
     const int code[4] = {3, 5, 5, 9};
-    for (int round = 0; round < 2000; ++round) {
-        std::vector<int> words(1 + rng() % 13);
+    for (int round = 0; round < 3000; ++round) {
+        std::vector<int> words(1 + rng() % 21);
         for (int& w : words) w = (int)(rng() % 12) - 2;
         const size_t from = rng() % words.size();
         // The word at `last` is a hit that must never be returned as one.
         std::vector<int> padded(words);
         padded.push_back(3);
-        const CodeSearch<4> codes(code, padded.data());
+        const Search codes(code, padded.data());
         int* first = padded.data() + from;
         int* last = padded.data() + words.size();
         int* expect = first;
         while (expect < last && *expect != 3 && *expect != 5 && *expect != 9) ++expect;
         ASSERT_EQ(codes.FindIn(first, last), expect) << "round " << round;
     }
+}
+
+TEST(FourCodesTest, FindsTheFirstHitLikeAPlainScan) {
+    CheckFourCodesSearch<CodeSearch<4>>(7);
+#if QUIVREL_WIDE_COMPARES
+    if (CpuHasWideCompares()) CheckFourCodesSearch<CodeSearch<4, WideCodeLanes<4>>>(8);
+#endif
 }
 
 // A count reaches the threshold exactly when it is at least the least
