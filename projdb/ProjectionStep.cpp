@@ -135,6 +135,7 @@ PROJ_DB* ProjWorkspace::make_projdb_from_projected_db(PROJ_DB* parent, int* coun
     facts.tablesFindMatches = ds.gFillFromTables;
     facts.tableColumns = (long long)ds.gnLastColumns;
     facts.severalItemsPerWalk = ds.gLastTable == nullptr && gHasContinued;
+    facts.wideWalks = WideCompares();
     StepStrategies plan = ChooseStrategies(facts, gStrategy);
     gnRests = CountInItemset(parent, start, plan.wholeIntra);
 

@@ -30,6 +30,7 @@ struct StepFacts {
     // The item-by-item fill walks each rest for several items at once (no
     // tables, and itemsets of several items).
     bool severalItemsPerWalk = false;
+    bool wideWalks = false;  // the walks compare eight words at a time
 };
 
 struct StepStrategies {
