@@ -193,8 +193,9 @@ template <class Search>
 // last word of its run) is the match unless it is the sequence's last item,
 // and its later runs whose itemset goes on give further positions.  The
 // entries are stored when the rest is done, in the items' order.  A walk
-// compares each group of words with as many codes as it has slots, so a
-// step with one or two children gets a walk of two slots.
+// compares each group of words with as many codes as it has slots (two,
+// four, eight or sixteen), so a step with one or two children gets a walk
+// of two slots.
 void ProjWorkspace::FillNewItemsetByItems(PROJ_DB* children, const int* items, int count,
                                           int* start, const int* end) {
 #if QUIVREL_WIDE_COMPARES
@@ -204,8 +205,10 @@ void ProjWorkspace::FillNewItemsetByItems(PROJ_DB* children, const int* items, i
         FillNewItemsetByItemsWalk<CodeLanes<2>>(children, items, count, start, end);
     } else if (count <= 4) {
         FillNewItemsetByItemsWalk<CodeLanes<4>>(children, items, count, start, end);
-    } else {
+    } else if (count <= 8) {
         FillNewItemsetByItemsWalk<CodeLanes<8>>(children, items, count, start, end);
+    } else {
+        FillNewItemsetByItemsWalk<CodeLanes<16>>(children, items, count, start, end);
     }
 }
 
@@ -221,8 +224,10 @@ QUIVREL_AVX2 void ProjWorkspace::FillNewItemsetByItemsWide(PROJ_DB* children, co
         FillNewItemsetByItemsWalk<WideCodeLanes<2>>(children, items, count, start, end);
     } else if (count <= 4) {
         FillNewItemsetByItemsWalk<WideCodeLanes<4>>(children, items, count, start, end);
-    } else {
+    } else if (count <= 8) {
         FillNewItemsetByItemsWalk<WideCodeLanes<8>>(children, items, count, start, end);
+    } else {
+        FillNewItemsetByItemsWalk<WideCodeLanes<16>>(children, items, count, start, end);
     }
 }
 #endif

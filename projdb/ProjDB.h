@@ -333,7 +333,7 @@ public:
     // children per walk of a rest: the slot of each item of the walk by
     // code (read only for the walk's own codes, so never cleared), and the
     // further positions of one rest in file order with their slots.
-    static const int kItemsPerWalk = 8;
+    static const int kItemsPerWalk = 16;
     std::vector<uint8_t> gSlotOfCode;
     struct FurtherHit {
         int slot;

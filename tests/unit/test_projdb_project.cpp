@@ -323,10 +323,10 @@ TEST_F(ProjDBProjectTest, CountLargePatternKeepsAZeroAfterTheLastCounter) {
 }
 
 // The item-by-item fill without occurrence tables walks each rest for up to
-// eight items at once (one set of four codes, two from five items on, more
-// walks past eight), with runs of equal codes across groups of four words:
-// every record it makes holds the entries and positions of the one-scan
-// fill, in the same order.
+// sixteen items at once (two, four, eight or sixteen codes, more walks past
+// sixteen), with runs of equal codes across groups of words: every record
+// it makes holds the entries and positions of the one-scan fill, in the
+// same order.
 TEST_F(ProjDBProjectTest, ItemWalksGiveTheScanFillsEntries) {
     std::mt19937 rng(99);
     const int kItems = 12;
@@ -346,14 +346,17 @@ TEST_F(ProjDBProjectTest, ItemWalksGiveTheScanFillsEntries) {
             }
             words.push_back(-2);
         }
-        std::map<Words, Offsets> got[2];
-        for (int way = 0; way < 2; ++way) {
+        // The item walks with eight-word compares (where the CPU has
+        // them), the scan, and the item walks with four-word compares.
+        std::map<Words, Offsets> got[3];
+        for (int way = 0; way < 3; ++way) {
             ResetModule();
             made.clear();
             ProjectionStrategy strategy;
             strategy.noTables = true;
             strategy.fill =
-                way == 0 ? ProjectionStrategy::kFillByItem : ProjectionStrategy::kFillScan;
+                way == 1 ? ProjectionStrategy::kFillScan : ProjectionStrategy::kFillByItem;
+            strategy.narrowCompares = way == 2;
             ws.SetProjectionStrategy(strategy);
             entries = &got[way];
             checkEndHints = true;
@@ -363,6 +366,7 @@ TEST_F(ProjDBProjectTest, ItemWalksGiveTheScanFillsEntries) {
         entries = nullptr;
         checkEndHints = false;
         ASSERT_EQ(got[0], got[1]) << "round " << round;
+        ASSERT_EQ(got[2], got[1]) << "round " << round;
     }
 }
 
