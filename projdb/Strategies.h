@@ -30,6 +30,8 @@ struct StepFacts {
     // The item-by-item fill walks each rest for several items at once (no
     // tables, and itemsets of several items).
     bool severalItemsPerWalk = false;
+    // The walks compare eight words at a time (else four).
+    bool wideCompares = false;
 };
 
 struct StepStrategies {
