@@ -1,5 +1,5 @@
 // Counting new-itemset extensions: for every rest (what follows the first
-// position's itemset of a parent entry), each code in it counts once.  Four
+// position's itemset of a parent entry), each code in it counts once.  Five
 // counters give the same counts (ChooseStrategies picks one):
 // - from the last-occurrence table: an item is in a rest when its last
 //   word in the sequence lies after the rest's start, one vectorized compare
@@ -7,19 +7,30 @@
 //   the rests;
 // - by mask: with at most 63 candidates each rest ORs one bit per word into
 //   a word-sized mask, with no branch on the data;
+// - by compares: with a few candidates each group of four or eight words is
+//   compared with every candidate at once, and a rest notes per candidate
+//   whether any lane matched;
 // - by marks: the candidates are marked and the other codes skipped, while
 //   they are a small share of all codes;
 // - every code: each word counts into its row (the -1 words into a spare
 //   row), and the frequent codes come out in code order from a bitmap.
 // A pattern's new-itemset extensions are among its parent's (the candidate
-// frames), so the last three look only at codes that can still be frequent.
+// frames), so the last four look only at codes that can still be frequent.
 //
 // Tested by tests/integration/test_bruteforce_closed.cpp, which forces each
 // counter on data checked against a brute-force miner, by the fuzz target,
 // and for single steps by tests/unit/test_projdb_project.cpp.
 #include <algorithm>
+#include <climits>
 #include <cstdint>
+#include <cstring>
 #include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "projdb/Counting.h"
 #include "projdb/OccurrenceTables.h"
@@ -222,6 +233,210 @@ void ProjWorkspace::CountByMask(const std::vector<int>& candidates, const int* s
         if (counts[c + 1] >= gSUP) {
             gFreqInter.push_back(candidates[c]);
             gFreqInterCount.push_back(counts[c + 1]);
+        }
+    }
+}
+
+// Which of kCodes codes a rest holds, from compares of four words at a time:
+// per code an accumulator ORs the group's compares (a lane is all ones where
+// the word is the code), and after the rest each code that no lane matched
+// adds one to its count of rests without it.  A code's count is then the
+// number of rests less that.  Up to kCodes candidates (2, 4 or 8); unused
+// codes hold a value no word has.
+#if defined(__SSE2__)
+template <int kCodes>
+class CodePresence {
+public:
+    static const int kWords = 4;
+    static const int kCodeCount = kCodes;
+    explicit CodePresence(const int* code) {
+        for (int g = 0; g < kCodes; ++g) code_[g] = _mm_set1_epi32(code[g]);
+        for (int q = 0; q < kQuads; ++q) absent_[q] = _mm_setzero_si128();
+    }
+    // Starts a rest of the words [w, last) with the group of four words that
+    // ends at `last`.  A rest shorter than that has the lanes before w made
+    // -1, which is no candidate, and the group is read at once when it lies
+    // at or after `floor` (the data's first word), else copied.
+    void StartRest(const int* w, const int* last, const int* floor) {
+        __m128i x;
+        if (last - w >= 4) {
+            x = _mm_loadu_si128((const __m128i*)(last - 4));
+        } else {
+            x = _mm_or_si128(LoadLast(w, last, floor),
+                             _mm_loadu_si128((const __m128i*)(kLanesBefore + (last - w))));
+        }
+        for (int g = 0; g < kCodes; ++g) seen_[g] = _mm_cmpeq_epi32(x, code_[g]);
+    }
+    // Reads w[0 .. 3].
+    void Add(const int* w) {
+        const __m128i x = _mm_loadu_si128((const __m128i*)w);
+        for (int g = 0; g < kCodes; ++g)
+            seen_[g] = _mm_or_si128(seen_[g], _mm_cmpeq_epi32(x, code_[g]));
+    }
+    // Ends the rest: the codes that no lane matched count one more rest
+    // without them.  The accumulators, all ones or zero per lane, are packed
+    // to a byte per lane, a code's four in one 32-bit lane.
+    void EndRest() {
+        const __m128i zero = _mm_setzero_si128();
+        for (int q = 0; q < kQuads; ++q) {
+            const __m128i low = _mm_packs_epi32(seen_[4 * q], seen_[4 * q + 1]);
+            const __m128i high =
+                kCodes > 2 ? _mm_packs_epi32(seen_[4 * q + 2 < kCodes ? 4 * q + 2 : 0],
+                                             seen_[4 * q + 3 < kCodes ? 4 * q + 3 : 0])
+                           : zero;
+            const __m128i bytes = _mm_packs_epi16(low, high);
+            absent_[q] = _mm_sub_epi32(absent_[q], _mm_cmpeq_epi32(bytes, zero));
+        }
+    }
+    // Rests without code g so far.
+    unsigned Absent(int g) const {
+        uint32_t lanes[4];
+        _mm_storeu_si128((__m128i*)lanes, absent_[g / 4]);
+        return lanes[g % 4];
+    }
+
+private:
+    static const int kQuads = (kCodes + 3) / 4;
+    // -1 for the lanes before w when kLanesBefore + (last - w) is loaded.
+    static const int kLanesBefore[8];
+    static __m128i LoadLast(const int* w, const int* last, const int* floor) {
+        if (last - floor >= 4) return _mm_loadu_si128((const __m128i*)(last - 4));
+        int copy[4] = {-1, -1, -1, -1};
+        std::memcpy(copy + 4 - (last - w), w, sizeof(int) * (size_t)(last - w));
+        return _mm_loadu_si128((const __m128i*)copy);
+    }
+    __m128i code_[kCodes];
+    __m128i seen_[kCodes];
+    __m128i absent_[kQuads];
+};
+template <int kCodes>
+const int CodePresence<kCodes>::kLanesBefore[8] = {-1, -1, -1, -1, 0, 0, 0, 0};
+#endif
+
+#if QUIVREL_WIDE_COMPARES
+// The same eight words at a time (AVX2): only CountByComparesWide makes and
+// uses one.  The packs work within each half of the register, so a code's
+// lanes 0-3 and 4-7 end up in two 32-bit lanes, one per half, and the code
+// is absent when both are zero.
+template <int kCodes>
+class WideCodePresence {
+public:
+    static const int kWords = 8;
+    static const int kCodeCount = kCodes;
+    QUIVREL_AVX2 explicit WideCodePresence(const int* code) {
+        for (int g = 0; g < kCodes; ++g) code_[g] = _mm256_set1_epi32(code[g]);
+        for (int q = 0; q < kQuads; ++q) absent_[q] = _mm_setzero_si128();
+    }
+    QUIVREL_AVX2 void StartRest(const int* w, const int* last, const int* floor) {
+        __m256i x;
+        if (last - w >= 8) {
+            x = _mm256_loadu_si256((const __m256i*)(last - 8));
+        } else {
+            x = _mm256_or_si256(LoadLast(w, last, floor), _mm256_loadu_si256((
+                                    const __m256i*)(kLanesBefore + (last - w))));
+        }
+        for (int g = 0; g < kCodes; ++g) seen_[g] = _mm256_cmpeq_epi32(x, code_[g]);
+    }
+    QUIVREL_AVX2 void Add(const int* w) {
+        const __m256i x = _mm256_loadu_si256((const __m256i*)w);
+        for (int g = 0; g < kCodes; ++g)
+            seen_[g] = _mm256_or_si256(seen_[g], _mm256_cmpeq_epi32(x, code_[g]));
+    }
+    QUIVREL_AVX2 void EndRest() {
+        const __m256i zero = _mm256_setzero_si256();
+        for (int q = 0; q < kQuads; ++q) {
+            const __m256i low = _mm256_packs_epi32(seen_[4 * q], seen_[4 * q + 1]);
+            const __m256i high =
+                kCodes > 2 ? _mm256_packs_epi32(seen_[4 * q + 2 < kCodes ? 4 * q + 2 : 0],
+                                                seen_[4 * q + 3 < kCodes ? 4 * q + 3 : 0])
+                           : zero;
+            const __m256i none = _mm256_cmpeq_epi32(_mm256_packs_epi16(low, high), zero);
+            const __m128i both = _mm_and_si128(_mm256_castsi256_si128(none),
+                                               _mm256_extracti128_si256(none, 1));
+            absent_[q] = _mm_sub_epi32(absent_[q], both);
+        }
+    }
+    QUIVREL_AVX2 unsigned Absent(int g) const {
+        uint32_t lanes[4];
+        _mm_storeu_si128((__m128i*)lanes, absent_[g / 4]);
+        return lanes[g % 4];
+    }
+
+private:
+    static const int kQuads = (kCodes + 3) / 4;
+    static const int kLanesBefore[16];
+    QUIVREL_AVX2 static __m256i LoadLast(const int* w, const int* last, const int* floor) {
+        if (last - floor >= 8) return _mm256_loadu_si256((const __m256i*)(last - 8));
+        int copy[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
+        std::memcpy(copy + 8 - (last - w), w, sizeof(int) * (size_t)(last - w));
+        return _mm256_loadu_si256((const __m256i*)copy);
+    }
+    __m256i code_[kCodes];
+    __m256i seen_[kCodes];
+    __m128i absent_[kQuads];
+};
+template <int kCodes>
+const int WideCodePresence<kCodes>::kLanesBefore[16] = {-1, -1, -1, -1, -1, -1, -1, -1,
+                                                        0,  0,  0,  0,  0,  0,  0,  0};
+#endif
+
+// Counts the rests that hold each of the candidates by compares, at most
+// eight of them on the eight-word path and four on the four-word path (more
+// go to CountByMask); the frequent ones go into gFreqInter (in code order)
+// with their counts, as CountByMask gives them.
+void ProjWorkspace::CountByCompares(const std::vector<int>& candidates, const int* start) {
+#if QUIVREL_WIDE_COMPARES
+    if (WideCompares()) return CountByComparesWide(candidates, start);
+#endif
+#if defined(__SSE2__)
+    if (candidates.size() <= 2) return CountByComparesWalk<CodePresence<2>>(candidates, start);
+    if (candidates.size() <= 4) return CountByComparesWalk<CodePresence<4>>(candidates, start);
+#endif
+    CountByMask(candidates, start);
+}
+
+#if QUIVREL_WIDE_COMPARES
+QUIVREL_AVX2 void ProjWorkspace::CountByComparesWide(const std::vector<int>& candidates,
+                                                     const int* start) {
+    if (candidates.size() <= 2) return CountByComparesWalk<WideCodePresence<2>>(candidates, start);
+    if (candidates.size() <= 4) return CountByComparesWalk<WideCodePresence<4>>(candidates, start);
+    if (candidates.size() <= 8) return CountByComparesWalk<WideCodePresence<8>>(candidates, start);
+    CountByMask(candidates, start);
+}
+#endif
+
+// One pass over the rests, a group of Presence::kWords words at a time.
+// Inlined whole into the two functions above.
+template <class Presence>
+[[gnu::always_inline]] inline void ProjWorkspace::CountByComparesWalk(
+    const std::vector<int>& candidates, const int* start) {
+    const int kCodes = Presence::kCodeCount;
+    const int kWords = Presence::kWords;
+    const int n = (int)candidates.size();
+    gFreqInter.clear();
+    gFreqInterCount.clear();
+    if (n == 0) return;
+    int code[kCodes];
+    for (int g = 0; g < kCodes; ++g) code[g] = g < n ? candidates[g] : INT_MIN;
+    Presence presence(code);
+    const bool large = LargeData(start);
+    for (size_t r = 0; r < gnRests; ++r) {
+        PrefetchRest(start, r, large);
+        const Rest& rest = gRests[r];
+        const int* w = start + rest.from + 1;
+        const int* const last = start + rest.seqEnd;  // the -2
+        // The group that ends at the -2 first, then the groups from the
+        // rest's start up to it (the last of them may overlap it: a code
+        // seen twice is still one rest).
+        presence.StartRest(w, last, start);
+        for (; last - w > kWords; w += kWords) presence.Add(w);
+        presence.EndRest();
+    }
+    for (int g = 0; g < n; ++g) {
+        const int count = (int)(gnRests - presence.Absent(g));
+        if (count >= gSUP) {
+            gFreqInter.push_back(candidates[g]);
+            gFreqInterCount.push_back(count);
         }
     }
 }

@@ -79,7 +79,16 @@ struct ITEM_CNT {
 // shape.  Forcing one is for tests, so that every way is checked on data
 // small enough to check by brute force.
 struct ProjectionStrategy {
-    enum Count { kCountAuto, kCountTable, kCountMask, kCountMarks, kCountAllCodes };
+    enum Count {
+        kCountAuto,
+        kCountTable,
+        kCountMask,
+        kCountMarks,
+        kCountAllCodes,
+        // Compares with each group of words where the candidates are few
+        // enough, else the mask.
+        kCountCompares
+    };
     enum Fill { kFillAuto, kFillTables, kFillByItem, kFillScan };
     Count count = kCountAuto;
     Fill fill = kFillAuto;
@@ -384,6 +393,15 @@ public:
     void CountByTable();
     void CountByMask(const std::vector<int>& candidates, const int* start);
     void CountByMarks(const std::vector<int>& candidates, const int* start);
+    // Few candidates compared with each group of words (more go to
+    // CountByMask).
+    void CountByCompares(const std::vector<int>& candidates, const int* start);
+    template <class Presence>
+    [[gnu::always_inline]] inline void CountByComparesWalk(const std::vector<int>& candidates,
+                                                           const int* start);
+#if QUIVREL_WIDE_COMPARES
+    QUIVREL_AVX2 void CountByComparesWide(const std::vector<int>& candidates, const int* start);
+#endif
     void CountAllCodes(const int* start);
     void PickFrequent(const ITEM_CNT* table, const Touched& touched, std::vector<int>& freq,
                       std::vector<int>& counts) const;

@@ -135,7 +135,7 @@ PROJ_DB* ProjWorkspace::make_projdb_from_projected_db(PROJ_DB* parent, int* coun
     facts.tablesFindMatches = ds.gFillFromTables;
     facts.tableColumns = (long long)ds.gnLastColumns;
     facts.severalItemsPerWalk = ds.gLastTable == nullptr && gHasContinued;
-    facts.wideWalks = WideCompares();
+    facts.wideCompares = WideCompares();
     StepStrategies plan = ChooseStrategies(facts, gStrategy);
     gnRests = CountInItemset(parent, start, plan.wholeIntra);
 
@@ -151,7 +151,8 @@ PROJ_DB* ProjWorkspace::make_projdb_from_projected_db(PROJ_DB* parent, int* coun
     // The mask and marks counters walk the candidate list; without one the
     // choice never falls on them, and this keeps it so where it is used.
     if (candidates == nullptr && (plan.count == ProjectionStrategy::kCountMask ||
-                                  plan.count == ProjectionStrategy::kCountMarks))
+                                  plan.count == ProjectionStrategy::kCountMarks ||
+                                  plan.count == ProjectionStrategy::kCountCompares))
         plan.count = ProjectionStrategy::kCountAllCodes;
     // A code counts at most once per rest: with fewer rests than the
     // threshold no new-itemset extension can be frequent, and none is
@@ -167,6 +168,9 @@ PROJ_DB* ProjWorkspace::make_projdb_from_projected_db(PROJ_DB* parent, int* coun
             break;
         case ProjectionStrategy::kCountMask:
             CountByMask(*candidates, start);
+            break;
+        case ProjectionStrategy::kCountCompares:
+            CountByCompares(*candidates, start);
             break;
         case ProjectionStrategy::kCountMarks:
             CountByMarks(*candidates, start);

@@ -17,6 +17,15 @@ static const long long kTableLookupsPerWord = 4;
 // stands for candidate c, bit 0 for every other word.
 static const long long kMaskCandidates = 63;
 
+// Up to this many candidates are counted by comparing each group of eight
+// words (AVX2) or four words with all of them: a compare and an OR per
+// candidate and group against the mask's load, look-up and bit-set per word.
+// On 100K 0.001 the new-itemset counts took 25% fewer instructions with
+// eight words and up to 8 candidates (up to 4: 23%), 10% fewer with four
+// words and up to 4 (up to 2: 6%; up to 8: 5% more).
+static const long long kCompareCandidatesWide = 8;
+static const long long kCompareCandidates = 4;
+
 // The candidates of a step are marked and the others skipped while they are
 // fewer than one code in this many.
 static const long long kCandidateShare = 4;
@@ -46,7 +55,9 @@ StepStrategies ChooseStrategies(const StepFacts& f, const ProjectionStrategy& fo
                              ? f.tableColumns * f.rests < f.restWords * kTableLookupsPerWord
                              : forced.count == S::kCountTable);
     const bool anyCandidates = forced.count == S::kCountAuto || forced.count == S::kCountMask ||
-                               forced.count == S::kCountMarks;
+                               forced.count == S::kCountMarks || forced.count == S::kCountCompares;
+    const long long compareCandidates =
+        f.wideCompares ? kCompareCandidatesWide : kCompareCandidates;
     if (byTable) {
         s.count = S::kCountTable;
     } else if (anyCandidates && f.candidates == -1) {
@@ -54,7 +65,9 @@ StepStrategies ChooseStrategies(const StepFacts& f, const ProjectionStrategy& fo
         return s;
     } else if (anyCandidates && f.candidates >= 0 && f.candidates <= kMaskCandidates &&
                forced.count != S::kCountMarks) {
-        s.count = S::kCountMask;
+        s.count = forced.count != S::kCountMask && f.candidates <= compareCandidates
+                      ? S::kCountCompares
+                      : S::kCountMask;
     } else if (f.candidates >= 0 && (forced.count == S::kCountMarks ||
                                      f.candidates * kCandidateShare < f.itemCodes)) {
         s.count = S::kCountMarks;
@@ -72,7 +85,7 @@ StepStrategies ChooseStrategies(const StepFacts& f, const ProjectionStrategy& fo
              ? f.tablesFindMatches && f.newItemsetChildren * f.rests < f.restWords
              : forced.fill == S::kFillTables);
     const long long few = !f.severalItemsPerWalk ? kFewChildren
-                          : f.wideWalks          ? kFewChildrenWideWalks
+                          : f.wideCompares       ? kFewChildrenWideWalks
                                                  : kFewChildrenSeveralPerWalk;
     const bool byItem = forced.fill == S::kFillAuto ? f.newItemsetChildren <= few
                                                     : forced.fill == S::kFillByItem;

@@ -30,7 +30,8 @@ struct StepFacts {
     // The item-by-item fill walks each rest for several items at once (no
     // tables, and itemsets of several items).
     bool severalItemsPerWalk = false;
-    bool wideWalks = false;  // the walks compare eight words at a time
+    // The walks compare eight words at a time (else four).
+    bool wideCompares = false;
 };
 
 struct StepStrategies {

@@ -131,6 +131,19 @@ TEST_F(ForcedStrategy, FourWordComparesFillByItem) {
     CheckRandomRuns(s, 8);
 }
 
+// Few candidates counted by compares: eight words at a time with the
+// tables (where the CPU has AVX2), four at a time without them.  Rests near
+// the data's start are shorter than a group before them.
+TEST_F(ForcedStrategy, CandidateComparesOnBothWidths) {
+    S s;
+    s.count = S::kCountCompares;
+    s.fill = S::kFillScan;
+    CheckRandomRuns(s, 9);
+    s.narrowCompares = true;
+    s.noTables = true;
+    CheckRandomRuns(s, 10);
+}
+
 TEST_F(ForcedStrategy, GeneralScansOnEveryShape) {
     S s;
     s.generalItemsets = true;
