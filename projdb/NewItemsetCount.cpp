@@ -244,6 +244,14 @@ void ProjWorkspace::CountByMask(const std::vector<int>& candidates, const int* s
 // number of rests less that.  Up to kCodes candidates (2, 4 or 8); unused
 // codes hold a value no word has.
 #if defined(__SSE2__)
+// Code g's count of rests without it, from counts held four to a vector
+// (both widths keep them so).
+inline unsigned AbsentCount(const __m128i* absent, int g) {
+    uint32_t lanes[4];
+    _mm_storeu_si128((__m128i*)lanes, absent[g / 4]);
+    return lanes[g % 4];
+}
+
 template <int kCodes>
 class CodePresence {
 public:
@@ -289,11 +297,7 @@ public:
         }
     }
     // Rests without code g so far.
-    unsigned Absent(int g) const {
-        uint32_t lanes[4];
-        _mm_storeu_si128((__m128i*)lanes, absent_[g / 4]);
-        return lanes[g % 4];
-    }
+    unsigned Absent(int g) const { return AbsentCount(absent_, g); }
 
 private:
     static const int kQuads = (kCodes + 3) / 4;
@@ -356,11 +360,7 @@ public:
             absent_[q] = _mm_sub_epi32(absent_[q], both);
         }
     }
-    QUIVREL_AVX2 unsigned Absent(int g) const {
-        uint32_t lanes[4];
-        _mm_storeu_si128((__m128i*)lanes, absent_[g / 4]);
-        return lanes[g % 4];
-    }
+    QUIVREL_AVX2 unsigned Absent(int g) const { return AbsentCount(absent_, g); }
 
 private:
     static const int kQuads = (kCodes + 3) / 4;
