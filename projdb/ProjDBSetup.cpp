@@ -90,12 +90,19 @@ void ProjWorkspace::InitOver(const ProjWorkspace& owner) {
     statusFile = nullptr;  // the first projection's lines are the owner's
     AllocateTables();
     gMAX_PAT_LEN = owner.gMAX_PAT_LEN;
+    // (Null between each release and allocation: a failed allocation ends
+    // the run, and the workspace's release must not free the old buffer
+    // a second time.)
     free(gnArrLargeCount);
+    gnArrLargeCount = nullptr;
     gnArrLargeCount = (int*)checked_alloc(sizeof(int) * (size_t)gMAX_PAT_LEN);
     std::fill_n(gnArrLargeCount, gMAX_PAT_LEN, 0);
     free(buf_idx);
-    gnBufIdxSize = std::max(owner.gnBufIdxSize, 1);
-    buf_idx = (int**)checked_alloc(sizeof(int*) * (size_t)gnBufIdxSize);
+    buf_idx = nullptr;
+    gnBufIdxSize = 0;
+    const int bufIdxSize = std::max(owner.gnBufIdxSize, 1);
+    buf_idx = (int**)checked_alloc(sizeof(int*) * (size_t)bufIdxSize);
+    gnBufIdxSize = bufIdxSize;
     std::fill_n(buf_idx, gnBufIdxSize, nullptr);
     n_total_mem = 0;
     n_max_mem = 0;
