@@ -370,6 +370,33 @@ TEST_F(ProjDBProjectTest, ItemWalksGiveTheScanFillsEntries) {
     }
 }
 
+// The candidate counters stop once no candidate can reach the threshold.
+// In the step of (1) below, (1)(2) reaches it exactly at the last rest: its
+// hundred misses come first and use up every miss that the threshold leaves
+// room for, while (1)(1) and (1)(3) are out long before.  Each counter has
+// to go on to the end.
+TEST_F(ProjDBProjectTest, CandidateCountersStopOnlyWhenNoCandidateCanReach) {
+    Words words;
+    for (int s = 0; s < 200; ++s) {
+        // (3)(1)(x): x is 2 in the last hundred sequences, else a code of
+        // two sequences.
+        for (int w : {3, -1, 1, -1, s < 100 ? 10 + s % 50 : 2, -1, -2}) words.push_back(w);
+    }
+    using S = ProjectionStrategy;
+    const S::Count counters[3] = {S::kCountCompares, S::kCountCompares, S::kCountMask};
+    for (int way = 0; way < 3; ++way) {
+        ResetModule();
+        made.clear();
+        S strategy;
+        strategy.count = counters[way];
+        strategy.narrowCompares = way == 1;
+        ws.SetProjectionStrategy(strategy);
+        Load(words);
+        MineAll(0.5);
+        EXPECT_EQ(made[Words({1, -1, 2})], 100) << "way " << way;
+    }
+}
+
 // ---- whole runs against brute force ----
 
 using Itemset = std::vector<int>;  // ascending, no repeats
