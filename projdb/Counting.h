@@ -4,7 +4,9 @@
 #ifndef QUIVREL_PROJDB_COUNTING_H
 #define QUIVREL_PROJDB_COUNTING_H
 
+#include <algorithm>
 #include <climits>
+#include <cstddef>
 #include <cmath>
 #include <vector>
 
@@ -66,5 +68,79 @@ inline void ProjWorkspace::CountStamped(ITEM_CNT* table, Touched& touched, int i
 //   FillNewItemsetFromTables (projdb/FillChildren.cpp): the fills.
 // - PickFrequent: the frequent codes among those met, in ascending order,
 //   with their counts.
+
+// Calls count(w) for every word w of [first, first + length), four at a
+// time.  A rest of four words or more ends with the four words that end it
+// as one more group, so some words come twice: a stamped count, which
+// counts a code once per rest, is the same either way.
+template <class CountWord>
+inline void CountEachWord(const int* first, int length, CountWord count) {
+    int i = 0;
+    for (; i + 4 <= length; i += 4) {
+        count(first[i]);
+        count(first[i + 1]);
+        count(first[i + 2]);
+        count(first[i + 3]);
+    }
+    if (i == length) return;
+    if (length >= 4) {
+        const int* last = first + length - 4;
+        count(last[0]);
+        count(last[1]);
+        count(last[2]);
+        count(last[3]);
+    } else {
+        for (; i < length; ++i) count(first[i]);
+    }
+}
+
+// The all-codes counter, rest by rest: CountAllCodes runs it over the noted
+// rests, and the in-itemset pass can run it on each rest as it notes it.
+// StartAllCodes sets it up for the step, PickAllCodes reads the frequent
+// codes off.  Every code of a rest counts into `inter` once per rest (by
+// the running stamps); the -1 words count into a spare row after the last
+// code's, so the loop has no branch on the data.  The frequent codes come
+// out in code order, one of two ways:
+// - a step with many words reads each first-level item's row afterwards
+//   (no other code can be frequent).  Those rows start the step at 0, and a
+//   word counts when its row's stamp is not the rest's; the other rows
+//   count the same way but are never read, so they need no reset;
+// - a smaller step notes each code as its count reaches the threshold
+//   (once per step, as counts only grow within it; the spare row's code is
+//   dropped) and sorts those few; its rows restart when their stamp is from
+//   an earlier step, so the table needs no clearing.
+struct AllCodesCount {
+    ITEM_CNT* table = nullptr;  // the workspace's inter rows, and the spare one
+    unsigned spare = 0;         // the spare row: the -1 is the largest unsigned
+                                // value, and the minimum maps it there
+    int base = 0;               // the step's stamp base
+    int least = 1;              // LeastFrequentCount of the threshold
+    bool byItems = false;       // the first-level items' rows are read afterwards
+    int* reachedCodes = nullptr;
+    size_t nReached = 0;
+
+    // Counts the words [first, first + length) of the rest stamped `stamp`.
+    void Rest(const int* first, int length, int stamp) {
+        ITEM_CNT* const rows = table;
+        const unsigned top = spare;
+        if (byItems) {
+            CountEachWord(first, length, [&](int word) {
+                ITEM_CNT& row = rows[std::min((unsigned)word, top)];
+                // No row's stamp is above the rest's, so a row not yet
+                // counted for the rest has a smaller one.  Unsigned: the
+                // rows that are never read may wrap.
+                row.m_nCount = (int)((unsigned)row.m_nCount +
+                                     (unsigned)((unsigned)row.m_nLastSeq < (unsigned)stamp));
+                row.m_nLastSeq = stamp;
+            });
+        } else {
+            CountEachWord(first, length, [&](int word) {
+                const unsigned code = std::min((unsigned)word, top);
+                if (CountStampedReaches(rows[code], stamp, base, least))
+                    reachedCodes[nReached++] = (int)code;
+            });
+        }
+    }
+};
 
 #endif

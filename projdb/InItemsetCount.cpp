@@ -22,7 +22,8 @@
 #include "projdb/OccurrenceTables.h"
 #include "projdb/Positions.h"
 
-size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool wholeIntra) {
+size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool wholeIntra,
+                                     AllCodesCount* countAll) {
     const int* seqEnd = ds.gSeqEnd;
     int prevFrom = 0;
     // The sequence ends, the rests, the entries and the codes met, held in
@@ -72,6 +73,8 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
     // Notes the rest of parent entry `i` after word offset `from`.  Its
     // offset in the sequence is stored only for the occurrence tables, its
     // only readers.
+    // With `countAll` the rest's codes are counted too, while its first
+    // line is still in the cache.
     auto addRest = [&](int i, int from, const Place& p) {
         Rest& rest = *nextRest++;
         rest.entry = i;
@@ -80,11 +83,26 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
         rest.seqEnd = p.end;
         if (tables) rest.fromInSeq = from - (p.before + 1);
         restWords += p.end - from;
+        if (countAll != nullptr) countAll->Rest(start + from + 1, p.end - from - 1, base + i + 1);
     };
     // Small data stays in the caches between steps: asking for the lines
     // ahead would only cost instructions there.  Entries below this index
     // ask for the data of the entry kPrefetchAhead further on.
     const int aheadBelow = LargeData(start) ? nEntries - kPrefetchAhead : 0;
+    // Counting the rests too, the pass reads each whole rest: the entry
+    // kRestPrefetchAhead further on asks for its rest's lines, up to the -2
+    // that its end hint holds (a single position and an end hint only; a
+    // hint is not checked here, so at most kRestPrefetchLines lines).
+    const int restsAheadBelow =
+        countAll != nullptr && LargeData(start) ? nEntries - (int)kRestPrefetchAhead : 0;
+    auto prefetchRest = [&](const PROJ_SEQ& entry) {
+        if (entry.m_nSeq >= 0 || entry.m_nProjCount != 1) return;
+        const char* line = (const char*)entry.m_pSeq;
+        const char* last = (const char*)(start + ~entry.m_nSeq);
+        int n = 0;
+        for (; line < last && n < kRestPrefetchLines; line += 64, ++n) PrefetchLine(line);
+        if (n < kRestPrefetchLines) PrefetchLine(last);
+    };
     // The sequence end that an entry's hint names or holds (when the hints
     // are used), asked for ahead like the entry's data: on large data each
     // look-up would otherwise miss the cache.
@@ -101,6 +119,7 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
         for (int i = 0; i < nEntries; ++i) {
             const PROJ_SEQ& entry = entries[i];
             if (i < aheadBelow) prefetchSeqEnd(entries[i + kPrefetchAhead]);
+            if (i < restsAheadBelow) prefetchRest(entries[i + kRestPrefetchAhead]);
             const int from = (int)(EntryPosition(entry, 0) - start);
             const Place p = placeOf(entry.m_nSeq, from);
             if (p.end == from + 1) continue;  // the position's itemset ends the sequence
@@ -132,6 +151,7 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
                 PrefetchEntry(entries[i + kPrefetchAhead]);
                 prefetchSeqEnd(entries[i + kPrefetchAhead]);
             }
+            if (i < restsAheadBelow) prefetchRest(entries[i + kRestPrefetchAhead]);
             const int nPositions = entry.m_nProjCount;
             int* first = entry.m_pSeq;
             if (nPositions != 1) {

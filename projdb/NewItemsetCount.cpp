@@ -13,7 +13,9 @@
 // - by marks: the candidates are marked and the other codes skipped, while
 //   they are a small share of all codes;
 // - every code: each word counts into its row (the -1 words into a spare
-//   row), and the frequent codes come out in code order from a bitmap.
+//   row), and the frequent codes come out in code order.  Without the
+//   tables, and where no short candidate list narrows the count, the
+//   in-itemset pass runs this counter on each rest as it notes it.
 // A pattern's new-itemset extensions are among its parent's (the candidate
 // frames), so the last four look only at codes that can still be frequent.
 //
@@ -50,44 +52,9 @@ void ProjWorkspace::PickFrequent(const ITEM_CNT* table, const Touched& touched,
     for (int item : freq) counts.push_back(table[item].m_nCount);
 }
 
-// Calls count(w) for every word w of [first, first + length), four at a
-// time.  A rest of four words or more ends with the four words that end it
-// as one more group, so some words come twice: a stamped count, which
-// counts a code once per rest, is the same either way.
-template <class CountWord>
-inline void CountEachWord(const int* first, int length, CountWord count) {
-    int i = 0;
-    for (; i + 4 <= length; i += 4) {
-        count(first[i]);
-        count(first[i + 1]);
-        count(first[i + 2]);
-        count(first[i + 3]);
-    }
-    if (i == length) return;
-    if (length >= 4) {
-        const int* last = first + length - 4;
-        count(last[0]);
-        count(last[1]);
-        count(last[2]);
-        count(last[3]);
-    } else {
-        for (; i < length; ++i) count(first[i]);
-    }
-}
-
-// Counts every code of every rest into `inter`, once per rest (by the
-// running stamps).  The -1 words count into a spare row after the last
-// code's, so the loop has no branch on the data.  The frequent codes come
-// out in code order, one of two ways:
-// - a step with many words reads each first-level item's row afterwards
-//   (no other code can be frequent).  Those rows start the step at 0, and a
-//   word counts when its row's stamp is not the rest's; the other rows
-//   count the same way but are never read, so they need no reset;
-// - a smaller step notes each code as its count reaches the threshold
-//   (once per step, as counts only grow within it; the spare row's code is
-//   dropped) and sorts those few; its rows restart when their stamp is from
-//   an earlier step, so the table needs no clearing.
-void ProjWorkspace::CountAllCodes(const int* start) {
+// Sets the every-code counter (AllCodesCount, projdb/Counting.h) up for
+// the step; `words` is about the number of words it will count.
+void ProjWorkspace::StartAllCodes(AllCodesCount* count, long long words) {
     const unsigned spare = (unsigned)ds.gN_ITEMS;
     if (!gInterHasSpareRow) {
         // Added here rather than at set-up, which keeps the table's size
@@ -96,71 +63,63 @@ void ProjWorkspace::CountAllCodes(const int* start) {
         inter[spare] = ITEM_CNT{0, 0};
         gInterHasSpareRow = true;
     }
-    ITEM_CNT* const table = inter;
-    const int base = gStampBase;
     const std::vector<int>& items = ds.gFirstLevelItems;
-    const bool byItems = !items.empty() && (long long)items.size() * 4 < gRestWords;
-    if (byItems) {
-        for (int code : items) table[code].m_nCount = 0;
+    count->table = inter;
+    count->spare = spare;
+    count->base = gStampBase;
+    count->least = LeastFrequentCount(gSUP);
+    count->byItems = !items.empty() && (long long)items.size() * 4 < words;
+    if (count->byItems) {
+        for (int code : items) inter[code].m_nCount = 0;
     }
     // The codes whose count reached the threshold: room for every code and
     // the spare row's.
     std::vector<int>& reached = gTouchedInter.codes;
     if (reached.size() < (size_t)spare + 1) reached.resize((size_t)spare + 1);
-    int* const reachedCodes = reached.data();
-    size_t nReached = 0;
-    const int least = LeastFrequentCount(gSUP);
-    const bool large = LargeData(start);
-    for (size_t r = 0; r < gnRests; ++r) {
-        PrefetchRest(start, r, large);
-        const Rest& rest = gRests[r];
-        const int stamp = base + rest.entry + 1;
-        const int* first = start + rest.from + 1;
-        const int length = rest.seqEnd - rest.from - 1;  // up to the -2
-        // The -1 is the largest unsigned value: the minimum maps it to the
-        // spare row.
-        if (byItems) {
-            CountEachWord(first, length, [&](int word) {
-                ITEM_CNT& row = table[std::min((unsigned)word, spare)];
-                // No row's stamp is above the rest's, so a row not yet
-                // counted for the rest has a smaller one.  Unsigned: the
-                // rows that are never read may wrap.
-                row.m_nCount = (int)((unsigned)row.m_nCount +
-                                     (unsigned)((unsigned)row.m_nLastSeq < (unsigned)stamp));
-                row.m_nLastSeq = stamp;
-            });
-        } else {
-            CountEachWord(first, length, [&](int word) {
-                const unsigned code = std::min((unsigned)word, spare);
-                if (CountStampedReaches(table[code], stamp, base, least))
-                    reachedCodes[nReached++] = (int)code;
-            });
-        }
-    }
+    count->reachedCodes = reached.data();
+    count->nReached = 0;
+}
+
+void ProjWorkspace::PickAllCodes(const AllCodesCount& count) {
     gFreqInter.clear();
     gFreqInterCount.clear();
-    if (byItems) {
+    const ITEM_CNT* const table = count.table;
+    if (count.byItems) {
         // A whole-number compare first (a threshold of 0 or less takes
         // every row, also one of count 0); the threshold itself decides for
         // the few that pass.
-        const int atLeast = gSUP > 0.0 ? least : 0;
-        for (int code : items) {
-            const int count = table[code].m_nCount;
-            if (count >= atLeast && count >= gSUP) {
+        const int atLeast = gSUP > 0.0 ? count.least : 0;
+        for (int code : ds.gFirstLevelItems) {
+            const int n = table[code].m_nCount;
+            if (n >= atLeast && n >= gSUP) {
                 gFreqInter.push_back(code);
-                gFreqInterCount.push_back(count);
+                gFreqInterCount.push_back(n);
             }
         }
         return;
     }
-    std::sort(reachedCodes, reachedCodes + nReached);
-    for (size_t k = 0; k < nReached; ++k) {
+    int* const reachedCodes = count.reachedCodes;
+    std::sort(reachedCodes, reachedCodes + count.nReached);
+    for (size_t k = 0; k < count.nReached; ++k) {
         const int code = reachedCodes[k];
-        if ((unsigned)code != spare && table[code].m_nCount >= gSUP) {
+        if ((unsigned)code != count.spare && table[code].m_nCount >= gSUP) {
             gFreqInter.push_back(code);
             gFreqInterCount.push_back(table[code].m_nCount);
         }
     }
+}
+
+// The every-code counter as a pass of its own over the noted rests.
+void ProjWorkspace::CountAllCodes(const int* start) {
+    AllCodesCount count;
+    StartAllCodes(&count, gRestWords);
+    const bool large = LargeData(start);
+    for (size_t r = 0; r < gnRests; ++r) {
+        PrefetchRest(start, r, large);
+        const Rest& rest = gRests[r];
+        count.Rest(start + rest.from + 1, rest.seqEnd - rest.from - 1, gStampBase + rest.entry + 1);
+    }
+    PickAllCodes(count);
 }
 
 // The candidate counters stop early when no candidate can reach the

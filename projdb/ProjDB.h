@@ -87,7 +87,10 @@ struct ProjectionStrategy {
         kCountAllCodes,
         // Compares with each group of words where the candidates are few
         // enough, else the mask.
-        kCountCompares
+        kCountCompares,
+        // Every code, counted by the in-itemset pass as it notes each rest
+        // (without the occurrence tables).
+        kCountInItemsetPass
     };
     enum Fill { kFillAuto, kFillTables, kFillByItem, kFillScan };
     Count count = kCountAuto;
@@ -105,6 +108,8 @@ struct ProjectionStrategy {
     // (so that a test runs the four-word walks on any machine).
     bool narrowCompares = false;
 };
+
+struct AllCodesCount;  // projdb/Counting.h
 
 // The data walks compare eight words at a time on x86-64 CPUs that have
 // AVX2, four at a time (SSE2) on the others.  The program is built for
@@ -389,7 +394,9 @@ public:
     void ReleaseBuffers(PROJ_DB* db);
     void MakeChild(PROJ_DB* child, const PROJ_DB* parent, int item, bool isIntra, int support,
                    int items);
-    size_t CountInItemset(const PROJ_DB* parent, int* start, bool wholeIntra);
+    // `countAll`, when given, also counts every code of each rest noted.
+    size_t CountInItemset(const PROJ_DB* parent, int* start, bool wholeIntra,
+                          AllCodesCount* countAll);
     void CountByTable();
     void CountByMask(const std::vector<int>& candidates, const int* start);
     void CountByMarks(const std::vector<int>& candidates, const int* start);
@@ -403,6 +410,8 @@ public:
     QUIVREL_AVX2 void CountByComparesWide(const std::vector<int>& candidates, const int* start);
 #endif
     void CountAllCodes(const int* start);
+    void StartAllCodes(AllCodesCount* count, long long words);
+    void PickAllCodes(const AllCodesCount& count);
     void PickFrequent(const ITEM_CNT* table, const Touched& touched, std::vector<int>& freq,
                       std::vector<int>& counts) const;
     void FillInItemset(PROJ_DB* children, const PROJ_SEQ& entry, int j, int stamp, const int* end);

@@ -26,7 +26,8 @@
 // item by item when there are few.
 //
 // The step itself only sequences the work: in-itemset counts (which also
-// note the rests), new-itemset counts, the children in item order, the
+// note the rests, and count their codes where every code would be counted
+// without the tables), new-itemset counts, the children in item order, the
 // fills.  ChooseStrategies decides which counter and fill run.
 //
 // Tested by tests/unit/test_projdb_project.cpp and, over whole runs, by
@@ -136,13 +137,22 @@ PROJ_DB* ProjWorkspace::make_projdb_from_projected_db(PROJ_DB* parent, int* coun
     facts.tableColumns = (long long)ds.gnLastColumns;
     facts.severalItemsPerWalk = ds.gLastTable == nullptr && gHasContinued;
     facts.wideCompares = WideCompares();
+    // Without the tables the candidates decide whether the in-itemset pass
+    // counts every code too, so they are looked up first.
+    const std::vector<int>* candidates = nullptr;
+    if (!facts.haveTables) {
+        candidates = InterCandidates(parent);
+        facts.candidates = candidates != nullptr ? (long long)candidates->size() : -2;
+    }
     StepStrategies plan = ChooseStrategies(facts, gStrategy);
-    gnRests = CountInItemset(parent, start, plan.wholeIntra);
+    AllCodesCount allCodes;
+    const bool countInPass = plan.count == ProjectionStrategy::kCountInItemsetPass;
+    if (countInPass) StartAllCodes(&allCodes, (long long)parent->m_nSupport * 4);
+    gnRests = CountInItemset(parent, start, plan.wholeIntra, countInPass ? &allCodes : nullptr);
 
     facts.rests = (long long)gnRests;
     facts.restWords = gRestWords;
     plan = ChooseStrategies(facts, gStrategy);
-    const std::vector<int>* candidates = nullptr;
     if (plan.needCandidates) {
         candidates = InterCandidates(parent);
         facts.candidates = candidates != nullptr ? (long long)candidates->size() : -2;
@@ -158,7 +168,9 @@ PROJ_DB* ProjWorkspace::make_projdb_from_projected_db(PROJ_DB* parent, int* coun
     // threshold no new-itemset extension can be frequent, and none is
     // counted.  Patterns whose support lies near the threshold often have
     // that few, as some of their matches end their sequence.
-    if ((double)gnRests < gSUP) {
+    if (countInPass) {
+        PickAllCodes(allCodes);
+    } else if ((double)gnRests < gSUP) {
         gFreqInter.clear();
         gFreqInterCount.clear();
     } else {

@@ -46,6 +46,9 @@ inline void PrefetchEntry(const PROJ_SEQ& entry) {
 // small mostly stays in the caches between steps, where the extra
 // prefetches only cost instructions, so the first line is enough.
 const size_t kRestPrefetchAhead = 16;
+// The most lines asked for from a rest whose end comes from an unchecked
+// hint.
+const int kRestPrefetchLines = 8;
 const ptrdiff_t kLargeDataWords = (ptrdiff_t)4 << 20;  // 16 MiB
 
 inline bool ProjWorkspace::LargeData(const int* start) const {

@@ -144,6 +144,18 @@ TEST_F(ForcedStrategy, CandidateComparesOnBothWidths) {
     CheckRandomRuns(s, 10);
 }
 
+// Every code counted by the in-itemset pass as it notes each rest (no
+// tables), on itemsets of one item and of several.
+TEST_F(ForcedStrategy, CountsInTheInItemsetPass) {
+    S s;
+    s.noTables = true;
+    s.count = S::kCountInItemsetPass;
+    CheckRandomRuns(s, 11);
+    s.generalItemsets = true;
+    s.ignoreSeqHints = true;
+    CheckRandomRuns(s, 12);
+}
+
 TEST_F(ForcedStrategy, GeneralScansOnEveryShape) {
     S s;
     s.generalItemsets = true;
