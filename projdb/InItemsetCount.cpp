@@ -74,7 +74,11 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
     // offset in the sequence is stored only for the occurrence tables, its
     // only readers.
     // With `countAll` the rest's codes are counted too, while its first
-    // line is still in the cache.
+    // line is still in the cache.  (By a copy of the counter held here: the
+    // stores into the count rows could alias the caller's and make every
+    // word reload its fields.)
+    AllCodesCount all;
+    if (countAll != nullptr) all = *countAll;
     auto addRest = [&](int i, int from, const Place& p) {
         Rest& rest = *nextRest++;
         rest.entry = i;
@@ -83,7 +87,7 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
         rest.seqEnd = p.end;
         if (tables) rest.fromInSeq = from - (p.before + 1);
         restWords += p.end - from;
-        if (countAll != nullptr) countAll->Rest(start + from + 1, p.end - from - 1, base + i + 1);
+        if (countAll != nullptr) all.Rest(start + from + 1, p.end - from - 1, base + i + 1);
     };
     // Small data stays in the caches between steps: asking for the lines
     // ahead would only cost instructions there.  Entries below this index
@@ -170,6 +174,7 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
         gTouchedIntra.n = nReached;
     }
     gRestWords = restWords;
+    if (countAll != nullptr) *countAll = all;
     if (wholeIntra) {
         // No code outside the first level's frequent ones can be frequent.
         // A row counted in this step has a stamp above the step's base; the

@@ -137,10 +137,11 @@ PROJ_DB* ProjWorkspace::make_projdb_from_projected_db(PROJ_DB* parent, int* coun
     facts.tableColumns = (long long)ds.gnLastColumns;
     facts.severalItemsPerWalk = ds.gLastTable == nullptr && gHasContinued;
     facts.wideCompares = WideCompares();
-    // Without the tables the candidates decide whether the in-itemset pass
-    // counts every code too, so they are looked up first.
+    facts.largeData = LargeData(start);
+    // Without the tables, on large data, the candidates decide whether the
+    // in-itemset pass counts every code too, so they are looked up first.
     const std::vector<int>* candidates = nullptr;
-    if (!facts.haveTables) {
+    if (!facts.haveTables && (facts.largeData || gStrategy.count != ProjectionStrategy::kCountAuto)) {
         candidates = InterCandidates(parent);
         facts.candidates = candidates != nullptr ? (long long)candidates->size() : -2;
     }

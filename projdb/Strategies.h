@@ -32,6 +32,8 @@ struct StepFacts {
     bool severalItemsPerWalk = false;
     // The walks compare eight words at a time (else four).
     bool wideCompares = false;
+    // The data are too large to stay in the caches between passes.
+    bool largeData = false;
 };
 
 struct StepStrategies {
