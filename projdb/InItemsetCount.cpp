@@ -24,6 +24,15 @@
 
 size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool wholeIntra,
                                      AllCodesCount* countAll) {
+    return countAll != nullptr ? CountInItemsetPass<true>(parent, start, wholeIntra, countAll)
+                               : CountInItemsetPass<false>(parent, start, wholeIntra, nullptr);
+}
+
+// The pass with (kCountAll) and without the every-code count, each without
+// a test for it per entry.
+template <bool kCountAll>
+size_t ProjWorkspace::CountInItemsetPass(const PROJ_DB* parent, int* start, bool wholeIntra,
+                                         AllCodesCount* countAll) {
     const int* seqEnd = ds.gSeqEnd;
     int prevFrom = 0;
     // The sequence ends, the rests, the entries and the codes met, held in
@@ -78,7 +87,7 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
     // stores into the count rows could alias the caller's and make every
     // word reload its fields.)
     AllCodesCount all;
-    if (countAll != nullptr) all = *countAll;
+    if (kCountAll) all = *countAll;
     auto addRest = [&](int i, int from, const Place& p) {
         Rest& rest = *nextRest++;
         rest.entry = i;
@@ -87,7 +96,7 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
         rest.seqEnd = p.end;
         if (tables) rest.fromInSeq = from - (p.before + 1);
         restWords += p.end - from;
-        if (countAll != nullptr) all.Rest(start + from + 1, p.end - from - 1, base + i + 1);
+        if (kCountAll) all.Rest(start + from + 1, p.end - from - 1, base + i + 1);
     };
     // Small data stays in the caches between steps: asking for the lines
     // ahead would only cost instructions there.  Entries below this index
@@ -98,7 +107,7 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
     // that its end hint holds (a single position and an end hint only; a
     // hint is not checked here, so at most kRestPrefetchLines lines).
     const int restsAheadBelow =
-        countAll != nullptr && LargeData(start) ? nEntries - (int)kRestPrefetchAhead : 0;
+        kCountAll && LargeData(start) ? nEntries - (int)kRestPrefetchAhead : 0;
     auto prefetchRest = [&](const PROJ_SEQ& entry) {
         if (entry.m_nSeq >= 0 || entry.m_nProjCount != 1) return;
         const char* line = (const char*)entry.m_pSeq;
@@ -174,7 +183,7 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
         gTouchedIntra.n = nReached;
     }
     gRestWords = restWords;
-    if (countAll != nullptr) *countAll = all;
+    if (kCountAll) *countAll = all;
     if (wholeIntra) {
         // No code outside the first level's frequent ones can be frequent.
         // A row counted in this step has a stamp above the step's base; the

@@ -397,6 +397,9 @@ public:
     // `countAll`, when given, also counts every code of each rest noted.
     size_t CountInItemset(const PROJ_DB* parent, int* start, bool wholeIntra,
                           AllCodesCount* countAll);
+    template <bool kCountAll>
+    size_t CountInItemsetPass(const PROJ_DB* parent, int* start, bool wholeIntra,
+                              AllCodesCount* countAll);
     void CountByTable();
     void CountByMask(const std::vector<int>& candidates, const int* start);
     void CountByMarks(const std::vector<int>& candidates, const int* start);
