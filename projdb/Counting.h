@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstddef>
 #include <cmath>
+#include <cstddef>
 #include <vector>
 
 #include "projdb/StepState.h"

@@ -79,15 +79,15 @@ size_t ProjWorkspace::CountInItemsetPass(const PROJ_DB* parent, int* start, bool
         p.before = p.seq == 0 ? -1 : ends[p.seq - 1];
         return p;
     };
-    // Notes the rest of parent entry `i` after word offset `from`.  Its
-    // offset in the sequence is stored only for the occurrence tables, its
-    // only readers.
-    // With `countAll` the rest's codes are counted too, while its first
-    // line is still in the cache.  (By a copy of the counter held here: the
+    // The every-code count, by a copy of the caller's counter held here: the
     // stores into the count rows could alias the caller's and make every
-    // word reload its fields.)
+    // word reload its fields.
     AllCodesCount all;
     if (kCountAll) all = *countAll;
+    // Notes the rest of parent entry `i` after word offset `from`.  Its
+    // offset in the sequence is stored only for the occurrence tables, its
+    // only readers.  With kCountAll the rest's codes are counted too, while
+    // its first line is still in the cache.
     auto addRest = [&](int i, int from, const Place& p) {
         Rest& rest = *nextRest++;
         rest.entry = i;

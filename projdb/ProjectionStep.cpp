@@ -141,13 +141,16 @@ PROJ_DB* ProjWorkspace::make_projdb_from_projected_db(PROJ_DB* parent, int* coun
     // Without the tables, on large data, the candidates decide whether the
     // in-itemset pass counts every code too, so they are looked up first.
     const std::vector<int>* candidates = nullptr;
-    if (!facts.haveTables && (facts.largeData || gStrategy.count != ProjectionStrategy::kCountAuto)) {
+    if (!facts.haveTables &&
+        (facts.largeData || gStrategy.count != ProjectionStrategy::kCountAuto)) {
         candidates = InterCandidates(parent);
         facts.candidates = candidates != nullptr ? (long long)candidates->size() : -2;
     }
     StepStrategies plan = ChooseStrategies(facts, gStrategy);
     AllCodesCount allCodes;
     const bool countInPass = plan.count == ProjectionStrategy::kCountInItemsetPass;
+    // (The rests' words are known only after the pass: four per entry
+    // stand in for them.)
     if (countInPass) StartAllCodes(&allCodes, (long long)parent->m_nSupport * 4);
     gnRests = CountInItemset(parent, start, plan.wholeIntra, countInPass ? &allCodes : nullptr);
 
