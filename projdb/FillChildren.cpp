@@ -232,6 +232,52 @@ QUIVREL_AVX2 void ProjWorkspace::FillNewItemsetByItemsWide(PROJ_DB* children, co
 }
 #endif
 
+// Walks of up to this many items look at a short rest (kShortRestWords
+// words at most) as a whole, without branches on its words.
+static const int kShortRestSlots = 2;
+static const int kShortRestWords = 32;
+
+// A short rest [w, last) of a walk of few items, looked at as a whole: each
+// item's words as a bit mask over the rest, from a fixed number of groups
+// (the walk word by word stops and mispredicts at every hit and at the
+// rest's end, which for rests of a group or two is most of its cost).
+// When no item occurs in the rest more than once (one run), sets the bits
+// of `matched` and the matches as the walk would (the last word of the
+// item's run) and returns true; else returns false and leaves both alone,
+// for the walk.  Group i is read at w + min(i, length - kWords), so that no
+// read passes the -2 and groups that overlap set the same bits again; bit
+// kWords + i of a mask stands for w[i] until the masks are shifted down.
+// A rest shorter than a group reads from before w, which must not lie
+// before `floor` (the data's first word).
+template <class Lanes>
+[[gnu::always_inline]] static inline bool ShortRest(const Lanes& codes, int* w, int* last,
+                                                    const int* floor, int** match,
+                                                    unsigned* matched) {
+    const int kWords = Lanes::kWords;
+    const int kSlots = Lanes::kCodeCount;
+    const int length = (int)(last - w);
+    if (length > kShortRestWords || last - floor < kWords) return false;
+    uint64_t seen[kSlots];
+    for (int g = 0; g < kSlots; ++g) seen[g] = 0;
+    for (int i = 0; i < kShortRestWords; i += kWords) {
+        const int at = i < length - kWords ? i : length - kWords;
+        for (int g = 0; g < kSlots; ++g)
+            seen[g] |= (uint64_t)codes.LanesOf(w + at, g) << (at + kWords);
+    }
+    unsigned found = 0;
+    for (int g = 0; g < kSlots; ++g) {
+        const uint64_t m = seen[g] >> kWords;
+        if (m == 0) continue;
+        const int first = __builtin_ctzll(m);
+        const int runLast = first + __builtin_ctzll(~(m >> first)) - 1;
+        if ((m >> (runLast + 1)) != 0) return false;  // a later occurrence
+        match[g] = w + runLast;
+        found |= 1u << g;
+    }
+    *matched = found;
+    return true;
+}
+
 // The walk compares each group of Lanes::kWords words with the slots' codes
 // at once and then takes the group's hits lane by lane; an item's slot comes
 // from its code through gSlotOfCode.  Words of other codes cost only their
@@ -291,13 +337,15 @@ template <class Lanes>
         };
         int* const last = start + rest.seqEnd;  // the -2
         int* w = start + rest.from + 1;
-        while (last - w >= kWords) {
-            const unsigned lanes = codes.Lanes(w);
-            w = lanes == 0 ? w + kWords : takeHits(w, lanes);
-        }
-        if (w < last) {
-            // Less than a group before `last`.
-            takeHits(w, codes.LastLanes(w, last, start));
+        if (kSlots > kShortRestSlots || !ShortRest(codes, w, last, start, match, &matched)) {
+            while (last - w >= kWords) {
+                const unsigned lanes = codes.Lanes(w);
+                w = lanes == 0 ? w + kWords : takeHits(w, lanes);
+            }
+            if (w < last) {
+                // Less than a group before `last`.
+                takeHits(w, codes.LastLanes(w, last, start));
+            }
         }
         // The entries in the items' order.
         const int stamp = rest.entry + 1;

@@ -124,6 +124,15 @@ public:
         return CodeLanesOneByOne<kCodes>(code_, w, w + 4);
 #endif
     }
+    // Bit i set when w[i] equals code g, for w[0 .. 3].
+    unsigned LanesOf(const int* w, int g) const {
+#if defined(__SSE2__)
+        const __m128i x = _mm_loadu_si128((const __m128i*)w);
+        return (unsigned)_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(x, wide_[g])));
+#else
+        return CodeLanesOneByOne<1>(code_ + g, w, w + 4);
+#endif
+    }
     // The same for the words of [w, last), fewer than four: the four words
     // that end at `last` compared at once, the lanes before w dropped, when
     // those four lie at or after `floor` (a word of the data at or before
@@ -163,6 +172,11 @@ public:
         for (; g + 4 <= kCodes; g += 4) hit = _mm256_or_si256(hit, Four(x, g));
         for (; g < kCodes; ++g) hit = _mm256_or_si256(hit, _mm256_cmpeq_epi32(x, wide_[g]));
         return (unsigned)_mm256_movemask_ps(_mm256_castsi256_ps(hit));
+    }
+    // Bit i set when w[i] equals code g, for w[0 .. 7].
+    QUIVREL_AVX2 unsigned LanesOf(const int* w, int g) const {
+        const __m256i x = _mm256_loadu_si256((const __m256i*)w);
+        return (unsigned)_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(x, wide_[g])));
     }
     // The same for the words of [w, last), fewer than eight: the eight
     // words that end at `last` compared at once, the lanes before w
