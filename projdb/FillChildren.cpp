@@ -429,10 +429,17 @@ void ProjWorkspace::FillNewItemsetFromTables(PROJ_DB* children, int* start, cons
     }
 }
 
+// On large data the entries' lines have left the caches since the
+// in-itemset pass read them, and the fill waited on each entry's first
+// word: the entry kPrefetchAhead further on asks for its data (1M 0.001:
+// 1.85 G cycles in these fills instead of 2.52 G).
 void ProjWorkspace::FillInItemsetChildren(PROJ_DB* children, const PROJ_DB* parent,
                                           const int* end) {
+    const int* const start = GetStartOfMap(ds.pDatasetMemMap);
+    const int aheadBelow = LargeData(start) ? parent->m_nSupport - kPrefetchAhead : 0;
     for (int i = 0; i < parent->m_nSupport; ++i) {
         const PROJ_SEQ& entry = parent->m_pProjSeq[i];
+        if (i < aheadBelow) PrefetchEntry(parent->m_pProjSeq[i + kPrefetchAhead]);
         for (int j = 0; j < entry.m_nProjCount; ++j) FillInItemset(children, entry, j, i + 1, end);
     }
 }
