@@ -232,35 +232,62 @@ QUIVREL_AVX2 void ProjWorkspace::FillNewItemsetByItemsWide(PROJ_DB* children, co
 }
 #endif
 
-// Walks of up to this many items look at a short rest (kShortRestWords
-// words at most) as a whole, without branches on its words.
-static const int kShortRestSlots = 2;
+// A rest of up to kShortRestWords words is looked at as a whole: the walk
+// group by group stops at every group with a hit and at the rest's end, and
+// on rests of a group or two those mispredicted branches are most of its
+// cost.  The rest is read as a fixed number of groups instead, group i at
+// w + min(i, length - kWords), so that no read passes the -2 and groups that
+// overlap set the same bits again; the lanes of group i go to bits at +
+// kWords on, which keeps the shifts positive, and the mask is shifted down
+// by kWords at the end (dropping the words before w that a rest shorter
+// than a group reads; those must not lie before `floor`, the data's first
+// word).  Walks of up to kShortRestSlots items take a mask per item, which
+// needs no walk at all; more items take one mask of every item's words.
 static const int kShortRestWords = 32;
+static const int kShortRestSlots = 2;
 
-// A short rest [w, last) of a walk of few items, looked at as a whole: each
-// item's words as a bit mask over the rest, from a fixed number of groups
-// (the walk word by word stops and mispredicts at every hit and at the
-// rest's end, which for rests of a group or two is most of its cost).
-// When no item occurs in the rest more than once (one run), sets the bits
-// of `matched` and the matches as the walk would (the last word of the
-// item's run) and returns true; else returns false and leaves both alone,
-// for the walk.  Group i is read at w + min(i, length - kWords), so that no
-// read passes the -2 and groups that overlap set the same bits again; bit
-// kWords + i of a mask stands for w[i] until the masks are shifted down.
-// A rest shorter than a group reads from before w, which must not lie
-// before `floor` (the data's first word).
+// Whether [w, last) is a short rest that can be read as a whole.
 template <class Lanes>
-[[gnu::always_inline]] static inline bool ShortRest(const Lanes& codes, int* w, int* last,
-                                                    const int* floor, int** match,
-                                                    unsigned* matched) {
+[[gnu::always_inline]] static inline bool IsShortRest(const int* w, const int* last,
+                                                      const int* floor) {
+    return last - w <= kShortRestWords && last - floor >= Lanes::kWords;
+}
+
+// The group of the short rest at w that group i is read as (see above).
+template <class Lanes>
+[[gnu::always_inline]] static inline int ShortRestGroup(int i, int length) {
+    return i < length - Lanes::kWords ? i : length - Lanes::kWords;
+}
+
+// Bit i set when w[i] is one of the walk's items, for the short rest
+// [w, last).
+template <class Lanes>
+[[gnu::always_inline]] static inline unsigned ShortRestHits(const Lanes& codes, int* w,
+                                                            int* last) {
+    const int kWords = Lanes::kWords;
+    const int length = (int)(last - w);
+    uint64_t seen = 0;
+    for (int i = 0; i < kShortRestWords; i += kWords) {
+        const int at = ShortRestGroup<Lanes>(i, length);
+        seen |= (uint64_t)codes.Lanes(w + at) << (at + kWords);
+    }
+    return (unsigned)(seen >> kWords);
+}
+
+// The short rest [w, last) from a mask per item: when no item occurs in it
+// more than once (one run), sets the bits of `matched` and the matches as
+// the walk would (the last word of the item's run) and returns true; else
+// returns false and leaves both alone, for the walk.
+template <class Lanes>
+[[gnu::always_inline]] static inline bool ShortRestMatches(const Lanes& codes, int* w, int* last,
+                                                           int** match, unsigned* matched) {
     const int kWords = Lanes::kWords;
     const int kSlots = Lanes::kCodeCount;
     const int length = (int)(last - w);
-    if (length > kShortRestWords || last - floor < kWords) return false;
     uint64_t seen[kSlots];
     for (int g = 0; g < kSlots; ++g) seen[g] = 0;
     for (int i = 0; i < kShortRestWords; i += kWords) {
-        const int at = i < length - kWords ? i : length - kWords;
+        const int at = ShortRestGroup<Lanes>(i, length);
         for (int g = 0; g < kSlots; ++g)
             seen[g] |= (uint64_t)codes.LanesOf(w + at, g) << (at + kWords);
     }
@@ -310,10 +337,11 @@ template <class Lanes>
         // gFurtherHits[0 .. nFurther - 1] among those of all items.
         unsigned matched = 0, hasFurther = 0;
         size_t nFurther = 0;
-        // Takes the hits of the group at w, lane i standing for w[i], and
-        // returns where the next group starts.
-        auto takeHits = [&](int* w, unsigned lanes) {
-            int* next = w + kWords;
+        // Takes the hits of the `width` words at w (a group, or a short
+        // rest), lane i standing for w[i], and returns where the next group
+        // starts.
+        auto takeHits = [&](int* w, unsigned lanes, int width) {
+            int* next = w + width;
             for (; lanes != 0; lanes &= lanes - 1) {
                 int* const hit = w + __builtin_ctz(lanes);
                 const int g = slotOf[*hit];
@@ -329,7 +357,7 @@ template <class Lanes>
                 if (r != hit) {
                     // The other words of a run are no occurrence of their own:
                     // their lanes go, and a run past the group moves the next.
-                    if (r - w >= kWords - 1) return r + 1;
+                    if (r - w >= width - 1) return r + 1;
                     lanes &= ~0u << (r - w);
                 }
             }
@@ -337,14 +365,17 @@ template <class Lanes>
         };
         int* const last = start + rest.seqEnd;  // the -2
         int* w = start + rest.from + 1;
-        if (kSlots > kShortRestSlots || !ShortRest(codes, w, last, start, match, &matched)) {
+        if (IsShortRest<Lanes>(w, last, start)) {
+            if (kSlots > kShortRestSlots || !ShortRestMatches(codes, w, last, match, &matched))
+                takeHits(w, ShortRestHits(codes, w, last), kShortRestWords);
+        } else {
             while (last - w >= kWords) {
                 const unsigned lanes = codes.Lanes(w);
-                w = lanes == 0 ? w + kWords : takeHits(w, lanes);
+                w = lanes == 0 ? w + kWords : takeHits(w, lanes, kWords);
             }
             if (w < last) {
                 // Less than a group before `last`.
-                takeHits(w, codes.LastLanes(w, last, start));
+                takeHits(w, codes.LastLanes(w, last, start), kWords);
             }
         }
         // The entries in the items' order.

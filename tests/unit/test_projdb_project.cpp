@@ -335,7 +335,9 @@ TEST_F(ProjDBProjectTest, ItemWalksGiveTheScanFillsEntries) {
         // words before its -2.
         Words words = round % 2 == 0 ? Words{0, -1, -1, -2} : Words{};
         for (int s = 0, nSeq = 6 + (int)(rng() % 6); s < nSeq; ++s) {
-            for (int k = 0, nSets = (int)(rng() % 6); k < nSets; ++k) {
+            // Every fourth round has long sequences: rests past the 32
+            // words that the walks read as a whole.
+            for (int k = 0, nSets = (int)(rng() % (round % 4 == 3 ? 16 : 6)); k < nSets; ++k) {
                 const bool empty = rng() % 8 == 0;
                 for (int item = 0; item < kItems; ++item) {
                     if (empty || rng() % 3 != 0) continue;
