@@ -243,7 +243,6 @@ QUIVREL_AVX2 void ProjWorkspace::FillNewItemsetByItemsWide(PROJ_DB* children, co
 // than a group reads; those must not lie before `floor`, the data's first
 // word).  Walks of up to kShortRestSlots items take a mask per item, which
 // needs no walk at all; more items take one mask of every item's words.
-static const int kShortRestWords = 32;
 static const int kShortRestSlots = 2;
 
 // Whether [w, last) is a short rest that can be read as a whole.

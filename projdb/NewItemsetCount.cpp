@@ -436,7 +436,16 @@ template <class Presence>
             // rest's start up to it (the last of them may overlap it: a code
             // seen twice is still one rest).
             presence.StartRest(w, last, start);
-            for (; last - w > kWords; w += kWords) presence.Add(w);
+            const int length = (int)(last - w);
+            if (length > kShortRestWords) {
+                for (; last - w > kWords; w += kWords) presence.Add(w);
+            } else if (length > kWords) {
+                // A short rest: a fixed number of groups, the last ones
+                // moved back to end at the -2, instead of a loop whose end
+                // mispredicts.
+                for (int i = 0; i < kShortRestWords - kWords; i += kWords)
+                    presence.Add(w + (i < length - kWords ? i : length - kWords));
+            }
             presence.EndRest();
         }
         if (r == gnRests) break;

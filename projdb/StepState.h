@@ -41,6 +41,10 @@ inline void PrefetchEntry(const PROJ_SEQ& entry) {
                                          : (const void*)entry.m_ppSeq);
 }
 
+// Rests of up to this many words are read by the walks as a fixed number of
+// groups rather than group by group (see projdb/FillChildren.cpp).
+const int kShortRestWords = 32;
+
 // On large data a rest's lines come from memory, and a scan waits on each
 // of them: every line of the rest is asked for, further ahead.  Data this
 // small mostly stays in the caches between steps, where the extra
