@@ -227,113 +227,156 @@ int ProjWorkspace::FillFirstLevelBatch(PROJ_DB* records, int count, int first) {
     return last;
 }
 
-// The number of set bits of a four-bit mask.
-static const uint8_t kBitsOfFour[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
-
-// The first word in [w, last) whose code lies in [lo, lo + span]; `last`
-// when there is none.  The -2 words before it (those that end sequences)
-// are added to *ends: the walk learns the sequence of a hit without
-// stopping at every sequence's end.  The -1 and -2 words wrap to large
-// values, outside every range of codes.
-static int* FindInRange(int* w, int* last, uint32_t lo, uint32_t span, int* ends) {
+// The words of a group that hold a code in [lo, lo + span] and those that
+// are -2 (which end sequences), as lane masks: four words at a time with
+// SSE2, eight with AVX2.  The -1 and -2 words wrap to large values, outside
+// every range of codes.
+class RangeLanes {
+public:
+    static const int kWords = 4;
+    RangeLanes(uint32_t lo, uint32_t span) : lo_(lo), span_(span) {
 #if defined(__SSE2__)
-    // SSE2 compares signed words: both sides are shifted by 2^31 so that
-    // the signed compare orders them as unsigned values.
-    const __m128i bias = _mm_set1_epi32(INT_MIN);
-    const __m128i low = _mm_set1_epi32((int)lo);
-    const __m128i top = _mm_set1_epi32((int)(span ^ 0x80000000u));
-    const __m128i seqEnd = _mm_set1_epi32(kSequenceEnd);
-    for (; last - w >= 4; w += 4) {
-        const __m128i x = _mm_loadu_si128((const __m128i*)w);
-        const __m128i above = _mm_cmpgt_epi32(_mm_xor_si128(_mm_sub_epi32(x, low), bias), top);
-        const unsigned passed = (unsigned)_mm_movemask_ps(_mm_castsi128_ps(above));
-        const unsigned seqEnds =
-            (unsigned)_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(x, seqEnd)));
-        if (passed != 0xF) {
-            const int hit = __builtin_ctz(~passed);
-            *ends += kBitsOfFour[seqEnds & ((1u << hit) - 1)];
-            return w + hit;
-        }
-        *ends += kBitsOfFour[seqEnds];
-    }
+        // SSE2 compares signed words: both sides are shifted by 2^31 so
+        // that the signed compare orders them as unsigned values.
+        bias_ = _mm_set1_epi32(INT_MIN);
+        low_ = _mm_set1_epi32((int)lo);
+        top_ = _mm_set1_epi32((int)(span ^ 0x80000000u));
+        seqEnd_ = _mm_set1_epi32(kSequenceEnd);
 #endif
-    for (; w < last; ++w) {
-        if ((uint32_t)*w - lo <= span) return w;
-        *ends += *w == kSequenceEnd;
     }
-    return last;
-}
+    // Reads w[0 .. 3].
+    void Masks(const int* w, unsigned* hits, unsigned* seqEnds) const {
+#if defined(__SSE2__)
+        const __m128i x = _mm_loadu_si128((const __m128i*)w);
+        const __m128i above =
+            _mm_cmpgt_epi32(_mm_xor_si128(_mm_sub_epi32(x, low_), bias_), top_);
+        *hits = (unsigned)_mm_movemask_ps(_mm_castsi128_ps(above)) ^ 0xFu;
+        *seqEnds = (unsigned)_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(x, seqEnd_)));
+#else
+        *hits = *seqEnds = 0;
+        for (int i = 0; i < kWords; ++i) {
+            *hits |= (unsigned)((uint32_t)w[i] - lo_ <= span_) << i;
+            *seqEnds |= (unsigned)(w[i] == kSequenceEnd) << i;
+        }
+#endif
+    }
+    // The same one word at a time (the data's last words).
+    bool InRange(int word) const { return (uint32_t)word - lo_ <= span_; }
+
+private:
+    uint32_t lo_, span_;
+#if defined(__SSE2__)
+    __m128i bias_, low_, top_, seqEnd_;
+#endif
+};
 
 #if QUIVREL_WIDE_COMPARES
 // The same eight words at a time (AVX2, run only where the CPU has it).
 // The unsigned order comes from a minimum instead of a biased signed
 // compare: a word lies in the range when min(x - lo, span) == x - lo, and
-// it is a -2 when x - lo == -2 - lo.  Fewer than eight words before `last`
-// (only at the data's end) go to the four-word search.
-QUIVREL_AVX2 static int* FindInRangeWide(int* w, int* last, uint32_t lo, uint32_t span,
-                                         int* ends) {
-    const __m256i low = _mm256_set1_epi32((int)lo);
-    const __m256i top = _mm256_set1_epi32((int)span);
-    const __m256i seqEnd = _mm256_set1_epi32((int)((uint32_t)kSequenceEnd - lo));
-    for (; last - w >= 8; w += 8) {
-        const __m256i offset = _mm256_sub_epi32(_mm256_loadu_si256((const __m256i*)w), low);
-        const __m256i in = _mm256_cmpeq_epi32(_mm256_min_epu32(offset, top), offset);
-        const unsigned hits = (unsigned)_mm256_movemask_ps(_mm256_castsi256_ps(in));
-        const unsigned seqEnds = (unsigned)_mm256_movemask_ps(
-            _mm256_castsi256_ps(_mm256_cmpeq_epi32(offset, seqEnd)));
-        if (hits != 0) {
-            const int hit = __builtin_ctz(hits);
-            *ends += __builtin_popcount(seqEnds & ((1u << hit) - 1));
-            return w + hit;
-        }
-        *ends += __builtin_popcount(seqEnds);
+// it is a -2 when x - lo == -2 - lo.
+class WideRangeLanes {
+public:
+    static const int kWords = 8;
+    QUIVREL_AVX2 WideRangeLanes(uint32_t lo, uint32_t span) : lo_(lo), span_(span) {
+        low_ = _mm256_set1_epi32((int)lo);
+        top_ = _mm256_set1_epi32((int)span);
+        seqEnd_ = _mm256_set1_epi32((int)((uint32_t)kSequenceEnd - lo));
     }
-    return FindInRange(w, last, lo, span, ends);
-}
+    QUIVREL_AVX2 void Masks(const int* w, unsigned* hits, unsigned* seqEnds) const {
+        const __m256i offset = _mm256_sub_epi32(_mm256_loadu_si256((const __m256i*)w), low_);
+        const __m256i in = _mm256_cmpeq_epi32(_mm256_min_epu32(offset, top_), offset);
+        *hits = (unsigned)_mm256_movemask_ps(_mm256_castsi256_ps(in));
+        *seqEnds = (unsigned)_mm256_movemask_ps(
+            _mm256_castsi256_ps(_mm256_cmpeq_epi32(offset, seqEnd_)));
+    }
+    bool InRange(int word) const { return (uint32_t)word - lo_ <= span_; }
+
+private:
+    uint32_t lo_, span_;
+    __m256i low_, top_, seqEnd_;
+};
 #endif
 
 // The walk of the filling pass over the whole data for the records of the
-// codes in [lo, lo + span] (see FillFirstLevelRange), with `find` its search
-// for the next stop.  Inlined whole into its two callers, so that with the
-// eight-word search it is AVX2 code only in FillFirstLevelWide.
-template <int* (*find)(int*, int*, uint32_t, uint32_t, int*)>
+// codes in [lo, lo + span] (see FillFirstLevelRange), a group of
+// Lanes::kWords words at a time: a group with no word in the range costs a
+// compare, and one with some has its hits taken in file order, the
+// sequence of each known from the -2 words before it.  Hits are common
+// (about one per group of eight on the 1M rows), so the walk goes on in the
+// group rather than searching again from each hit.  Inlined whole into its
+// two callers, so that with the eight-word lanes it is AVX2 code only in
+// FillFirstLevelWide.
+template <class Lanes>
 [[gnu::always_inline]] static inline void FillFirstLevelWalk(ProjWorkspace& ws, PROJ_DB* records,
                                                              int* start, int* end, uint32_t lo,
                                                              uint32_t span) {
     const Dataset& ds = ws.ds;
-    int ends = 0;  // the -2 words before w: its sequence is ends + 1 (from 1)
+    const int kWords = Lanes::kWords;
     // Without the occurrence tables an entry's hint is its sequence's -2
     // (see PROJ_SEQ), which the tables of the sequence ends give.
     const bool endHints =
         ds.gLastTable == nullptr && ds.gnSeqEnds == ds.gnCustCount && ds.gSeqEnd != nullptr;
-    for (int* w = find(start, end, lo, span, &ends); w < end;
-         w = find(w + 1, end, lo, span, &ends)) {
-        const int seq = ends + 1;
-        int* r = RunEnd(w);
-        w = r;
-        int item = *r;
-        if (IsLastItem(r)) continue;
-        int index = ws.inter_freq_idx[item];
-        if (index < 0) continue;
+    const Lanes lanes(lo, span);
+    // The occurrence whose run ends at r, in sequence `seq` (from 1): the
+    // first in the sequence of an item of the batch gives its record an
+    // entry, unless it is the sequence's last item; a later one whose
+    // itemset goes on adds a further position to that entry.
+    auto take = [&](int* r, int seq) {
+        if (IsLastItem(r)) return;
+        const int index = ws.inter_freq_idx[*r];
+        if (index < 0) return;
         PROJ_DB* db = &records[index];
         if (db->m_nLastSeq >= seq) {
             if (r[1] >= 0) ws.AddToLastEntry(db, r + 1);
-            continue;
+            return;
         }
         db->m_nLastSeq = seq;
         ws.AppendEntry(db, r + 1, endHints ? ~ds.gSeqEnd[seq - 1] : seq - 1);
+    };
+    int ends = 0;  // the -2 words before the group at w
+    int* w = start;
+    while (end - w >= kWords) {
+        unsigned hits, seqEnds;
+        lanes.Masks(w, &hits, &seqEnds);
+        int* next = w + kWords;
+        while (hits != 0) {
+            const int lane = __builtin_ctz(hits);
+            // A run of equal codes is one occurrence: its other words go,
+            // and a run past the group moves the next group (no -2 lies
+            // in a run, so the group's -2 words all come before it).
+            int* const r = RunEnd(w + lane);
+            take(r, ends + __builtin_popcount(seqEnds & ((1u << lane) - 1)) + 1);
+            const ptrdiff_t past = r - w + 1;
+            if (past >= kWords) {
+                next = r + 1;
+                break;
+            }
+            hits &= ~0u << past;
+        }
+        ends += __builtin_popcount(seqEnds);
+        w = next;
+    }
+    // The last words, fewer than a group.
+    for (; w < end; ++w) {
+        if (*w == kSequenceEnd) {
+            ++ends;
+        } else if (lanes.InRange(*w)) {
+            w = RunEnd(w);
+            take(w, ends + 1);
+        }
     }
 }
 
 static void FillFirstLevelNarrow(ProjWorkspace& ws, PROJ_DB* records, int* start, int* end,
                                  uint32_t lo, uint32_t span) {
-    FillFirstLevelWalk<FindInRange>(ws, records, start, end, lo, span);
+    FillFirstLevelWalk<RangeLanes>(ws, records, start, end, lo, span);
 }
 
 #if QUIVREL_WIDE_COMPARES
 QUIVREL_AVX2 static void FillFirstLevelWide(ProjWorkspace& ws, PROJ_DB* records, int* start,
                                             int* end, uint32_t lo, uint32_t span) {
-    FillFirstLevelWalk<FindInRangeWide>(ws, records, start, end, lo, span);
+    FillFirstLevelWalk<WideRangeLanes>(ws, records, start, end, lo, span);
 }
 #endif
 
@@ -367,13 +410,13 @@ void ProjWorkspace::FillFirstLevelRange(PROJ_DB* records, int first, int last, b
 
         // A batch holds a few of the codes: the walk passes over the words of
         // other codes (and the -1 words, which wrap to large values), eight
-        // or four at a time, and stops at the batch's codes only.  It counts
-        // the -2 words that it passes, which end sequences, on the way: a
-        // stop at each cost 2% of the whole run on the 1M rows.  A run of
-        // equal codes is one occurrence, met at its first word.  The first
+        // or four at a time, and takes the batch's codes only.  It counts
+        // the -2 words, which end sequences, by group as well: a stop at
+        // each cost 2% of the whole run on the 1M rows.  A run of equal
+        // codes is one occurrence, met at its first word.  The first
         // occurrence of a record's item in a sequence stores the record's
         // entry with its first position; every later one in the sequence is
-        // a stop of the same walk, and where its itemset goes on it adds a
+        // a hit of the same walk, and where its itemset goes on it adds a
         // further position to that entry, the record's last.
 #if QUIVREL_WIDE_COMPARES
         if (WideCompares()) {
