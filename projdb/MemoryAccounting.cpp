@@ -43,7 +43,9 @@ void ProjWorkspace::ReleaseBuffers(PROJ_DB* db) {
     }
     // A first-level record that was never filled holds no entries.
     if (db->m_pProjSeq == nullptr) return;
-    for (int i = 0; i < db->m_nSupport; ++i) {
+    // Most records hold no positions array: their entries are not read
+    // again (on large data that read missed the caches, 2% of a run).
+    for (int i = 0; i < db->m_nSupport && db->m_nPosArrays > 0; ++i) {
         PROJ_SEQ* entry = &db->m_pProjSeq[i];
         // (StoreEntry counts a several-position entry only once its array
         // is there.)
@@ -51,6 +53,7 @@ void ProjWorkspace::ReleaseBuffers(PROJ_DB* db) {
             MemSub(sizeof(int*) * (size_t)entry->m_nProjCount);
             free(entry->m_ppSeq);
             entry->m_ppSeq = nullptr;
+            db->m_nPosArrays--;
         }
     }
     // A first-level record (one-word pattern) has one slot per entry; a

@@ -261,6 +261,7 @@ inline void ProjWorkspace::StoreEntry(PROJ_DB* db, int n, int seq) {
         entry->m_nProjCount = n;
         entry->m_nSeq = seq;
         entry->m_ppSeq = positions;
+        db->m_nPosArrays++;
         uint64_t fingerprint = 0;
         for (int i = 0; i < n; ++i)
             fingerprint += PositionFingerprint((uint64_t)(gDataEnd - buf_idx[i]));
@@ -297,6 +298,7 @@ inline void ProjWorkspace::AddToLastEntry(PROJ_DB* db, int* pos) {
         positions = (int**)checked_alloc(sizeof(int*) * 2);
         positions[0] = entry->m_pSeq;
         MemAdd(sizeof(int*) * 2);
+        db->m_nPosArrays++;
     } else {
         positions = (int**)checked_realloc(entry->m_ppSeq, sizeof(int*) * (size_t)(n + 1));
         MemAdd(sizeof(int*));

@@ -35,6 +35,8 @@ struct PROJ_SEQ {
 // non-empty rest, where that rest begins.
 struct PROJ_DB {
     int m_nPatLen;         // words in the pattern (items, -1 between itemsets)
+    int m_nPosArrays;      // entries that own an array of positions (the
+                           // release looks for them only when there are any)
     union {
         int m_nPatItem;    // m_nPatLen == 1: the single item code, inline
         int* m_pnPat;      // m_nPatLen >= 2: owned array of m_nPatLen words
@@ -52,6 +54,10 @@ struct PROJ_DB {
                                  // every stored position, first and further:
                                  // equal projections have equal fingerprints
 };
+
+// The records' size is part of the memory figure that a run reports (every
+// records array is accounted): a new field goes into the padding.
+static_assert(sizeof(PROJ_DB) == 64 || sizeof(void*) != 8, "PROJ_DB keeps its size");
 
 // Fingerprint of one stored position, `wordsToEnd` words before the end of
 // the data: the splitmix64 finaliser of that distance.  A record's
