@@ -307,8 +307,9 @@ template <class Lanes>
 // The walk compares each group of Lanes::kWords words with the slots' codes
 // at once and then takes the group's hits lane by lane; an item's slot comes
 // from its code through gSlotOfCode.  Words of other codes cost only their
-// share of a group.  Inlined whole into the two functions above, so that
-// with the eight-word lanes it is AVX2 code only there.
+// share of a group.  A short rest is read as a whole instead (see
+// ShortRestHits).  Inlined whole into the two functions above, so that with
+// the eight-word lanes it is AVX2 code only there.
 template <class Lanes>
 [[gnu::always_inline]] inline void ProjWorkspace::FillNewItemsetByItemsWalk(
     PROJ_DB* children, const int* items, int count, int* start, const int* end) {
