@@ -372,6 +372,43 @@ TEST_F(ProjDBProjectTest, ItemWalksGiveTheScanFillsEntries) {
     }
 }
 
+// The same on rests of every length from 3 to 45 words, around the 32 that
+// the walks read as a whole and the group sizes, with the items in the
+// rest's first and last groups, in runs, and twice in one rest, also in the
+// next itemset but one (which the whole-rest reading hands back to the
+// walk); the first rest lies too close
+// to the data's start for a group before its -2.
+TEST_F(ProjDBProjectTest, ShortAndLongRestsGiveTheScanFillsEntries) {
+    Words words;
+    const Words tails[5] = {{1, 2, -1}, {1, 1, -1, 2, -1}, {1, -1, 2, -1, 1, 2, -1},
+                            {2, 2, -1, 1, -1}, {1, -1, 1, 2, -1}};
+    for (int s = 0; s < 44; ++s) {
+        for (int w : {0, -1}) words.push_back(w);
+        if (s % 3 == 0) words.insert(words.end(), {1, -1});
+        // Codes of their own, infrequent: only the rest's length.
+        for (int k = 0; k < s / 2; ++k) words.insert(words.end(), {10 + s, -1});
+        words.insert(words.end(), tails[s % 5].begin(), tails[s % 5].end());
+        words.push_back(-2);
+    }
+    std::map<Words, Offsets> got[3];
+    for (int way = 0; way < 3; ++way) {
+        ResetModule();
+        made.clear();
+        ProjectionStrategy strategy;
+        strategy.noTables = true;
+        strategy.fill = way == 1 ? ProjectionStrategy::kFillScan : ProjectionStrategy::kFillByItem;
+        strategy.narrowCompares = way == 2;
+        ws.SetProjectionStrategy(strategy);
+        entries = &got[way];
+        Load(words, 60);
+        MineAll(0.4);
+    }
+    entries = nullptr;
+    ASSERT_FALSE(got[1].empty());
+    EXPECT_EQ(got[0], got[1]);
+    EXPECT_EQ(got[2], got[1]);
+}
+
 // The candidate counters stop once no candidate can reach the threshold.
 // In the step of (1) below, (1)(2) reaches it exactly at the last rest: its
 // hundred misses come first and use up every miss that the threshold leaves
