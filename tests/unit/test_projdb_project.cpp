@@ -84,6 +84,29 @@ protected:
         ws.n_total_mem -= count * (int)sizeof(PROJ_DB);
         free(records);
     }
+
+    // Every record's entries of a run without the occurrence tables at
+    // support 0.4, three ways: the item walks with eight-word compares
+    // (where the CPU has them), the scan, and the item walks with four-word
+    // compares.
+    void EntriesOfThreeFills(const Words& words, int itemcount, std::map<Words, Offsets> got[3]) {
+        for (int way = 0; way < 3; ++way) {
+            ResetModule();
+            made.clear();
+            ProjectionStrategy strategy;
+            strategy.noTables = true;
+            strategy.fill =
+                way == 1 ? ProjectionStrategy::kFillScan : ProjectionStrategy::kFillByItem;
+            strategy.narrowCompares = way == 2;
+            ws.SetProjectionStrategy(strategy);
+            entries = &got[way];
+            checkEndHints = true;
+            Load(words, itemcount);
+            MineAll(0.4);
+        }
+        entries = nullptr;
+        checkEndHints = false;
+    }
 };
 
 // ---- the worked examples ----
@@ -348,25 +371,8 @@ TEST_F(ProjDBProjectTest, ItemWalksGiveTheScanFillsEntries) {
             }
             words.push_back(-2);
         }
-        // The item walks with eight-word compares (where the CPU has
-        // them), the scan, and the item walks with four-word compares.
         std::map<Words, Offsets> got[3];
-        for (int way = 0; way < 3; ++way) {
-            ResetModule();
-            made.clear();
-            ProjectionStrategy strategy;
-            strategy.noTables = true;
-            strategy.fill =
-                way == 1 ? ProjectionStrategy::kFillScan : ProjectionStrategy::kFillByItem;
-            strategy.narrowCompares = way == 2;
-            ws.SetProjectionStrategy(strategy);
-            entries = &got[way];
-            checkEndHints = true;
-            Load(words, kItems);
-            MineAll(0.4);
-        }
-        entries = nullptr;
-        checkEndHints = false;
+        EntriesOfThreeFills(words, kItems, got);
         ASSERT_EQ(got[0], got[1]) << "round " << round;
         ASSERT_EQ(got[2], got[1]) << "round " << round;
     }
@@ -376,8 +382,8 @@ TEST_F(ProjDBProjectTest, ItemWalksGiveTheScanFillsEntries) {
 // the walks read as a whole and the group sizes, with the items in the
 // rest's first and last groups, in runs, and twice in one rest, also in the
 // next itemset but one (which the whole-rest reading hands back to the
-// walk); the first rest lies too close
-// to the data's start for a group before its -2.
+// walk); the first rest lies too close to the data's start for a group
+// before its -2.
 TEST_F(ProjDBProjectTest, ShortAndLongRestsGiveTheScanFillsEntries) {
     Words words;
     const Words tails[5] = {{1, 2, -1}, {1, 1, -1, 2, -1}, {1, -1, 2, -1, 1, 2, -1},
@@ -391,19 +397,7 @@ TEST_F(ProjDBProjectTest, ShortAndLongRestsGiveTheScanFillsEntries) {
         words.push_back(-2);
     }
     std::map<Words, Offsets> got[3];
-    for (int way = 0; way < 3; ++way) {
-        ResetModule();
-        made.clear();
-        ProjectionStrategy strategy;
-        strategy.noTables = true;
-        strategy.fill = way == 1 ? ProjectionStrategy::kFillScan : ProjectionStrategy::kFillByItem;
-        strategy.narrowCompares = way == 2;
-        ws.SetProjectionStrategy(strategy);
-        entries = &got[way];
-        Load(words, 60);
-        MineAll(0.4);
-    }
-    entries = nullptr;
+    EntriesOfThreeFills(words, 60, got);
     ASSERT_FALSE(got[1].empty());
     EXPECT_EQ(got[0], got[1]);
     EXPECT_EQ(got[2], got[1]);
