@@ -74,6 +74,10 @@ public:
     // is skipped and `cancelled` tells the caller.
     const std::atomic<bool>* cancel = nullptr;
     bool cancelled = false;
+    // Called by the command-line run once its command line asks for a run,
+    // with the dataset's path, before anything is opened or written: the
+    // command starts itself again there (driver/main.cpp).  Null: nothing.
+    void (*beforeRun)(const char* datasetPath) = nullptr;
     FILE* statusFile;
     FILE* resultFile;
 };

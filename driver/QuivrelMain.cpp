@@ -79,6 +79,7 @@ static int RunQuivrel(int argc, char** argv, MiningRun& run) {
         LogToStandardError("cannot write the help: %s\n", strerror(errno));
         return -1;
     }
+    if (run.beforeRun != nullptr) run.beforeRun(options.path);
 
     // A part run writes its own file and leaves ClosedMaxset.txt alone.
     const std::string resultName =
