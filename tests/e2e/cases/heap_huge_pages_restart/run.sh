@@ -3,10 +3,10 @@
 # did not gives: the same standard output and ClosedMaxset.txt.
 starts() { grep -h "initialize program" "$1".* | wc -l; rm -f "$1".*; }
 mask() { sed -E -e 's/[0-9]+\.[0-9]{3} seconds/T seconds/g' -e 's/\([0-9]+\.[0-9]{3} sec\)/(T sec)/g' "$1"; }
-run() {  # name, then the environment's assignments
+run() {  # name, then the environment's assignments (on top of one without either variable)
     local name=$1
     shift
-    env "$@" LD_DEBUG=files LD_DEBUG_OUTPUT="ld.$name" "$QUIVREL" --quiet "${ARGS[@]}" > "out.$name" || exit
+    env -u GLIBC_TUNABLES -u LD_PRELOAD "$@" LD_DEBUG=files LD_DEBUG_OUTPUT="ld.$name" "$QUIVREL" --quiet "${ARGS[@]}" > "out.$name" || exit
     echo "$name: $(starts "ld.$name") start(s)"
     mask "out.$name" > "out.$name.masked"
     mask ClosedMaxset.txt > "result.$name.masked"
