@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Compares the speed of two builds of quivrel in one run on one machine.
 #
-# Usage: bench/compare.sh [-n RUNS] [-r ROWS] [-k] [-m] REV [REV2] [-- ROW_NAME ...]
+# Usage: bench/compare.sh [-n RUNS] [-r ROWS] [-k] [-m] [-p] REV [REV2] [-- ROW_NAME ...]
 #   REV       the reference revision (A)
 #   REV2      the revision to measure (B); default: the working tree as it is
 #   -n RUNS   runs per side and row when the row does not give its own (default 3)
@@ -9,6 +9,13 @@
 #   -k        keep the temporary folder (its path is printed on stderr)
 #   -m        compare the outputs without the "Maximum memory usage" figures
 #             too (for a change that is meant to change what they measure)
+#   -p        run A and B of each round at the same time, each pinned to one
+#             of the first two CPUs (swapped every round), and give as the
+#             cpu ratio the median of the rounds' ratios: on a machine whose
+#             speed wanders, the two sides of a round see the same machine.
+#             They share its memory, so a memory-bound row reads a lower
+#             ratio than alone: for small differences between two builds,
+#             not for a factor against a distant revision.
 #   ROW_NAME  only the rows of these datasets
 #
 # Each side is built (Release) in its own temporary folder: a revision from
@@ -27,17 +34,20 @@ runs=3
 rows=$BENCH_DIR/rows.txt
 keep=0
 mask_memory=0
-while getopts "n:r:km" opt; do
+pairs=0
+usage="usage: bench/compare.sh [-n RUNS] [-r ROWS] [-k] [-m] [-p] REV [REV2] [-- ROW_NAME ...]"
+while getopts "n:r:kmp" opt; do
     case $opt in
         n) runs=$OPTARG ;;
         r) rows=$OPTARG ;;
         k) keep=1 ;;
         m) mask_memory=1 ;;
-        *) die "usage: bench/compare.sh [-n RUNS] [-r ROWS] [-k] [-m] REV [REV2] [-- ROW_NAME ...]" ;;
+        p) pairs=1 ;;
+        *) die "$usage" ;;
     esac
 done
 shift $((OPTIND - 1))
-[ $# -ge 1 ] || die "usage: bench/compare.sh [-n RUNS] [-r ROWS] [-k] [-m] REV [REV2] [-- ROW_NAME ...]"
+[ $# -ge 1 ] || die "$usage"
 revA=$1
 shift
 revB=
@@ -48,6 +58,13 @@ fi
 [ "${1:-}" = "--" ] && shift
 only=" $* "
 check_tools
+if [ $pairs -eq 1 ]; then
+    command -v taskset > /dev/null || die "-p needs taskset (apt-get install -y util-linux)"
+    # The first two CPUs this process may run on ("0,2-5" style list).
+    mapfile -t cpus < <(taskset -pc $$ | sed 's/.*: //' | tr ',' '\n' |
+        awk -F- '{ if (NF == 2) for (c = $1; c <= $2; c++) print c; else print $1 }' | head -n 2)
+    [ ${#cpus[@]} -ge 2 ] || die "-p needs two CPUs"
+fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/quivrel-compare.XXXXXX")
 [ $keep -eq 1 ] && echo "work folder: $work" >&2 || trap 'rm -rf "$work"' EXIT
@@ -97,7 +114,12 @@ same_output() {
     return 0
 }
 
-echo "A = $hashA, B = $hashB; $runs runs per side, alternating A B"
+if [ $pairs -eq 1 ]; then
+    echo "A = $hashA, B = $hashB; $runs runs per side, A and B at the same time on CPUs ${cpus[0]} and ${cpus[1]};"
+    echo "cpu A/B is the median of the rounds' ratios"
+else
+    echo "A = $hashA, B = $hashB; $runs runs per side, alternating A B"
+fi
 echo
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "inf" }'; }
 mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
@@ -116,12 +138,27 @@ while read -r name support items rowruns; do
     peakA=0
     peakB=0
     same=identical
+    ratios=()
     ref=$work/runs/$name-$support/A1
     for ((i = 1; i <= n; i++)); do
+        if [ $pairs -eq 1 ]; then
+            # Both sides of the round start together; each one's figures
+            # wait in a file until the loop below reads them.
+            run_once "$binA" "$work/runs/$name-$support/A$i" "$data" "$support" "$items" "${cpus[i % 2]}" \
+                > "$work/pairA" &
+            run_once "$binB" "$work/runs/$name-$support/B$i" "$data" "$support" "$items" "${cpus[1 - i % 2]}" \
+                > "$work/pairB" &
+            wait
+        fi
         for side in A B; do
             dir=$work/runs/$name-$support/$side$i
             if [ $side = A ]; then bin=$binA; else bin=$binB; fi
-            read -r wall rss cpu < <(run_once "$bin" "$dir" "$data" "$support" "$items") || exit 2
+            wall=
+            if [ $pairs -eq 1 ]; then
+                read -r wall rss cpu < "$work/pair$side"
+            else
+                read -r wall rss cpu < <(run_once "$bin" "$dir" "$data" "$support" "$items") || exit 2
+            fi
             [ -n "${wall:-}" ] || exit 2
             if [ $side = A ]; then
                 wallsA+=("$wall")
@@ -134,12 +171,14 @@ while read -r name support items rowruns; do
             fi
             same_output "$ref" "$dir" || same=DIFFERENT
         done
+        ratios+=("$(ratio "${cpusA[-1]}" "${cpusB[-1]}")")
     done
     [ $same = identical ] || status=1
     mA=$(median "${wallsA[@]}")
     mB=$(median "${wallsB[@]}")
     cA=$(median "${cpusA[@]}")
     cB=$(median "${cpusB[@]}")
-    echo "| $name | $support | $mA | $mB | $(ratio "$mA" "$mB") | $cA | $cB | $(ratio "$cA" "$cB") | $(mib "$peakA") | $(mib "$peakB") | $same |"
+    if [ $pairs -eq 1 ]; then cratio=$(median "${ratios[@]}" | awk '{ printf "%.2f", $1 }'); else cratio=$(ratio "$cA" "$cB"); fi
+    echo "| $name | $support | $mA | $mB | $(ratio "$mA" "$mB") | $cA | $cB | $cratio | $(mib "$peakA") | $(mib "$peakB") | $same |"
 done < <(read_rows "$rows")
 exit $status

@@ -93,12 +93,14 @@ dataset_path() {
 # One run of BIN on a row in the empty folder DIR (ClosedMaxset.txt and
 # error.tmp land there).  Leaves stdout in DIR/stdout, the -v report of
 # /usr/bin/time in DIR/time.txt, and prints "wall_seconds peak_rss_kib
-# cpu_seconds" (cpu = user + system time of the process).
+# cpu_seconds" (cpu = user + system time of the process).  With a sixth
+# argument the run is pinned to that CPU.
 run_once() {
-    local bin=$1 dir=$2 data=$3 support=$4 items=$5 t0 t1 rc
+    local bin=$1 dir=$2 data=$3 support=$4 items=$5 cpu=${6:-} t0 t1 rc pin=()
+    [ -n "$cpu" ] && pin=(taskset -c "$cpu")
     mkdir -p "$dir"
     t0=$(date +%s%N)
-    (cd "$dir" && "$TIME_BIN" -v -o time.txt "$bin" "$data" "$support" "$items" > stdout 2> stderr)
+    (cd "$dir" && "${pin[@]}" "$TIME_BIN" -v -o time.txt "$bin" "$data" "$support" "$items" > stdout 2> stderr)
     rc=$?
     t1=$(date +%s%N)
     [ $rc -eq 0 ] || die "$bin $data $support $items exited with $rc (see $dir)"
