@@ -1,6 +1,6 @@
 // libFuzzer target over one whole run of quivrel, in-process.
 //
-// The input is a three-byte header followed by the dataset:
+// The input is a four-byte header followed by the dataset:
 //   byte 0   support: 0.2 + 0.8 * (byte 0 & 0x7f) / 127, so from 0.2 to 1.0;
 //            its top bit selects how the rest is read:
 //              clear: raw, the rest of the input is the dataset file byte for
@@ -19,6 +19,10 @@
 //            occurrence tables, bit 6 sequences found by search and the
 //            walks four words at a time (as without AVX2), bit 7 no
 //            one-item-per-itemset shortcuts.
+//   byte 3   bits 0-1: 1 counts new-itemset extensions by compares, 2 by
+//            the in-itemset pass (both in place of byte 2's way; the pass
+//            needs bit 5 of byte 2, no occurrence tables), 0 and 3 leave
+//            byte 2's way; bits 2-7 are not read.
 // Runs must stay small, so that a slow input is a real hang and not a big
 // search: every frequent pattern is a subsequence of some sequence and needs
 // at least a fifth of the sequences (the lowest threshold here), so with at
@@ -132,7 +136,7 @@ std::vector<int32_t> Words(const std::string& bytes) {
     return words;
 }
 
-ProjectionStrategy StrategyOf(uint8_t b) {
+ProjectionStrategy StrategyOf(uint8_t b, uint8_t more) {
     ProjectionStrategy s;
     int count = b & 7;
     if (count < 5) s.count = (ProjectionStrategy::Count)count;
@@ -144,6 +148,8 @@ ProjectionStrategy StrategyOf(uint8_t b) {
     s.ignoreSeqHints = (b & 0x40) != 0;
     s.narrowCompares = (b & 0x40) != 0;
     s.generalItemsets = (b & 0x80) != 0;
+    if ((more & 3) == 1) s.count = ProjectionStrategy::kCountCompares;
+    if ((more & 3) == 2) s.count = ProjectionStrategy::kCountInItemsetPass;
     return s;
 }
 
@@ -205,11 +211,11 @@ void WriteFileOrDie(const char* path, const std::string& bytes) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 3 || size > kMaxInput) return -1;  // not added to the corpus
+    if (size < 4 || size > kMaxInput) return -1;  // not added to the corpus
 
     bool compact = (data[0] & 0x80) != 0;
     double support = 0.2 + 0.8 * (double)(data[0] & 0x7f) / 127.0;
-    std::string bytes = DatasetBytes(compact, data + 3, size - 3);
+    std::string bytes = DatasetBytes(compact, data + 4, size - 4);
     std::vector<int32_t> words = Words(bytes);
     if (HasLongSequence(words)) return -1;
     EnterScratchDir();
@@ -221,7 +227,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char prog[] = "quivrel", quiet[] = "--quiet", path[] = "data.bin";
     char* argv[] = {prog, quiet, path, supportText, itemcountText, nullptr};
 
-    gFuzzRun.proj.SetProjectionStrategy(StrategyOf(data[2]));
+    gFuzzRun.proj.SetProjectionStrategy(StrategyOf(data[2], data[3]));
     int status = QuivrelMain(5, argv, gFuzzRun);
     if (status != 0 && status != 1) {
         // Arguments are always valid and inputs small: only a malformed
