@@ -12,6 +12,21 @@
 
 // Sanitizer builds: one heap block per node and per array, and the sets of
 // those still alive, freed one by one when the arena goes.
+
+// Notes a new block in its set.  Should the set fail to grow (a failed
+// allocation ends the run, and an in-process caller goes on), the block goes
+// back rather than being lost.
+template <class T>
+static T* Keep(std::unordered_set<T*>& live, T* block)
+{
+    try {
+        live.insert(block);
+    } catch (...) {
+        delete block;
+        throw;
+    }
+    return block;
+}
 NodeArena::~NodeArena()
 {
     for (TreeNode* node : liveNodes) {
@@ -25,16 +40,12 @@ NodeArena::~NodeArena()
 TreeNode* NodeArena::NewNode(int item, bool isIntra, int support, TreeNode* parent)
 {
     ChildArray* children = NewArray();
-    TreeNode* node = new TreeNode(item, isIntra, support, parent, children);
-    liveNodes.insert(node);
-    return node;
+    return Keep(liveNodes, new TreeNode(item, isIntra, support, parent, children));
 }
 
 TreeNode* NodeArena::CopyNode(TreeNode* source)
 {
-    TreeNode* node = new TreeNode(source);
-    liveNodes.insert(node);
-    return node;
+    return Keep(liveNodes, new TreeNode(source));
 }
 
 void NodeArena::FreeNode(TreeNode* node)
@@ -45,9 +56,7 @@ void NodeArena::FreeNode(TreeNode* node)
 
 NodeArena::ChildArray* NodeArena::NewArray()
 {
-    ChildArray* array = new ChildArray();
-    liveArrays.insert(array);
-    return array;
+    return Keep(liveArrays, new ChildArray());
 }
 
 void NodeArena::FreeArray(ChildArray* array)
