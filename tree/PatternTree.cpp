@@ -27,6 +27,7 @@ static T* Keep(std::unordered_set<T*>& live, T* block)
     }
     return block;
 }
+
 NodeArena::~NodeArena()
 {
     for (TreeNode* node : liveNodes) {
