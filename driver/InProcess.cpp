@@ -164,13 +164,7 @@ static int MineInRun(MiningRun& run, const MineRequest& request, MineResult* res
         return -1;
     }
     if (run.cancelled) return kMineCancelled;
-    PatternTree& tree = *run.tree;
-    std::vector<TreeNode*>& top = *tree.root->Children;
-    if (request.threads > 1) {
-        PruneInParallel(run, request.threads);
-    } else {
-        for (size_t i = 0, n = top.size(); i < n; i++) closed_maxPruning(tree, top[i], tree.root);
-    }
+    PruneToClosed(run, request.threads);
     if (!CollectPatterns(run, &result->patterns)) {
         result->message = "Internal error: the patterns could not be collected.\n";
         return -1;

@@ -496,9 +496,10 @@ int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& sp
     return expandable;
 }
 
-void PruneInParallel(MiningRun& run, int threads) {
+void PruneToClosed(MiningRun& run, int threads) {
     PatternTree& tree = *run.tree;
     std::vector<TreeNode*>& top = *tree.root->Children;
+    run.progress.pruneTotal.store((int)top.size(), std::memory_order_relaxed);
     std::vector<PatternTree*> scratch(1, &tree);
     for (PatternTree* t : run.threadTrees) {
         if ((int)scratch.size() >= threads) break;
@@ -510,8 +511,10 @@ void PruneInParallel(MiningRun& run, int threads) {
         // The thread's failures go to the run's error log.
         DiagnosticsScope bound(run.diagnostics);
         try {
-            for (size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < top.size();)
+            for (size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < top.size();) {
                 closed_maxPruning(*scratch[t], top[i], tree.root);
+                BumpProgress(run.progress.pruneDone, 1);
+            }
         } catch (...) {
             errors[t] = std::current_exception();
         }

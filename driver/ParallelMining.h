@@ -36,8 +36,9 @@ struct TaskSplit {
 int MineInTasks(MiningRun& run, PROJ_DB* records, int count, const TaskSplit& split);
 
 // The pruning pass over run.tree's first-level entries, on as many threads
-// as there are thread trees (their scratch is used), at most `threads`.
-// The flags cleared do not depend on the order of the entries.
-void PruneInParallel(MiningRun& run, int threads);
+// as there are thread trees (their scratch is used), at most `threads`
+// (one: on the calling thread alone).  The flags cleared do not depend on
+// the order of the entries.  Counts the entries done in run.progress.
+void PruneToClosed(MiningRun& run, int threads);
 
 #endif

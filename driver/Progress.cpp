@@ -21,6 +21,8 @@ void ProgressCounters::Reset() {
     firstDone.store(0, std::memory_order_relaxed);
     firstTotal.store(0, std::memory_order_relaxed);
     patterns.store(0, std::memory_order_relaxed);
+    pruneDone.store(0, std::memory_order_relaxed);
+    pruneTotal.store(0, std::memory_order_relaxed);
 }
 
 long long ResidentKilobytes() {
@@ -81,13 +83,20 @@ void ProgressLine::Run() {
 
 void ProgressLine::Draw() {
     char line[256];
-    int width = snprintf(
-        line, sizeof line,
-        "quivrel: %d/%d first-level items, %lld patterns, %.1f s, %.1f MB resident",
-        counters_.firstDone.load(std::memory_order_relaxed),
-        counters_.firstTotal.load(std::memory_order_relaxed),
-        counters_.patterns.load(std::memory_order_relaxed), NowSeconds() - startSeconds_,
-        ResidentKilobytes() / 1024.0);
+    const int pruneTotal = counters_.pruneTotal.load(std::memory_order_relaxed);
+    const double seconds = NowSeconds() - startSeconds_;
+    const double residentMB = ResidentKilobytes() / 1024.0;
+    int width =
+        pruneTotal > 0
+            ? snprintf(line, sizeof line,
+                       "quivrel: pruning, %d/%d first-level subtrees, %.1f s, %.1f MB resident",
+                       counters_.pruneDone.load(std::memory_order_relaxed), pruneTotal, seconds,
+                       residentMB)
+            : snprintf(line, sizeof line,
+                       "quivrel: %d/%d first-level items, %lld patterns, %.1f s, %.1f MB resident",
+                       counters_.firstDone.load(std::memory_order_relaxed),
+                       counters_.firstTotal.load(std::memory_order_relaxed),
+                       counters_.patterns.load(std::memory_order_relaxed), seconds, residentMB);
     if (width < 0) return;
     // Pad with blanks over the rest of a longer earlier line.
     int pad = shownWidth_ > (size_t)width ? (int)(shownWidth_ - width) : 0;

@@ -23,6 +23,10 @@ struct ProgressCounters {
     std::atomic<int> firstDone{0};       // first-level items finished
     std::atomic<int> firstTotal{0};      // first-level items to mine
     std::atomic<long long> patterns{0};  // frequent patterns met so far
+    // The pruning that follows the mining: first-level subtrees pruned, out
+    // of pruneTotal (0 until the pruning starts, which switches the line).
+    std::atomic<int> pruneDone{0};
+    std::atomic<int> pruneTotal{0};
 
     // Back to zero (start of a run).
     void Reset();

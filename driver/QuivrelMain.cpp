@@ -130,11 +130,16 @@ static int RunQuivrel(int argc, char** argv, MiningRun& run) {
     double totalSeconds = run.Seconds();
     PrintStatistics(run, totalSeconds);
 
-    if (options.threads > 1) {
-        PruneInParallel(run, options.threads);
-    } else {
-        std::vector<TreeNode*>& top = *tree.root->Children;
-        for (size_t i = 0, n = top.size(); i < n; i++) closed_maxPruning(tree, top[i], tree.root);
+    {
+        // The pruning has a line of its own (the statistics are out first):
+        // on a large tree it can take as long as the mining.
+        fflush(stdout);
+        const size_t entries = tree.root->Children->size();
+        run.progress.pruneTotal.store((int)entries, std::memory_order_relaxed);  // for the line
+        std::unique_ptr<ProgressLine> progress;
+        if (options.progress && entries > 0)
+            progress.reset(new ProgressLine(stderr, run.progress));
+        PruneToClosed(run, options.threads);
     }
 
     if (options.parts > 0) {

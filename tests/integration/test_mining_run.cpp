@@ -97,8 +97,13 @@ TEST_F(InProcessRun, SecondRunInTheSameProcessMatchesTheFirst) {
     EXPECT_GT(run.progress.firstTotal.load(), 0);
     EXPECT_EQ(run.progress.firstDone.load(), run.progress.firstTotal.load());
     EXPECT_GE(run.progress.patterns.load(), run.progress.firstTotal.load());
+    // And its pruning: every first-level entry of the tree.
+    EXPECT_EQ(run.progress.pruneTotal.load(), (int)run.tree->root->Children->size());
+    EXPECT_GT(run.progress.pruneTotal.load(), 0);
+    EXPECT_EQ(run.progress.pruneDone.load(), run.progress.pruneTotal.load());
     ResetRun(run);
     EXPECT_EQ(run.progress.patterns.load(), 0);
+    EXPECT_EQ(run.progress.pruneTotal.load(), 0);
     ASSERT_EQ(Run(words, "0.6", "3"), 0);
     std::string second = ReadFile("ClosedMaxset.txt");
     // The pattern lines: everything before the line of the first time figure.

@@ -5,6 +5,8 @@
 q=$(printf '%q' "$QUIVREL")
 report() {  # NAME STDERR-FILE
     if grep -q 'first-level items' "$2"; then echo "$1: progress line"; else echo "$1: no progress line"; fi
+    # The pruning's line follows the mining's, with the entries pruned.
+    grep -q 'pruning, [0-9]*/5 first-level subtrees' "$2" && echo "$1: pruning line"
     grep -o 'quivrel: [0-9]* sequences, [0-9]* closed patterns' "$2" | sed "s/^/$1: /"
     grep -v seconds ClosedMaxset.txt > "$1.result"
 }
