@@ -188,6 +188,9 @@ mem_map* CreateMemMap(const char* path, unsigned long long snapshotLimit) {
     map->CurWnd = 0;
     struct stat st;
     if (fstat(map->FileDesc, &st) != 0) FailView(map, errno);
+    // A directory opens read-only like a file: say what it is rather than
+    // what the mapping of its size would say.
+    if (S_ISDIR(st.st_mode)) FailView(map, EISDIR);
     // Only regular files have a size to take in (a pipe reads as empty).
     map->FileSize = S_ISREG(st.st_mode) ? (long long)st.st_size : 0;
     map->ModTimeNs = ModTimeNs(st);
