@@ -331,6 +331,14 @@ public:
     };
     std::vector<CandidateFrame> gFrames;
     size_t gFrameCount = 0;
+    // The frequent in-itemset and new-itemset extensions of the first-level
+    // patterns whose steps have run, by place in gFirstLevelItems.
+    struct ItemExtensions {
+        bool known = false;
+        std::vector<int> intra;
+        std::vector<int> inter;
+    };
+    std::vector<ItemExtensions> gItemExtensions;
 
     // Scratch of FillNewItemset for one rest: the children matched (in file
     // order of their matches), the further positions found for them, and
@@ -450,6 +458,8 @@ public:
     const std::vector<int>* InterCandidates(const PROJ_DB* db);
     void PushCandidates(const PROJ_DB* db, const std::vector<int>& items);
     void StartCandidateFrames(const std::vector<int>& firstLevelItems);
+    void NoteItemExtensions(const PROJ_DB* db);
+    bool CannotGrow(const PROJ_DB* db, const std::vector<int>* candidates) const;
     void ResetCandidateFrames() { gFrameCount = 0; }
 };
 

@@ -146,6 +146,16 @@ PROJ_DB* ProjWorkspace::make_projdb_from_projected_db(PROJ_DB* parent, int* coun
         candidates = InterCandidates(parent);
         facts.candidates = candidates != nullptr ? (long long)candidates->size() : -2;
     }
+    // A record whose last item's first-level extensions leave no candidate
+    // has no child: the step ends before it reads any data.
+    if (parent->m_nPatLen > 1) {
+        const std::vector<int>* known = candidates;
+        if (known == nullptr) known = InterCandidates(parent);
+        if (CannotGrow(parent, known)) {
+            clean_projcted_db(parent);
+            return nullptr;
+        }
+    }
     StepStrategies plan = ChooseStrategies(facts, gStrategy);
     AllCodesCount allCodes;
     const bool countInPass = plan.count == ProjectionStrategy::kCountInItemsetPass;
@@ -197,6 +207,7 @@ PROJ_DB* ProjWorkspace::make_projdb_from_projected_db(PROJ_DB* parent, int* coun
         }
     }
     gStampBase += parent->m_nSupport;
+    if (parent->m_nPatLen == 1) NoteItemExtensions(parent);
 
     const size_t nIntra = gFreqIntra.size();
     const size_t nInter = gFreqInter.size();
