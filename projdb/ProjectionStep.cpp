@@ -101,8 +101,13 @@ static int PatternItems(const PROJ_DB* db) {
 }
 
 PROJ_DB* ProjWorkspace::make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
-    int* const start = GetStartOfMap(ds.pDatasetMemMap);
-    int* const end = GetLastAddrOfMap(ds.pDatasetMemMap);
+    return ds.Narrow ? ProjectStep<int16_t>(parent, count) : ProjectStep<int>(parent, count);
+}
+
+template <class W>
+PROJ_DB* ProjWorkspace::ProjectStep(PROJ_DB* parent, int* count) {
+    W* const start = ds.Words<W>();
+    W* const end = ds.WordsEnd<W>();
     gDataEnd = end;
     *count = 0;
     BuildTables();  // already built when the first level came before
@@ -234,7 +239,7 @@ PROJ_DB* ProjWorkspace::make_projdb_from_projected_db(PROJ_DB* parent, int* coun
             }
         }
 
-        if (nIntra > 0) FillInItemsetChildren(children, parent, end);
+        if (nIntra > 0) FillInItemsetChildren(children, parent, start, end);
         facts.newItemsetChildren = (long long)nInter;
         plan = ChooseStrategies(facts, gStrategy);
         if (nInter > 0) {

@@ -259,10 +259,31 @@ mem_map* CreateMemMapFromWords(const int* words, size_t count, const char* name)
     return map;
 }
 
+bool NarrowMemMap(mem_map* map) {
+    if (!map->Snapshot || map->StartOfMap == nullptr) return false;
+    const size_t count = (size_t)(map->LastAddr - map->StartOfMap);
+    size_t held = 0;
+    void* start = AllocSnapshot(count * sizeof(int16_t), &held);
+    if (start == MAP_FAILED) OutOfMemory(count * sizeof(int16_t));
+    int16_t* narrow = (int16_t*)start;
+    const int* wide = map->StartOfMap;
+    for (size_t i = 0; i < count; ++i) narrow[i] = (int16_t)wide[i];
+    mprotect(start, held, PROT_READ);
+    munmap(map->StartOfMap, map->HeldSize);
+    map->StartOfMap = nullptr;
+    map->LastAddr = nullptr;
+    map->HeldSize = 0;
+    map->NarrowStart = narrow;
+    map->NarrowEnd = narrow + count;
+    map->NarrowHeld = held;
+    return true;
+}
+
 void CloseMemMap(mem_map** map) {
     if (map == nullptr) return;
     if (*map != nullptr) {
         if ((*map)->StartOfMap != nullptr) munmap((*map)->StartOfMap, (*map)->HeldSize);
+        if ((*map)->NarrowStart != nullptr) munmap((*map)->NarrowStart, (*map)->NarrowHeld);
         if (!(*map)->Snapshot) SetDatasetForSignals(nullptr);
         // The lease goes with the last reference to the open file: the
         // mapping's is gone, this is the descriptor's.  Only then may a
