@@ -33,7 +33,8 @@
 // tells a step, before it reads any data, that no extension of its record
 // can be frequent, from the last item's extensions and the candidates.  It
 // answers false when it does not know (the last item's first-level step
-// has not run in this workspace).  The steps it spares are a quarter of
-// the deeper ones on the 1M rows, and none of them has a child.
+// has not run in this workspace).  On the 1M row at 0.001 it spares 9,459
+// of the 67,945 deeper steps (the steps of 60% of the childless records
+// whose last item is known), 3% of the run.
 
 #endif
