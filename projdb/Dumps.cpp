@@ -9,7 +9,7 @@
 #include "support/Global.h"
 
 void ProjWorkspace::Test() {
-    const size_t count = ds.Narrow ? (size_t)(ds.WordsEnd<int16_t>() - ds.Words<int16_t>())
+    const size_t count = ds.HalfWords ? (size_t)(ds.WordsEnd<int16_t>() - ds.Words<int16_t>())
                                    : (size_t)(ds.WordsEnd<int>() - ds.Words<int>());
     FILE* out = file_open("Test.txt", "w");
 
@@ -17,7 +17,7 @@ void ProjWorkspace::Test() {
     int itemsets = 0;
     int items = 0;
     for (size_t i = 0; i < count; ++i) {
-        const int word = ds.Narrow ? ds.Words<int16_t>()[i] : ds.Words<int>()[i];
+        const int word = ds.HalfWords ? ds.Words<int16_t>()[i] : ds.Words<int>()[i];
         if (word >= 0) {
             fprintf(out, " %d ", word);
             ++items;

@@ -117,7 +117,7 @@ PROJ_DB* ProjWorkspace::FirstProjection(double support, const SupportFraction* e
     int maxWords = 0;
     size_t dataWords;
     int seq;
-    if (ds.Narrow) {
+    if (ds.HalfWords) {
         gDataEnd = ds.WordsEnd<int16_t>();
         dataWords = (size_t)(ds.WordsEnd<int16_t>() - ds.Words<int16_t>());
         seq = CountFirstLevel(ds.Words<int16_t>(), ds.WordsEnd<int16_t>(), distance.data(),
@@ -375,8 +375,8 @@ public:
     QUIVREL_AVX2 void Masks(const Word* w, unsigned* hits, unsigned* seqEnds) const {
         const __m256i x = _mm256_loadu_si256((const __m256i*)w);
         const __m256i offset = _mm256_sub_epi16(x, low_);
-        *hits = HalfWordBits(_mm256_cmpeq_epi16(_mm256_min_epu16(offset, top_), offset));
-        *seqEnds = HalfWordBits(_mm256_cmpeq_epi16(x, seqEnd_));
+        *hits = WideHalfWordBits(_mm256_cmpeq_epi16(_mm256_min_epu16(offset, top_), offset));
+        *seqEnds = WideHalfWordBits(_mm256_cmpeq_epi16(x, seqEnd_));
     }
     bool InRange(int word) const { return (uint32_t)word - lo_ <= span_; }
 
@@ -460,14 +460,14 @@ template <class Lanes>
 
 // The walk with SSE2 (Lanes) or AVX2 (WideLanes) compares.
 template <class Lanes>
-static void FillFirstLevelSse(ProjWorkspace& ws, PROJ_DB* records, typename Lanes::Word* start,
+static void FillFirstLevelNarrow(ProjWorkspace& ws, PROJ_DB* records, typename Lanes::Word* start,
                               typename Lanes::Word* end, uint32_t lo, uint32_t span) {
     FillFirstLevelWalk<Lanes>(ws, records, start, end, lo, span);
 }
 
 #if QUIVREL_WIDE_COMPARES
 template <class WideLanes>
-QUIVREL_AVX2 static void FillFirstLevelAvx(ProjWorkspace& ws, PROJ_DB* records,
+QUIVREL_AVX2 static void FillFirstLevelWide(ProjWorkspace& ws, PROJ_DB* records,
                                            typename WideLanes::Word* start,
                                            typename WideLanes::Word* end, uint32_t lo,
                                            uint32_t span) {
@@ -511,24 +511,24 @@ void ProjWorkspace::FillFirstLevelRange(PROJ_DB* records, int first, int last, b
         // entry with its first position; every later one in the sequence is
         // a hit of the same walk, and where its itemset goes on it adds a
         // further position to that entry, the record's last.
-        int16_t* const narrowStart = ds.Words<int16_t>();
-        int16_t* const narrowEnd = ds.WordsEnd<int16_t>();
+        int16_t* const halfStart = ds.Words<int16_t>();
+        int16_t* const halfEnd = ds.WordsEnd<int16_t>();
         int* const start = ds.Words<int>();
         int* const end = ds.WordsEnd<int>();
 #if QUIVREL_WIDE_COMPARES
         if (WideCompares()) {
-            if (ds.Narrow) {
-                FillFirstLevelAvx<WideHalfRangeLanes>(*this, records, narrowStart, narrowEnd, lo,
+            if (ds.HalfWords) {
+                FillFirstLevelWide<WideHalfRangeLanes>(*this, records, halfStart, halfEnd, lo,
                                                       span);
             } else {
-                FillFirstLevelAvx<WideRangeLanes>(*this, records, start, end, lo, span);
+                FillFirstLevelWide<WideRangeLanes>(*this, records, start, end, lo, span);
             }
         } else
 #endif
-        if (ds.Narrow) {
-            FillFirstLevelSse<HalfRangeLanes>(*this, records, narrowStart, narrowEnd, lo, span);
+        if (ds.HalfWords) {
+            FillFirstLevelNarrow<HalfRangeLanes>(*this, records, halfStart, halfEnd, lo, span);
         } else {
-            FillFirstLevelSse<RangeLanes>(*this, records, start, end, lo, span);
+            FillFirstLevelNarrow<RangeLanes>(*this, records, start, end, lo, span);
         }
     } catch (...) {
         // A failed allocation ends the run: the records of the range give

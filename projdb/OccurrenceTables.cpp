@@ -38,7 +38,7 @@ int ProjWorkspace::FirstAboveIndex(const int** cursor, int from) const {
 void ProjWorkspace::BuildTables() {
     if (ds.gHaveTables) return;
     ds.gHaveTables = true;
-    if (ds.Narrow) {
+    if (ds.HalfWords) {
         BuildTablesOver(ds.Words<int16_t>(), ds.WordsEnd<int16_t>());
     } else {
         BuildTablesOver(ds.Words<int>(), ds.WordsEnd<int>());

@@ -1,10 +1,10 @@
 // Positions: reading the data around a match and giving a record its
 // entries.  A position is a pointer to the word right after a matched item
-// (an int, or an int16_t in a narrow dataset: the helpers that read words
-// are templates over their width W);
-// an entry collects a sequence's positions in buf_idx first (scratch that
-// grows on demand) and stores them when the sequence is done: one position
-// inline, more in an array of their exact size.  Every fill of the
+// (an int, or an int16_t where the dataset holds half-width words: the
+// helpers that read words are templates over their width W).  An entry
+// collects a sequence's positions in buf_idx first (scratch that grows on
+// demand) and stores them when the sequence is done: one position inline,
+// more in an array of their exact size.  Every fill of the
 // projection steps gives a child its entry through OpenEntry + StoreEntry.
 //
 // The byte accounting of projection memory sits here too, inline: StoreEntry
@@ -265,7 +265,7 @@ private:
 
 #if QUIVREL_WIDE_COMPARES
 // One bit per 16-bit lane of a 256-bit compare's result, in word order.
-QUIVREL_AVX2 inline unsigned HalfWordBits(__m256i hit) {
+QUIVREL_AVX2 inline unsigned WideHalfWordBits(__m256i hit) {
     return (unsigned)_mm_movemask_epi8(
         _mm_packs_epi16(_mm256_castsi256_si128(hit), _mm256_extracti128_si256(hit, 1)));
 }
@@ -287,11 +287,11 @@ public:
         __m256i hit = _mm256_cmpeq_epi16(x, wide_[0]);
         for (int g = 1; g < kCodes; ++g)
             hit = _mm256_or_si256(hit, _mm256_cmpeq_epi16(x, wide_[g]));
-        return HalfWordBits(hit);
+        return WideHalfWordBits(hit);
     }
     QUIVREL_AVX2 unsigned LanesOf(const Word* w, int g) const {
         const __m256i x = _mm256_loadu_si256((const __m256i*)w);
-        return HalfWordBits(_mm256_cmpeq_epi16(x, wide_[g]));
+        return WideHalfWordBits(_mm256_cmpeq_epi16(x, wide_[g]));
     }
     QUIVREL_AVX2 unsigned LastLanes(const Word* w, const Word* last, const Word* floor) const {
         return last - floor >= 16 ? Lanes(last - 16) >> (16 - (last - w))

@@ -26,7 +26,7 @@ struct PROJ_SEQ {
                            // without the occurrence tables, the bitwise
                            // complement of the word offset of its -2
     // A position points to a word of the data in memory, an int or an
-    // int16_t as the dataset holds them (see Dataset::Narrow).
+    // int16_t as the dataset holds them (see Dataset::HalfWords).
     union {
         void* m_pSeq;      // m_nProjCount == 1: the single position, inline
         void** m_ppSeq;    // m_nProjCount >= 2: owned array of positions
@@ -149,7 +149,7 @@ bool CpuHasWideCompares();
 // width of the words.
 inline long long PositionOffset(const Dataset& ds, const PROJ_SEQ& entry, int j) {
     const void* p = entry.m_nProjCount == 1 ? entry.m_pSeq : entry.m_ppSeq[j];
-    return ds.Narrow ? (long long)(static_cast<const int16_t*>(p) - ds.Words<int16_t>())
+    return ds.HalfWords ? (long long)(static_cast<const int16_t*>(p) - ds.Words<int16_t>())
                      : (long long)(static_cast<const int*>(p) - ds.Words<int>());
 }
 
@@ -398,7 +398,7 @@ public:
 
     // ---- the steps' helpers (projdb/) ----
     // Those that read the data are templates over the width of its words,
-    // W (int, or int16_t when the dataset is narrow); each public entry
+    // W (int, or int16_t when the dataset holds half-width words); each entry
     // point picks the width once.
     PROJ_DB* FirstProjection(double support, const SupportFraction* exact, int* count);
     template <class W>

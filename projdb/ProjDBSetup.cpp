@@ -65,8 +65,8 @@ long long ProjWorkspace::OpenDataset(const char* path, int itemcount, unsigned l
     // Codes below 32768 fit half-width words: the snapshot is rewritten in
     // them (the -1 and -2 stay what they are), which halves the memory the
     // data take and the lines every scan reads.
-    ds.Narrow = !gStrategy.fullWidthWords && ds.gDatasetShape.maxItem <= kMaxHalfWordCode &&
-                NarrowMemMap(ds.pDatasetMemMap);
+    ds.HalfWords = !gStrategy.fullWidthWords && ds.gDatasetShape.maxItem <= kMaxHalfWordCode &&
+                HalveMemMapWords(ds.pDatasetMemMap);
     return GetMemMapFileSize(ds.pDatasetMemMap);
 }
 
@@ -168,6 +168,6 @@ void ProjWorkspace::ReleaseProjDB() {
     if (!ownsDataset) return;
     ds.gnCustCount = 0;
     ds.gN_ITEMS = 0;
-    ds.Narrow = false;
+    ds.HalfWords = false;
     ds.gDatasetShape = DatasetShape();
 }

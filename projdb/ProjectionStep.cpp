@@ -101,7 +101,7 @@ static int PatternItems(const PROJ_DB* db) {
 }
 
 PROJ_DB* ProjWorkspace::make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
-    return ds.Narrow ? ProjectStep<int16_t>(parent, count) : ProjectStep<int>(parent, count);
+    return ds.HalfWords ? ProjectStep<int16_t>(parent, count) : ProjectStep<int>(parent, count);
 }
 
 template <class W>

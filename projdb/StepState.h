@@ -55,7 +55,7 @@ const size_t kRestPrefetchAhead = 16;
 const int kRestPrefetchLines = 8;
 const ptrdiff_t kLargeDataWords = (ptrdiff_t)4 << 20;  // 16 MiB
 
-// (Counted in words of either width: a narrow dataset's words take half
+// (Counted in words of either width: half-width words take half
 // the bytes, but its steps are as many and as long.)
 template <class W>
 inline bool ProjWorkspace::LargeData(const W* start) const {

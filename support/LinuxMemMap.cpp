@@ -259,23 +259,23 @@ mem_map* CreateMemMapFromWords(const int* words, size_t count, const char* name)
     return map;
 }
 
-bool NarrowMemMap(mem_map* map) {
+bool HalveMemMapWords(mem_map* map) {
     if (!map->Snapshot || map->StartOfMap == nullptr) return false;
     const size_t count = (size_t)(map->LastAddr - map->StartOfMap);
     size_t held = 0;
     void* start = AllocSnapshot(count * sizeof(int16_t), &held);
     if (start == MAP_FAILED) OutOfMemory(count * sizeof(int16_t));
-    int16_t* narrow = (int16_t*)start;
+    int16_t* half = (int16_t*)start;
     const int* wide = map->StartOfMap;
-    for (size_t i = 0; i < count; ++i) narrow[i] = (int16_t)wide[i];
+    for (size_t i = 0; i < count; ++i) half[i] = (int16_t)wide[i];
     mprotect(start, held, PROT_READ);
     munmap(map->StartOfMap, map->HeldSize);
     map->StartOfMap = nullptr;
     map->LastAddr = nullptr;
     map->HeldSize = 0;
-    map->NarrowStart = narrow;
-    map->NarrowEnd = narrow + count;
-    map->NarrowHeld = held;
+    map->HalfStart = half;
+    map->HalfEnd = half + count;
+    map->HalfHeld = held;
     return true;
 }
 
@@ -283,7 +283,7 @@ void CloseMemMap(mem_map** map) {
     if (map == nullptr) return;
     if (*map != nullptr) {
         if ((*map)->StartOfMap != nullptr) munmap((*map)->StartOfMap, (*map)->HeldSize);
-        if ((*map)->NarrowStart != nullptr) munmap((*map)->NarrowStart, (*map)->NarrowHeld);
+        if ((*map)->HalfStart != nullptr) munmap((*map)->HalfStart, (*map)->HalfHeld);
         if (!(*map)->Snapshot) SetDatasetForSignals(nullptr);
         // The lease goes with the last reference to the open file: the
         // mapping's is gone, this is the descriptor's.  Only then may a

@@ -30,11 +30,11 @@ struct mem_map {
     bool Leased;            // FileDesc holds a read lease on the file
     long long ModTimeNs;    // modification time when the data were taken
     char* Path;             // the path as given, for messages
-    // The data as 16-bit words after NarrowMemMap (StartOfMap and LastAddr
-    // are null then), else null.
-    int16_t* NarrowStart;
-    int16_t* NarrowEnd;
-    size_t NarrowHeld;      // bytes of memory held for them
+    // The data as 16-bit words after HalveMemMapWords (StartOfMap and
+    // LastAddr are null then), else null.
+    int16_t* HalfStart;
+    int16_t* HalfEnd;
+    size_t HalfHeld;        // bytes of memory held for them
 };
 
 // Files up to this size are read into private memory (lowered further by a
@@ -68,7 +68,7 @@ mem_map* CreateMemMapFromWords(const int* words, size_t count, const char* name)
 // checked that every word lies in [-32768, 32767].  Returns false and
 // changes nothing for a mapped file, whose pages the page cache holds
 // anyway.  A failed allocation ends the run.
-bool NarrowMemMap(mem_map* map);
+bool HalveMemMapWords(mem_map* map);
 // Releases the data, closes and frees *map, then sets *map to null.  A null
 // map or *map does nothing.
 void CloseMemMap(mem_map** map);
@@ -78,7 +78,7 @@ void CloseMemMap(mem_map** map);
 // changes.
 bool MemMapFileChanged(const mem_map* map);
 
-// The 32-bit words (null after NarrowMemMap).
+// The 32-bit words (null after HalveMemMapWords).
 int* GetStartOfMap(const mem_map* map);
 int* GetLastAddrOfMap(const mem_map* map);
 long long GetMemMapFileSize(const mem_map* map);

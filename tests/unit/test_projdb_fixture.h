@@ -83,7 +83,7 @@ protected:
 
     // The data word at `offset`, whatever the width the words are held in.
     int WordAt(long long offset) {
-        return data.Narrow ? data.Words<int16_t>()[offset] : data.Words<int>()[offset];
+        return data.HalfWords ? data.Words<int16_t>()[offset] : data.Words<int>()[offset];
     }
 
     static std::vector<int> PatternWords(const PROJ_DB& db) {
