@@ -264,7 +264,7 @@ bool HalveMemMapWords(mem_map* map) {
     const size_t count = (size_t)(map->LastAddr - map->StartOfMap);
     size_t held = 0;
     void* start = AllocSnapshot(count * sizeof(int16_t), &held);
-    if (start == MAP_FAILED) OutOfMemory(count * sizeof(int16_t));
+    if (start == MAP_FAILED) return false;  // the 32-bit words serve as well
     int16_t* half = (int16_t*)start;
     const int* wide = map->StartOfMap;
     for (size_t i = 0; i < count; ++i) half[i] = (int16_t)wide[i];

@@ -67,7 +67,7 @@ mem_map* CreateMemMapFromWords(const int* words, size_t count, const char* name)
 // memory of half the size, and frees the 32-bit words: the caller has
 // checked that every word lies in [-32768, 32767].  Returns false and
 // changes nothing for a mapped file, whose pages the page cache holds
-// anyway.  A failed allocation ends the run.
+// anyway, and when the memory for the copy cannot be had.
 bool HalveMemMapWords(mem_map* map);
 // Releases the data, closes and frees *map, then sets *map to null.  A null
 // map or *map does nothing.
