@@ -63,11 +63,10 @@ mem_map* CreateMemMap(const char* path, unsigned long long snapshotLimit);
 // in-process run given its dataset without a file), into private read-only
 // memory like a snapshot; `name` stands for the file in messages.
 mem_map* CreateMemMapFromWords(const int* words, size_t count, const char* name);
-// Replaces a snapshot's words by 16-bit words of the same values, in
-// memory of half the size, and frees the 32-bit words: the caller has
-// checked that every word lies in [-32768, 32767].  Returns false and
-// changes nothing for a mapped file, whose pages the page cache holds
-// anyway, and when the memory for the copy cannot be had.
+// Rewrites a snapshot's words as 16-bit words of the same values in the
+// front half of its memory and gives the rest back: the caller has checked
+// that every word lies in [-32768, 32767].  Returns false and changes
+// nothing for a mapped file, whose pages the page cache holds anyway.
 bool HalveMemMapWords(mem_map* map);
 // Releases the data, closes and frees *map, then sets *map to null.  A null
 // map or *map does nothing.
