@@ -104,7 +104,8 @@ static int TableItemCount(int itemcount) {
 // partial word of a size that is not a multiple of 4), or -1 when the data
 // are well formed (the run ended for another reason).
 static long long FaultWord(const mem_map* map, int itemcount) {
-    if (map == nullptr) return -1;
+    // (Data in half-width words passed the check.)
+    if (map == nullptr || GetStartOfMap(map) == nullptr) return -1;
     long long size = GetMemMapFileSize(map);
     if (size % 4 != 0) return size / 4;
     DatasetRules rules;

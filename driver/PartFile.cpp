@@ -24,16 +24,22 @@ std::string PartFileName(int part, int parts) {
 }
 
 // A checksum of the dataset's words (FNV-1a over 32-bit words): parts of
-// another file of the same size are refused by the merge.
-static uint64_t DatasetChecksum(const Dataset& ds) {
-    const int* w = GetStartOfMap(ds.pDatasetMemMap);
-    const int* end = GetLastAddrOfMap(ds.pDatasetMemMap);
+// another file of the same size are refused by the merge.  Half-width words
+// give each word's 32-bit value back, so the sum is the file's whichever
+// width the run held the data in.
+template <class W>
+static uint64_t WordsChecksum(const W* w, const W* end) {
     uint64_t h = 0xcbf29ce484222325ULL;
     for (; w < end; ++w) {
-        h ^= (uint32_t)*w;
+        h ^= (uint32_t)(int)*w;
         h *= 0x100000001b3ULL;
     }
     return h;
+}
+
+static uint64_t DatasetChecksum(const Dataset& ds) {
+    return ds.HalfWords ? WordsChecksum(ds.Words<int16_t>(), ds.WordsEnd<int16_t>())
+                        : WordsChecksum(ds.Words<int>(), ds.WordsEnd<int>());
 }
 
 void WritePartFile(MiningRun& run, const RunOptions& options, int itemcount, double seconds) {

@@ -9,16 +9,15 @@
 long long EstimateTaskWork(const ProjWorkspace& proj, const PROJ_DB* r) {
     const Dataset& ds = proj.ds;
     if (ds.gSeqEnd == nullptr) return r->m_nSupport;
-    const int* start = GetStartOfMap(ds.pDatasetMemMap);
     long long words = 0;
     for (int i = 0; i < r->m_nSupport; i++) {
         const PROJ_SEQ& e = r->m_pProjSeq[i];
-        const int* pos = e.m_nProjCount == 1 ? e.m_pSeq : e.m_ppSeq[0];
+        const long long pos = PositionOffset(ds, e, 0);
         // A first-level hint is exact: the sequence's -2, or its number.
         if (e.m_nSeq < 0) {
-            words += ~e.m_nSeq - (long long)(pos - start);
+            words += ~e.m_nSeq - pos;
         } else if (e.m_nSeq < ds.gnSeqEnds) {
-            words += ds.gSeqEnd[e.m_nSeq] - (long long)(pos - start);
+            words += ds.gSeqEnd[e.m_nSeq] - pos;
         }
     }
     return words;

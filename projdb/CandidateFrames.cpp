@@ -53,4 +53,46 @@ void ProjWorkspace::StartCandidateFrames(const std::vector<int>& firstLevelItems
     gFrames[0].pattern.clear();
     gFrames[0].items = firstLevelItems;
     gFrameCount = 1;
+    gItemExtensions.clear();
+}
+
+// Where the item's extensions are kept: its place among the first level's
+// frequent items, or -1 when it is none of them.
+static int FirstLevelIndex(const std::vector<int>& firstLevelItems, int item) {
+    auto it = std::lower_bound(firstLevelItems.begin(), firstLevelItems.end(), item);
+    return it != firstLevelItems.end() && *it == item ? (int)(it - firstLevelItems.begin()) : -1;
+}
+
+void ProjWorkspace::NoteItemExtensions(const PROJ_DB* db) {
+    const int k = FirstLevelIndex(ds.gFirstLevelItems, db->m_nLastItem);
+    if (k < 0) return;
+    if (gItemExtensions.size() < ds.gFirstLevelItems.size())
+        gItemExtensions.resize(ds.gFirstLevelItems.size());
+    ItemExtensions& e = gItemExtensions[(size_t)k];
+    e.known = true;
+    e.intra = gFreqIntra;
+    e.inter = gFreqInter;
+}
+
+// Whether some code of `codes` is in `sorted` (ascending).
+static bool AnyIn(const std::vector<int>& codes, const std::vector<int>& sorted) {
+    for (int code : codes) {
+        if (std::binary_search(sorted.begin(), sorted.end(), code)) return true;
+    }
+    return false;
+}
+
+bool ProjWorkspace::CannotGrow(const PROJ_DB* db, const std::vector<int>* candidates) const {
+    if (db->m_nPatLen <= 1) return false;
+    const int k = FirstLevelIndex(ds.gFirstLevelItems, db->m_nLastItem);
+    if (k < 0 || (size_t)k >= gItemExtensions.size() || !gItemExtensions[(size_t)k].known)
+        return false;
+    const ItemExtensions& last = gItemExtensions[(size_t)k];
+    if (candidates == nullptr) return last.intra.empty() && last.inter.empty();
+    // A new-itemset extension is a candidate and follows the last item in a
+    // later itemset; an in-itemset one follows it in its itemset, and when
+    // the last item began its itemset, the extension alone is a new-itemset
+    // extension of the parent, so a candidate too.
+    if (AnyIn(*candidates, last.inter)) return false;
+    return db->m_bIsIntra ? last.intra.empty() : !AnyIn(*candidates, last.intra);
 }

@@ -24,5 +24,17 @@
 // new-itemset extensions of the pattern just projected for the steps of its
 // children; StartCandidateFrames starts the stack over with the first
 // level's frame (every frequent item).
+//
+// The frequent extensions of each first-level pattern bound those of every
+// longer pattern that ends with the same item: an item that follows a
+// pattern's last item in its itemset (or in a later itemset) follows that
+// item alone as well, in at least as many sequences.  NoteItemExtensions
+// keeps them once the first-level step of an item is done; CannotGrow then
+// tells a step, before it reads any data, that no extension of its record
+// can be frequent, from the last item's extensions and the candidates.  It
+// answers false when it does not know (the last item's first-level step
+// has not run in this workspace).  On the 1M row at 0.001 it spares 9,459
+// of the 67,945 deeper steps (the steps of 60% of the childless records
+// whose last item is known), 3% of the run.
 
 #endif

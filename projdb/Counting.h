@@ -73,8 +73,8 @@ inline void ProjWorkspace::CountStamped(ITEM_CNT* table, Touched& touched, int i
 // time.  A rest of four words or more ends with the four words that end it
 // as one more group, so some words come twice: a stamped count, which
 // counts a code once per rest, is the same either way.
-template <class CountWord>
-inline void CountEachWord(const int* first, int length, CountWord count) {
+template <class W, class CountWord>
+inline void CountEachWord(const W* first, int length, CountWord count) {
     int i = 0;
     for (; i + 4 <= length; i += 4) {
         count(first[i]);
@@ -84,7 +84,7 @@ inline void CountEachWord(const int* first, int length, CountWord count) {
     }
     if (i == length) return;
     if (length >= 4) {
-        const int* last = first + length - 4;
+        const W* last = first + length - 4;
         count(last[0]);
         count(last[1]);
         count(last[2]);
@@ -120,7 +120,8 @@ struct AllCodesCount {
     size_t nReached = 0;
 
     // Counts the words [first, first + length) of the rest stamped `stamp`.
-    void Rest(const int* first, int length, int stamp) {
+    template <class W>
+    void Rest(const W* first, int length, int stamp) {
         ITEM_CNT* const rows = table;
         const unsigned top = spare;
         if (byItems) {

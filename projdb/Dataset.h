@@ -21,6 +21,16 @@ struct Dataset {
     Dataset& operator=(const Dataset&) = delete;
 
     mem_map* pDatasetMemMap = nullptr;  // the mapped dataset
+    // The words are held as int16_t (the snapshot rewritten at set-up: every
+    // code below 32768), else as int.  Half-width words put a rest in half
+    // the cache lines, and the scans compare twice the words at a time.
+    bool HalfWords = false;
+    // The words of the data, of the width they are held in (W is int16_t
+    // exactly when HalfWords).
+    template <class W>
+    W* Words() const;
+    template <class W>
+    W* WordsEnd() const;
     DatasetShape gDatasetShape;         // facts gathered by the dataset check
     int gN_ITEMS = 0;                   // rows of every per-item table
     int gnCustCount = 0;                // number of sequences
@@ -39,5 +49,14 @@ struct Dataset {
     size_t gnLastColumns = 0;
     bool gHaveTables = false;
 };
+
+template <>
+inline int* Dataset::Words<int>() const { return GetStartOfMap(pDatasetMemMap); }
+template <>
+inline int* Dataset::WordsEnd<int>() const { return GetLastAddrOfMap(pDatasetMemMap); }
+template <>
+inline int16_t* Dataset::Words<int16_t>() const { return pDatasetMemMap->HalfStart; }
+template <>
+inline int16_t* Dataset::WordsEnd<int16_t>() const { return pDatasetMemMap->HalfEnd; }
 
 #endif

@@ -9,18 +9,19 @@
 #include "support/Global.h"
 
 void ProjWorkspace::Test() {
-    const int* start = GetStartOfMap(ds.pDatasetMemMap);
-    const int* end = GetLastAddrOfMap(ds.pDatasetMemMap);
+    const size_t count = ds.HalfWords ? (size_t)(ds.WordsEnd<int16_t>() - ds.Words<int16_t>())
+                                   : (size_t)(ds.WordsEnd<int>() - ds.Words<int>());
     FILE* out = file_open("Test.txt", "w");
 
     int records = 0;
     int itemsets = 0;
     int items = 0;
-    for (const int* w = start; w < end; ++w) {
-        if (*w >= 0) {
-            fprintf(out, " %d ", *w);
+    for (size_t i = 0; i < count; ++i) {
+        const int word = ds.HalfWords ? ds.Words<int16_t>()[i] : ds.Words<int>()[i];
+        if (word >= 0) {
+            fprintf(out, " %d ", word);
             ++items;
-        } else if (*w == kItemsetEnd) {
+        } else if (word == kItemsetEnd) {
             fprintf(out, " | ");
             ++itemsets;
         } else {

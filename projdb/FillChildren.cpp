@@ -28,25 +28,26 @@
 // further ones follow the item in the itemsets of the parent's later
 // positions, where that itemset goes on after it.  Inlined into the loop
 // over the parent's positions: most calls meet only a word or two.
+template <class W>
 [[gnu::always_inline]] inline void ProjWorkspace::FillInItemset(PROJ_DB* children,
                                                                 const PROJ_SEQ& entry, int j,
-                                                                int stamp, const int* end) {
-    for (int* w = EntryPosition(entry, j); *w != kItemsetEnd; ++w) {
-        int* r = RunEnd(w);
+                                                                int stamp, const W* end) {
+    for (W* w = EntryPosition<W>(entry, j); *w != kItemsetEnd; ++w) {
+        W* r = RunEnd(w);
         w = r;
         int item = *r;
         int index = intra_freq_idx[item];
         if (index < 0 || IsLastItem(r)) continue;
         PROJ_DB* child = &children[index];
         if (child->m_nLastSeq >= stamp) continue;
-        int* q = r + 1;
+        W* q = r + 1;
         int n = OpenEntry(child, stamp, r, end);
         for (int k = j; k < entry.m_nProjCount; ++k) {
-            int* from = k == j ? q : EntryPosition(entry, k);
-            int* hit = FindInItemset(from, item);
+            W* from = k == j ? q : EntryPosition<W>(entry, k);
+            W* hit = FindInItemset(from, item);
             if (hit != nullptr && hit[1] != kItemsetEnd) PutPosition(n++, hit + 1);
         }
-        StoreEntry(child, n, entry.m_nSeq);
+        StoreEntry<W>(child, n, entry.m_nSeq);
     }
 }
 
@@ -58,9 +59,9 @@
 // their itemset continues (the next word is an item); they are collected for
 // all children in the same walk.  Data with one item per itemset has no such
 // word.
-void ProjWorkspace::FillNewItemset(PROJ_DB* children, int* start, const Rest& rest,
-                                   const int* end) {
-    int* w = start + rest.from;
+template <class W>
+void ProjWorkspace::FillNewItemset(PROJ_DB* children, W* start, const Rest& rest, const W* end) {
+    W* w = start + rest.from;
     const int stamp = rest.entry + 1;
 
     if (!gHasContinued) {
@@ -72,7 +73,7 @@ void ProjWorkspace::FillNewItemset(PROJ_DB* children, int* start, const Rest& re
             if (index < 0 || IsLastItem(w)) continue;
             PROJ_DB* child = &children[index];
             if (child->m_nLastSeq >= stamp) continue;
-            StoreEntry(child, OpenEntry(child, stamp, w, end), rest.seq);
+            StoreEntry<W>(child, OpenEntry(child, stamp, w, end), rest.seq);
         }
         return;
     }
@@ -91,7 +92,7 @@ void ProjWorkspace::FillNewItemset(PROJ_DB* children, int* start, const Rest& re
         if (index < 0) continue;
         PROJ_DB* child = &children[index];
         if (child->m_nLastSeq != stamp) {
-            int* r = RunEnd(w);
+            W* r = RunEnd(w);
             w = r;  // the rest of the first run lies before the match
             if (IsLastItem(r)) continue;
             OpenEntry(child, stamp, r, end);  // its positions are stored below
@@ -118,11 +119,11 @@ void ProjWorkspace::FillNewItemset(PROJ_DB* children, int* start, const Rest& re
     int from = 0;
     for (const Match& match : gMatches) {
         // match.count is now one past the match's last slot.
-        PutPosition(0, match.r + 1);
+        PutPosition(0, static_cast<W*>(match.r) + 1);
         int n = 1;
         for (int k = from; k < match.count; ++k) PutPosition(n++, gGrouped[k]);
         from = match.count;
-        StoreEntry(&children[match.child], n, rest.seq);
+        StoreEntry<W>(&children[match.child], n, rest.seq);
     }
 }
 
@@ -132,27 +133,30 @@ void ProjWorkspace::FillNewItemset(PROJ_DB* children, int* start, const Rest& re
 // itemset goes on give the further positions.  With the last-occurrence
 // table, rests without the item are skipped at once and the walk for further
 // positions ends at the item's last word.
-void ProjWorkspace::FillNewItemsetByItem(PROJ_DB* child, int item, int* start, const int* end) {
+template <class W>
+void ProjWorkspace::FillNewItemsetByItem(PROJ_DB* child, int item, W* start, const W* end) {
 #if QUIVREL_WIDE_COMPARES
     if (WideCompares()) return FillNewItemsetByItemWide(child, item, start, end);
 #endif
-    FillNewItemsetByItemWalk<CodeSearch<1>>(child, item, start, end);
+    FillNewItemsetByItemWalk<CodeSearch<1, typename LanesFor<W, 1>::Sse>>(child, item, start, end);
 }
 
 #if QUIVREL_WIDE_COMPARES
 // The walk with the first occurrence searched for eight words at a time.
-QUIVREL_AVX2 void ProjWorkspace::FillNewItemsetByItemWide(PROJ_DB* child, int item, int* start,
-                                                          const int* end) {
-    FillNewItemsetByItemWalk<CodeSearch<1, WideCodeLanes<1>>>(child, item, start, end);
+template <class W>
+QUIVREL_AVX2 void ProjWorkspace::FillNewItemsetByItemWide(PROJ_DB* child, int item, W* start,
+                                                          const W* end) {
+    FillNewItemsetByItemWalk<CodeSearch<1, typename LanesFor<W, 1>::Avx>>(child, item, start,
+                                                                          end);
 }
 #endif
 
 // Inlined whole into the two functions above, so that with the eight-word
 // search it is AVX2 code only there.
 template <class Search>
-[[gnu::always_inline]] inline void ProjWorkspace::FillNewItemsetByItemWalk(PROJ_DB* child,
-                                                                           int item, int* start,
-                                                                           const int* end) {
+[[gnu::always_inline]] inline void ProjWorkspace::FillNewItemsetByItemWalk(
+    PROJ_DB* child, int item, typename Search::Word* start, const typename Search::Word* end) {
+    typedef typename Search::Word W;
     const uint16_t* lastColumn = nullptr;
     if (ds.gLastTable != nullptr && ds.gLastColumn[item] >= 0)
         lastColumn = ds.gLastTable + ds.gLastColumn[item];
@@ -161,9 +165,9 @@ template <class Search>
     for (size_t k = 0; k < gnRests; ++k) {
         PrefetchRest(start, k, large);
         const Rest& rest = gRests[k];
-        int* seqEnd = start + rest.seqEnd;
-        int* lastWord = seqEnd;
-        int* w = start + rest.from + 1;
+        W* seqEnd = start + rest.seqEnd;
+        W* lastWord = seqEnd;
+        W* w = start + rest.from + 1;
         if (lastColumn != nullptr) {
             const size_t cell = (size_t)rest.seq * ds.gnLastColumns;
             int lastInSeq = lastColumn[cell];
@@ -172,17 +176,17 @@ template <class Search>
         }
         w = one.FindIn(w, lastWord);
         if (*w != item) continue;
-        int* r = RunEnd(w);
+        W* r = RunEnd(w);
         if (IsLastItem(r)) continue;
         int n = OpenEntry(child, rest.entry + 1, r, end);
         if (gHasContinued) {
-            for (int* v = r + 1; v <= lastWord && *v != kSequenceEnd; ++v) {
+            for (W* v = r + 1; v <= lastWord && *v != kSequenceEnd; ++v) {
                 if (*v != item) continue;
                 v = RunEnd(v);
                 if (v[1] >= 0) PutPosition(n++, v + 1);
             }
         }
-        StoreEntry(child, n, rest.seq);
+        StoreEntry<W>(child, n, rest.seq);
     }
 }
 
@@ -196,19 +200,21 @@ template <class Search>
 // compares each group of words with as many codes as it has slots (two,
 // four, eight or sixteen), so a step with one or two children gets a walk
 // of two slots.
+template <class W>
 void ProjWorkspace::FillNewItemsetByItems(PROJ_DB* children, const int* items, int count,
-                                          int* start, const int* end) {
+                                          W* start, const W* end) {
 #if QUIVREL_WIDE_COMPARES
     if (WideCompares()) return FillNewItemsetByItemsWide(children, items, count, start, end);
 #endif
     if (count <= 2) {
-        FillNewItemsetByItemsWalk<CodeLanes<2>>(children, items, count, start, end);
+        FillNewItemsetByItemsWalk<typename LanesFor<W, 2>::Sse>(children, items, count, start, end);
     } else if (count <= 4) {
-        FillNewItemsetByItemsWalk<CodeLanes<4>>(children, items, count, start, end);
+        FillNewItemsetByItemsWalk<typename LanesFor<W, 4>::Sse>(children, items, count, start, end);
     } else if (count <= 8) {
-        FillNewItemsetByItemsWalk<CodeLanes<8>>(children, items, count, start, end);
+        FillNewItemsetByItemsWalk<typename LanesFor<W, 8>::Sse>(children, items, count, start, end);
     } else {
-        FillNewItemsetByItemsWalk<CodeLanes<16>>(children, items, count, start, end);
+        FillNewItemsetByItemsWalk<typename LanesFor<W, 16>::Sse>(children, items, count, start,
+                                                                 end);
     }
 }
 
@@ -217,17 +223,18 @@ void ProjWorkspace::FillNewItemsetByItems(PROJ_DB* children, const int* items, i
 // larger share of a group's cost, so walks of one or two items compare with
 // two codes only (100K 0.001: 3.5% fewer instructions in the walk; one code
 // for a single item measured no better).
+template <class W>
 QUIVREL_AVX2 void ProjWorkspace::FillNewItemsetByItemsWide(PROJ_DB* children, const int* items,
-                                                           int count, int* start,
-                                                           const int* end) {
+                                                           int count, W* start, const W* end) {
     if (count <= 2) {
-        FillNewItemsetByItemsWalk<WideCodeLanes<2>>(children, items, count, start, end);
+        FillNewItemsetByItemsWalk<typename LanesFor<W, 2>::Avx>(children, items, count, start, end);
     } else if (count <= 4) {
-        FillNewItemsetByItemsWalk<WideCodeLanes<4>>(children, items, count, start, end);
+        FillNewItemsetByItemsWalk<typename LanesFor<W, 4>::Avx>(children, items, count, start, end);
     } else if (count <= 8) {
-        FillNewItemsetByItemsWalk<WideCodeLanes<8>>(children, items, count, start, end);
+        FillNewItemsetByItemsWalk<typename LanesFor<W, 8>::Avx>(children, items, count, start, end);
     } else {
-        FillNewItemsetByItemsWalk<WideCodeLanes<16>>(children, items, count, start, end);
+        FillNewItemsetByItemsWalk<typename LanesFor<W, 16>::Avx>(children, items, count, start,
+                                                                 end);
     }
 }
 #endif
@@ -247,8 +254,9 @@ static const int kShortRestSlots = 2;
 
 // Whether [w, last) is a short rest that can be read as a whole.
 template <class Lanes>
-[[gnu::always_inline]] static inline bool IsShortRest(const int* w, const int* last,
-                                                      const int* floor) {
+[[gnu::always_inline]] static inline bool IsShortRest(const typename Lanes::Word* w,
+                                                      const typename Lanes::Word* last,
+                                                      const typename Lanes::Word* floor) {
     return last - w <= kShortRestWords && last - floor >= Lanes::kWords;
 }
 
@@ -261,8 +269,9 @@ template <class Lanes>
 // Bit i set when w[i] is one of the walk's items, for the short rest
 // [w, last).
 template <class Lanes>
-[[gnu::always_inline]] static inline unsigned ShortRestHits(const Lanes& codes, int* w,
-                                                            int* last) {
+[[gnu::always_inline]] static inline unsigned ShortRestHits(const Lanes& codes,
+                                                            typename Lanes::Word* w,
+                                                            typename Lanes::Word* last) {
     const int kWords = Lanes::kWords;
     const int length = (int)(last - w);
     uint64_t seen = 0;
@@ -278,8 +287,11 @@ template <class Lanes>
 // the walk would (the last word of the item's run) and returns true; else
 // returns false and leaves both alone, for the walk.
 template <class Lanes>
-[[gnu::always_inline]] static inline bool ShortRestMatches(const Lanes& codes, int* w, int* last,
-                                                           int** match, unsigned* matched) {
+[[gnu::always_inline]] static inline bool ShortRestMatches(const Lanes& codes,
+                                                           typename Lanes::Word* w,
+                                                           typename Lanes::Word* last,
+                                                           typename Lanes::Word** match,
+                                                           unsigned* matched) {
     const int kWords = Lanes::kWords;
     const int kSlots = Lanes::kCodeCount;
     const int length = (int)(last - w);
@@ -312,7 +324,9 @@ template <class Lanes>
 // the eight-word lanes it is AVX2 code only there.
 template <class Lanes>
 [[gnu::always_inline]] inline void ProjWorkspace::FillNewItemsetByItemsWalk(
-    PROJ_DB* children, const int* items, int count, int* start, const int* end) {
+    PROJ_DB* children, const int* items, int count, typename Lanes::Word* start,
+    const typename Lanes::Word* end) {
+    typedef typename Lanes::Word W;
     const int kSlots = Lanes::kCodeCount;
     const int kWords = Lanes::kWords;
     static_assert(kSlots <= kItemsPerWalk, "a walk has a slot per item");
@@ -327,7 +341,7 @@ template <class Lanes>
         if (g < count) slotOf[items[g]] = (uint8_t)g;
     }
     const Lanes codes(item);
-    int* match[kSlots];
+    W* match[kSlots];
     const bool large = LargeData(start);
     for (size_t k = 0; k < gnRests; ++k) {
         PrefetchRest(start, k, large);
@@ -339,13 +353,14 @@ template <class Lanes>
         size_t nFurther = 0;
         // Takes the hits of the `width` words at w (a group, or a short
         // rest), lane i standing for w[i], and returns where the next group
-        // starts.
-        auto takeHits = [&](int* w, unsigned lanes, int width) {
-            int* next = w + width;
+        // starts.  Inlined by force: left to itself, the compiler made it a
+        // call for every group with a hit in the walks of 8 and 16 items.
+        auto takeHits = [&](W* w, unsigned lanes, int width) __attribute__((always_inline)) {
+            W* next = w + width;
             for (; lanes != 0; lanes &= lanes - 1) {
-                int* const hit = w + __builtin_ctz(lanes);
+                W* const hit = w + __builtin_ctz(lanes);
                 const int g = slotOf[*hit];
-                int* const r = RunEnd(hit);
+                W* const r = RunEnd(hit);
                 if ((matched >> g & 1) == 0) {
                     matched |= 1u << g;
                     match[g] = r;  // the sequence's last item leaves no entry (below)
@@ -363,8 +378,8 @@ template <class Lanes>
             }
             return next;
         };
-        int* const last = start + rest.seqEnd;  // the -2
-        int* w = start + rest.from + 1;
+        W* const last = start + rest.seqEnd;  // the -2
+        W* w = start + rest.from + 1;
         if (IsShortRest<Lanes>(w, last, start)) {
             if (kSlots > kShortRestSlots || !ShortRestMatches(codes, w, last, match, &matched))
                 takeHits(w, ShortRestHits(codes, w, last), kShortRestWords);
@@ -383,7 +398,7 @@ template <class Lanes>
         const int seq = rest.seq;
         for (; matched != 0; matched &= matched - 1) {
             const int g = __builtin_ctz(matched);
-            int* const r = match[g];
+            W* const r = match[g];
             if (IsLastItem(r)) continue;
             PROJ_DB* const db = child[g];
             if ((hasFurther >> g & 1) == 0) {
@@ -398,7 +413,7 @@ template <class Lanes>
             for (size_t f = 0; f < nFurther; ++f) {
                 if (gFurtherHits[f].slot == g) PutPosition(n++, gFurtherHits[f].position);
             }
-            StoreEntry(db, n, seq);
+            StoreEntry<W>(db, n, seq);
         }
     }
 }
@@ -411,7 +426,8 @@ template <class Lanes>
 // its run) gives the entry unless it is the sequence's last item; later
 // words of the item up to its last word, where their itemset goes on, give
 // the further positions.  A child's entries still follow the rests in order.
-void ProjWorkspace::FillNewItemsetFromTables(PROJ_DB* children, int* start, const int* end) {
+template <class W>
+void ProjWorkspace::FillNewItemsetFromTables(PROJ_DB* children, W* start, const W* end) {
     const size_t columns = ds.gnLastColumns;
     const size_t nChildren = gFreqInter.size();
     gChildColumn.resize(nChildren);
@@ -430,32 +446,32 @@ void ProjWorkspace::FillNewItemsetFromTables(PROJ_DB* children, int* start, cons
         }
         const uint16_t* lastRow = ds.gLastTable + (size_t)rest.seq * columns;
         const uint16_t* firstRow = ds.gFirstTable + (size_t)rest.seq * columns;
-        int* seqStart = start + (rest.from - rest.fromInSeq);
+        W* seqStart = start + (rest.from - rest.fromInSeq);
         for (size_t c = 0; c < nChildren; ++c) {
             const int column = gChildColumn[c];
             const int lastInSeq = lastRow[column];
             if (lastInSeq <= rest.fromInSeq) continue;
             const int item = gFreqInter[c];
             const int firstInSeq = firstRow[column];
-            int* w;
+            W* w;
             if (firstInSeq > rest.fromInSeq) {
                 w = seqStart + firstInSeq;
             } else {
                 w = start + rest.from + 1;
                 while (*w != item) ++w;
             }
-            int* match = RunEnd(w);
+            W* match = RunEnd(w);
             if (IsLastItem(match)) continue;
             PROJ_DB* child = gChildRecord[c];
             int n = OpenEntry(child, rest.entry + 1, match, end);
             if (gHasContinued) {
-                for (int* v = match + 1, *lastWord = seqStart + lastInSeq; v <= lastWord; ++v) {
+                for (W *v = match + 1, *lastWord = seqStart + lastInSeq; v <= lastWord; ++v) {
                     if (*v != item) continue;
                     v = RunEnd(v);
                     if (v[1] >= 0) PutPosition(n++, v + 1);
                 }
             }
-            StoreEntry(child, n, rest.seq);
+            StoreEntry<W>(child, n, rest.seq);
         }
     }
 }
@@ -464,18 +480,19 @@ void ProjWorkspace::FillNewItemsetFromTables(PROJ_DB* children, int* start, cons
 // in-itemset pass read them, and the fill waited on each entry's first
 // word: the entry kPrefetchAhead further on asks for its data (1M 0.001:
 // 1.85 G cycles in these fills instead of 2.52 G).
+template <class W>
 void ProjWorkspace::FillInItemsetChildren(PROJ_DB* children, const PROJ_DB* parent,
-                                          const int* end) {
-    const int* const start = GetStartOfMap(ds.pDatasetMemMap);
+                                          const W* start, const W* end) {
     const int aheadBelow = LargeData(start) ? parent->m_nSupport - kPrefetchAhead : 0;
     for (int i = 0; i < parent->m_nSupport; ++i) {
         const PROJ_SEQ& entry = parent->m_pProjSeq[i];
         if (i < aheadBelow) PrefetchEntry(parent->m_pProjSeq[i + kPrefetchAhead]);
-        for (int j = 0; j < entry.m_nProjCount; ++j) FillInItemset(children, entry, j, i + 1, end);
+        for (int j = 0; j < entry.m_nProjCount; ++j) FillInItemset<W>(children, entry, j, i + 1, end);
     }
 }
 
-void ProjWorkspace::FillNewItemsetByScan(PROJ_DB* children, int* start, const int* end) {
+template <class W>
+void ProjWorkspace::FillNewItemsetByScan(PROJ_DB* children, W* start, const W* end) {
     if (gMatchOfChild.size() < gFreqIntra.size() + gFreqInter.size())
         gMatchOfChild.resize(gFreqIntra.size() + gFreqInter.size());
     const bool large = LargeData(start);
@@ -484,3 +501,16 @@ void ProjWorkspace::FillNewItemsetByScan(PROJ_DB* children, int* start, const in
         FillNewItemset(children, start, gRests[r], end);
     }
 }
+
+// The fills of both widths of words.
+#define QUIVREL_FILLS_OF_WIDTH(W)                                                                 \
+    template void ProjWorkspace::FillInItemsetChildren<W>(PROJ_DB*, const PROJ_DB*, const W*,     \
+                                                          const W*);                            \
+    template void ProjWorkspace::FillNewItemsetByScan<W>(PROJ_DB*, W*, const W*);                 \
+    template void ProjWorkspace::FillNewItemsetByItem<W>(PROJ_DB*, int, W*, const W*);            \
+    template void ProjWorkspace::FillNewItemsetByItems<W>(PROJ_DB*, const int*, int, W*,          \
+                                                          const W*);                            \
+    template void ProjWorkspace::FillNewItemsetFromTables<W>(PROJ_DB*, W*, const W*);
+QUIVREL_FILLS_OF_WIDTH(int)
+QUIVREL_FILLS_OF_WIDTH(int16_t)
+#undef QUIVREL_FILLS_OF_WIDTH

@@ -47,30 +47,11 @@ void ProjWorkspace::Status(const char* format, ...) {
     fflush(statusFile);
 }
 
-// `exact`, when given, sets the threshold; else it is support x sequences in
-// floating point.
-PROJ_DB* ProjWorkspace::FirstProjection(double support, const SupportFraction* exact, int* count) {
-    int* const start = GetStartOfMap(ds.pDatasetMemMap);
-    int* const end = GetLastAddrOfMap(ds.pDatasetMemMap);
-    gDataEnd = end;
-    *count = 0;
-    if (gStrategy.generalItemsets) gHasContinued = true;
-
-    Status("\tCounting 1-Item sets ... \n");
-    // The step's own clock: workspaces on other threads time their own.
-    TimerSlot stepStart;
-    ReadClock(&stepStart);
-
-    std::fill_n(inter_freq_idx, ds.gN_ITEMS, 0);
-    std::fill_n(inter, ds.gN_ITEMS, ITEM_CNT{0, 0});
-    // Per code, the key its record's entries will sum to: the distance from
-    // each entry's match to the end of the data (mod 2^32) and the
-    // fingerprints of every position (mod 2^64); and the sequence whose entry
-    // for the code is open (its first occurrence was not the last item).
-    std::vector<uint32_t> distance((size_t)ds.gN_ITEMS, 0);
-    std::vector<uint64_t> fingerprint((size_t)ds.gN_ITEMS, 0);
-    std::vector<int> openSeq((size_t)ds.gN_ITEMS, 0);
-
+// The first level's counting pass over the words [start, end) (see
+// FirstProjection); returns the number of sequences.
+template <class W>
+int ProjWorkspace::CountFirstLevel(const W* start, const W* end, uint32_t* distance,
+                                   uint64_t* fingerprint, int* openSeq, int* maxWords) {
     // Counting pass: the support of every item (once per sequence), the
     // number of entries its record will get (sequences whose first
     // occurrence of it is not their last item) and their key, the most item
@@ -79,8 +60,7 @@ PROJ_DB* ProjWorkspace::FirstProjection(double support, const SupportFraction* e
     // occurrence; a further one follows each later occurrence that its
     // itemset continues (the fill finds the same).
     int seq = 0;
-    int maxWords = 0;
-    for (int* w = start; w < end; ++w) {  // w ends each round on the -2
+    for (const W* w = start; w < end; ++w) {  // w ends each round on the -2
         ++seq;
         int occurrences = 0;
         int words = 0;
@@ -89,7 +69,7 @@ PROJ_DB* ProjWorkspace::FirstProjection(double support, const SupportFraction* e
                 ++words;
                 continue;
             }
-            int* r = RunEnd(w);
+            const W* r = RunEnd(w);
             int item = *r;
             ++occurrences;
             if (inter[item].m_nLastSeq < seq) {
@@ -108,7 +88,45 @@ PROJ_DB* ProjWorkspace::FirstProjection(double support, const SupportFraction* e
             w = r;
         }
         gMAX_PAT_LEN = std::max(gMAX_PAT_LEN, occurrences);
-        maxWords = std::max(maxWords, words);
+        *maxWords = std::max(*maxWords, words);
+    }
+    return seq;
+}
+
+// `exact`, when given, sets the threshold; else it is support x sequences in
+// floating point.
+PROJ_DB* ProjWorkspace::FirstProjection(double support, const SupportFraction* exact, int* count) {
+    *count = 0;
+    if (gStrategy.generalItemsets) gHasContinued = true;
+
+    Status("\tCounting 1-Item sets ... \n");
+    // The step's own clock: workspaces on other threads time their own.
+    TimerSlot stepStart;
+    ReadClock(&stepStart);
+
+    std::fill_n(inter_freq_idx, ds.gN_ITEMS, 0);
+    std::fill_n(inter, ds.gN_ITEMS, ITEM_CNT{0, 0});
+    // Per code, the key its record's entries will sum to: the distance from
+    // each entry's match to the end of the data (mod 2^32) and the
+    // fingerprints of every position (mod 2^64); and the sequence whose entry
+    // for the code is open (its first occurrence was not the last item).
+    std::vector<uint32_t> distance((size_t)ds.gN_ITEMS, 0);
+    std::vector<uint64_t> fingerprint((size_t)ds.gN_ITEMS, 0);
+    std::vector<int> openSeq((size_t)ds.gN_ITEMS, 0);
+
+    int maxWords = 0;
+    size_t dataWords;
+    int seq;
+    if (ds.HalfWords) {
+        gDataEnd = ds.WordsEnd<int16_t>();
+        dataWords = (size_t)(ds.WordsEnd<int16_t>() - ds.Words<int16_t>());
+        seq = CountFirstLevel(ds.Words<int16_t>(), ds.WordsEnd<int16_t>(), distance.data(),
+                              fingerprint.data(), openSeq.data(), &maxWords);
+    } else {
+        gDataEnd = ds.WordsEnd<int>();
+        dataWords = (size_t)(ds.WordsEnd<int>() - ds.Words<int>());
+        seq = CountFirstLevel(ds.Words<int>(), ds.WordsEnd<int>(), distance.data(),
+                              fingerprint.data(), openSeq.data(), &maxWords);
     }
 
     ds.gnCustCount = seq;
@@ -126,7 +144,7 @@ PROJ_DB* ProjWorkspace::FirstProjection(double support, const SupportFraction* e
     free(buf_idx);
     buf_idx = nullptr;
     gnBufIdxSize = 0;
-    buf_idx = (int**)checked_alloc(sizeof(int*) * (size_t)maxWords);
+    buf_idx = (void**)checked_alloc(sizeof(void*) * (size_t)maxWords);
     std::fill_n(buf_idx, maxWords, nullptr);
     gnBufIdxSize = maxWords;
 
@@ -146,7 +164,8 @@ PROJ_DB* ProjWorkspace::FirstProjection(double support, const SupportFraction* e
     Status("\tCreating projection DBs ... ");
     // A batch of entries may take a quarter of the data, or a floor that
     // keeps small data in one batch.
-    size_t dataBytes = (size_t)(end - start) * sizeof(int);
+    // (The data's bytes as a file of 32-bit words, whatever the width held.)
+    size_t dataBytes = dataWords * sizeof(int);
     gFirstLevelBudget = gStrategy.firstLevelBudget > 0
                             ? gStrategy.firstLevelBudget
                             : std::max(dataBytes / 4, kFirstLevelBudgetMin);
@@ -233,6 +252,7 @@ int ProjWorkspace::FillFirstLevelBatch(PROJ_DB* records, int count, int first) {
 // every range of codes.
 class RangeLanes {
 public:
+    typedef int Word;
     static const int kWords = 4;
     RangeLanes(uint32_t lo, uint32_t span) : lo_(lo), span_(span) {
 #if defined(__SSE2__)
@@ -245,7 +265,7 @@ public:
 #endif
     }
     // Reads w[0 .. 3].
-    void Masks(const int* w, unsigned* hits, unsigned* seqEnds) const {
+    void Masks(const Word* w, unsigned* hits, unsigned* seqEnds) const {
 #if defined(__SSE2__)
         const __m128i x = _mm_loadu_si128((const __m128i*)w);
         const __m128i above =
@@ -277,18 +297,86 @@ private:
 // it is a -2 when x - lo == -2 - lo.
 class WideRangeLanes {
 public:
+    typedef int Word;
     static const int kWords = 8;
     QUIVREL_AVX2 WideRangeLanes(uint32_t lo, uint32_t span) : lo_(lo), span_(span) {
         low_ = _mm256_set1_epi32((int)lo);
         top_ = _mm256_set1_epi32((int)span);
         seqEnd_ = _mm256_set1_epi32((int)((uint32_t)kSequenceEnd - lo));
     }
-    QUIVREL_AVX2 void Masks(const int* w, unsigned* hits, unsigned* seqEnds) const {
+    QUIVREL_AVX2 void Masks(const Word* w, unsigned* hits, unsigned* seqEnds) const {
         const __m256i offset = _mm256_sub_epi32(_mm256_loadu_si256((const __m256i*)w), low_);
         const __m256i in = _mm256_cmpeq_epi32(_mm256_min_epu32(offset, top_), offset);
         *hits = (unsigned)_mm256_movemask_ps(_mm256_castsi256_ps(in));
         *seqEnds = (unsigned)_mm256_movemask_ps(
             _mm256_castsi256_ps(_mm256_cmpeq_epi32(offset, seqEnd_)));
+    }
+    bool InRange(int word) const { return (uint32_t)word - lo_ <= span_; }
+
+private:
+    uint32_t lo_, span_;
+    __m256i low_, top_, seqEnd_;
+};
+#endif
+
+// The same over half-width words (int16_t), eight at a time with SSE2: the
+// -1 and -2 are 0xFFFF and 0xFFFE as unsigned 16-bit values, outside every
+// range of codes (all below 32768).
+class HalfRangeLanes {
+public:
+    typedef int16_t Word;
+    static const int kWords = 8;
+    HalfRangeLanes(uint32_t lo, uint32_t span) : lo_(lo), span_(span) {
+#if defined(__SSE2__)
+        bias_ = _mm_set1_epi16((short)0x8000);
+        low_ = _mm_set1_epi16((short)lo);
+        top_ = _mm_set1_epi16((short)(span ^ 0x8000u));
+        seqEnd_ = _mm_set1_epi16((short)kSequenceEnd);
+#endif
+    }
+    void Masks(const Word* w, unsigned* hits, unsigned* seqEnds) const {
+#if defined(__SSE2__)
+        const __m128i x = _mm_loadu_si128((const __m128i*)w);
+        const __m128i above =
+            _mm_cmpgt_epi16(_mm_xor_si128(_mm_sub_epi16(x, low_), bias_), top_);
+        *hits = WordBits(above) ^ 0xFFu;
+        *seqEnds = WordBits(_mm_cmpeq_epi16(x, seqEnd_));
+#else
+        *hits = *seqEnds = 0;
+        for (int i = 0; i < kWords; ++i) {
+            *hits |= (unsigned)InRange(w[i]) << i;
+            *seqEnds |= (unsigned)(w[i] == kSequenceEnd) << i;
+        }
+#endif
+    }
+    bool InRange(int word) const { return (uint32_t)word - lo_ <= span_; }
+
+private:
+    uint32_t lo_, span_;
+#if defined(__SSE2__)
+    static unsigned WordBits(__m128i x) {
+        return (unsigned)_mm_movemask_epi8(_mm_packs_epi16(x, x)) & 0xFFu;
+    }
+    __m128i bias_, low_, top_, seqEnd_;
+#endif
+};
+
+#if QUIVREL_WIDE_COMPARES
+// Half-width words sixteen at a time (AVX2), by the minimum as above.
+class WideHalfRangeLanes {
+public:
+    typedef int16_t Word;
+    static const int kWords = 16;
+    QUIVREL_AVX2 WideHalfRangeLanes(uint32_t lo, uint32_t span) : lo_(lo), span_(span) {
+        low_ = _mm256_set1_epi16((short)lo);
+        top_ = _mm256_set1_epi16((short)span);
+        seqEnd_ = _mm256_set1_epi16((short)kSequenceEnd);
+    }
+    QUIVREL_AVX2 void Masks(const Word* w, unsigned* hits, unsigned* seqEnds) const {
+        const __m256i x = _mm256_loadu_si256((const __m256i*)w);
+        const __m256i offset = _mm256_sub_epi16(x, low_);
+        *hits = WideHalfWordBits(_mm256_cmpeq_epi16(_mm256_min_epu16(offset, top_), offset));
+        *seqEnds = WideHalfWordBits(_mm256_cmpeq_epi16(x, seqEnd_));
     }
     bool InRange(int word) const { return (uint32_t)word - lo_ <= span_; }
 
@@ -309,8 +397,10 @@ private:
 // FillFirstLevelWide.
 template <class Lanes>
 [[gnu::always_inline]] static inline void FillFirstLevelWalk(ProjWorkspace& ws, PROJ_DB* records,
-                                                             int* start, int* end, uint32_t lo,
-                                                             uint32_t span) {
+                                                             typename Lanes::Word* start,
+                                                             typename Lanes::Word* end,
+                                                             uint32_t lo, uint32_t span) {
+    typedef typename Lanes::Word W;
     const Dataset& ds = ws.ds;
     const int kWords = Lanes::kWords;
     // Without the occurrence tables an entry's hint is its sequence's -2
@@ -322,7 +412,7 @@ template <class Lanes>
     // first in the sequence of an item of the batch gives its record an
     // entry, unless it is the sequence's last item; a later one whose
     // itemset goes on adds a further position to that entry.
-    auto take = [&](int* r, int seq) {
+    auto take = [&](W* r, int seq) {
         if (IsLastItem(r)) return;
         const int index = ws.inter_freq_idx[*r];
         if (index < 0) return;
@@ -335,17 +425,17 @@ template <class Lanes>
         ws.AppendEntry(db, r + 1, endHints ? ~ds.gSeqEnd[seq - 1] : seq - 1);
     };
     int ends = 0;  // the -2 words before the group at w
-    int* w = start;
+    W* w = start;
     while (end - w >= kWords) {
         unsigned hits, seqEnds;
         lanes.Masks(w, &hits, &seqEnds);
-        int* next = w + kWords;
+        W* next = w + kWords;
         while (hits != 0) {
             const int lane = __builtin_ctz(hits);
             // A run of equal codes is one occurrence: its other words go,
             // and a run past the group moves the next group (no -2 lies
             // in a run, so the group's -2 words all come before it).
-            int* const r = RunEnd(w + lane);
+            W* const r = RunEnd(w + lane);
             take(r, ends + __builtin_popcount(seqEnds & ((1u << lane) - 1)) + 1);
             const ptrdiff_t past = r - w + 1;
             if (past >= kWords) {
@@ -368,15 +458,20 @@ template <class Lanes>
     }
 }
 
-static void FillFirstLevelNarrow(ProjWorkspace& ws, PROJ_DB* records, int* start, int* end,
-                                 uint32_t lo, uint32_t span) {
-    FillFirstLevelWalk<RangeLanes>(ws, records, start, end, lo, span);
+// The walk with SSE2 (Lanes) or AVX2 (WideLanes) compares.
+template <class Lanes>
+static void FillFirstLevelNarrow(ProjWorkspace& ws, PROJ_DB* records, typename Lanes::Word* start,
+                              typename Lanes::Word* end, uint32_t lo, uint32_t span) {
+    FillFirstLevelWalk<Lanes>(ws, records, start, end, lo, span);
 }
 
 #if QUIVREL_WIDE_COMPARES
-QUIVREL_AVX2 static void FillFirstLevelWide(ProjWorkspace& ws, PROJ_DB* records, int* start,
-                                            int* end, uint32_t lo, uint32_t span) {
-    FillFirstLevelWalk<WideRangeLanes>(ws, records, start, end, lo, span);
+template <class WideLanes>
+QUIVREL_AVX2 static void FillFirstLevelWide(ProjWorkspace& ws, PROJ_DB* records,
+                                           typename WideLanes::Word* start,
+                                           typename WideLanes::Word* end, uint32_t lo,
+                                           uint32_t span) {
+    FillFirstLevelWalk<WideLanes>(ws, records, start, end, lo, span);
 }
 #endif
 
@@ -386,8 +481,6 @@ QUIVREL_AVX2 static void FillFirstLevelWide(ProjWorkspace& ws, PROJ_DB* records,
 // follow later occurrences that their itemset continues.  The records keep
 // the keys that the counting pass summed over the same positions.
 void ProjWorkspace::FillFirstLevelRange(PROJ_DB* records, int first, int last, bool growableOnly) {
-    int* const start = GetStartOfMap(ds.pDatasetMemMap);
-    int* const end = GetLastAddrOfMap(ds.pDatasetMemMap);
     // The entries count of each record of the range that gets its entries
     // array here (0 for the others): the fill counts m_nSupport up again
     // from 0, so a fill that fails part way gives the arrays back by these.
@@ -418,13 +511,24 @@ void ProjWorkspace::FillFirstLevelRange(PROJ_DB* records, int first, int last, b
         // entry with its first position; every later one in the sequence is
         // a hit of the same walk, and where its itemset goes on it adds a
         // further position to that entry, the record's last.
+        int16_t* const halfStart = ds.Words<int16_t>();
+        int16_t* const halfEnd = ds.WordsEnd<int16_t>();
+        int* const start = ds.Words<int>();
+        int* const end = ds.WordsEnd<int>();
 #if QUIVREL_WIDE_COMPARES
         if (WideCompares()) {
-            FillFirstLevelWide(*this, records, start, end, lo, span);
+            if (ds.HalfWords) {
+                FillFirstLevelWide<WideHalfRangeLanes>(*this, records, halfStart, halfEnd, lo,
+                                                      span);
+            } else {
+                FillFirstLevelWide<WideRangeLanes>(*this, records, start, end, lo, span);
+            }
         } else
 #endif
-        {
-            FillFirstLevelNarrow(*this, records, start, end, lo, span);
+        if (ds.HalfWords) {
+            FillFirstLevelNarrow<HalfRangeLanes>(*this, records, halfStart, halfEnd, lo, span);
+        } else {
+            FillFirstLevelNarrow<RangeLanes>(*this, records, start, end, lo, span);
         }
     } catch (...) {
         // A failed allocation ends the run: the records of the range give
@@ -445,3 +549,4 @@ void ProjWorkspace::FillFirstLevelRange(PROJ_DB* records, int first, int last, b
     for (int i = first; i < last; ++i) inter_freq_idx[records[i].m_nLastItem] = -1;
     SamplePeak();
 }
+

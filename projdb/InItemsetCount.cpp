@@ -22,7 +22,8 @@
 #include "projdb/OccurrenceTables.h"
 #include "projdb/Positions.h"
 
-size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool wholeIntra,
+template <class W>
+size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, W* start, bool wholeIntra,
                                      AllCodesCount* countAll) {
     return countAll != nullptr ? CountInItemsetPass<true>(parent, start, wholeIntra, countAll)
                                : CountInItemsetPass<false>(parent, start, wholeIntra, nullptr);
@@ -30,8 +31,8 @@ size_t ProjWorkspace::CountInItemset(const PROJ_DB* parent, int* start, bool who
 
 // The pass with (kCountAll) and without the every-code count, each without
 // a test for it per entry.
-template <bool kCountAll>
-size_t ProjWorkspace::CountInItemsetPass(const PROJ_DB* parent, int* start, bool wholeIntra,
+template <bool kCountAll, class W>
+size_t ProjWorkspace::CountInItemsetPass(const PROJ_DB* parent, W* start, bool wholeIntra,
                                          AllCodesCount* countAll) {
     const int* seqEnd = ds.gSeqEnd;
     int prevFrom = 0;
@@ -63,7 +64,7 @@ size_t ProjWorkspace::CountInItemsetPass(const PROJ_DB* parent, int* start, bool
         int seq, end, before;
     };
     const bool endHints = !tables && hintLimit > 0;
-    const int dataWords = (int)(gDataEnd - start);
+    const int dataWords = (int)(static_cast<const W*>(gDataEnd) - start);
     auto placeOf = [&](int hint, int from) {
         Place p{hint, 0, -1};
         if (hint < 0) {
@@ -133,7 +134,7 @@ size_t ProjWorkspace::CountInItemsetPass(const PROJ_DB* parent, int* start, bool
             const PROJ_SEQ& entry = entries[i];
             if (i < aheadBelow) prefetchSeqEnd(entries[i + kPrefetchAhead]);
             if (i < restsAheadBelow) prefetchRest(entries[i + kRestPrefetchAhead]);
-            const int from = (int)(EntryPosition(entry, 0) - start);
+            const int from = (int)(EntryPosition<W>(entry, 0) - start);
             const Place p = placeOf(entry.m_nSeq, from);
             if (p.end == from + 1) continue;  // the position's itemset ends the sequence
             addRest(i, from, p);
@@ -147,7 +148,7 @@ size_t ProjWorkspace::CountInItemsetPass(const PROJ_DB* parent, int* start, bool
         const int least = LeastFrequentCount(gSUP);
         // Counts the codes from w up to the -1 that ends its itemset; returns
         // that -1.
-        auto countItemset = [&](int* w, int stamp) {
+        auto countItemset = [&](W* w, int stamp) {
             if (wholeIntra) {
                 for (; *w != kItemsetEnd; ++w) ::CountStamped(table[*w], stamp, base);
             } else {
@@ -166,19 +167,19 @@ size_t ProjWorkspace::CountInItemsetPass(const PROJ_DB* parent, int* start, bool
             }
             if (i < restsAheadBelow) prefetchRest(entries[i + kRestPrefetchAhead]);
             const int nPositions = entry.m_nProjCount;
-            int* first = entry.m_pSeq;
+            W* first = static_cast<W*>(entry.m_pSeq);
             if (nPositions != 1) {
                 if (nPositions <= 0) continue;  // no positions: nothing to count
-                first = entry.m_ppSeq[0];
+                first = static_cast<W*>(entry.m_ppSeq[0]);
             }
             // The first position's itemset, then its rest, then the
             // itemsets of the further positions.
-            int* w = countItemset(first, stamp);
+            W* w = countItemset(first, stamp);
             if (w[1] != kSequenceEnd) {
                 const int from = (int)(w - start);
                 addRest(i, from, placeOf(entry.m_nSeq, from));
             }
-            for (int j = 1; j < nPositions; ++j) countItemset(entry.m_ppSeq[j], stamp);
+            for (int j = 1; j < nPositions; ++j) countItemset(static_cast<W*>(entry.m_ppSeq[j]), stamp);
         }
         gTouchedIntra.n = nReached;
     }
@@ -206,3 +207,7 @@ size_t ProjWorkspace::CountInItemsetPass(const PROJ_DB* parent, int* start, bool
     }
     return (size_t)(nextRest - rests);
 }
+
+template size_t ProjWorkspace::CountInItemset<int>(const PROJ_DB*, int*, bool, AllCodesCount*);
+template size_t ProjWorkspace::CountInItemset<int16_t>(const PROJ_DB*, int16_t*, bool,
+                                                       AllCodesCount*);

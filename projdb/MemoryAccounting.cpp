@@ -50,7 +50,7 @@ void ProjWorkspace::ReleaseBuffers(PROJ_DB* db) {
         // (StoreEntry counts a several-position entry only once its array
         // is there.)
         if (entry->m_nProjCount > 1 && entry->m_ppSeq != nullptr) {
-            MemSub(sizeof(int*) * (size_t)entry->m_nProjCount);
+            MemSub(sizeof(void*) * (size_t)entry->m_nProjCount);
             free(entry->m_ppSeq);
             entry->m_ppSeq = nullptr;
             db->m_nPosArrays--;

@@ -36,6 +36,7 @@
 
 #include "projdb/Counting.h"
 #include "projdb/OccurrenceTables.h"
+#include "projdb/Positions.h"
 #include "support/Global.h"
 
 // Puts the frequent codes among those met into `freq`, in ascending order,
@@ -110,7 +111,8 @@ void ProjWorkspace::PickAllCodes(const AllCodesCount& count) {
 }
 
 // The every-code counter as a pass of its own over the noted rests.
-void ProjWorkspace::CountAllCodes(const int* start) {
+template <class W>
+void ProjWorkspace::CountAllCodes(const W* start) {
     AllCodesCount count;
     StartAllCodes(&count, gRestWords);
     const bool large = LargeData(start);
@@ -177,7 +179,8 @@ const size_t kMaskCandidates = 63;
 // ORs its bit into the rest's mask.  The frequent candidates go into
 // gFreqInter (in the candidates' order, which is code order) with their
 // counts.
-void ProjWorkspace::CountByMask(const std::vector<int>& candidates, const int* start) {
+template <class W>
+void ProjWorkspace::CountByMask(const std::vector<int>& candidates, const W* start) {
     gFreqInter.clear();
     gFreqInterCount.clear();
     if (candidates.empty()) return;
@@ -200,7 +203,7 @@ void ProjWorkspace::CountByMask(const std::vector<int>& candidates, const int* s
         for (const size_t stop = std::min(ask, gnRests); r < stop; ++r) {
             PrefetchRest(start, r, large);
             const Rest& rest = gRests[r];
-            const int* first = start + rest.from + 1;
+            const W* first = start + rest.from + 1;
             const int length = rest.seqEnd - rest.from - 1;  // up to the -2
             // Four words per round into two masks, each word's bit set on its
             // own: the loop's own counting and the chain of ORs were half the
@@ -217,7 +220,7 @@ void ProjWorkspace::CountByMask(const std::vector<int>& candidates, const int* s
                 if (length >= 4) {
                     // The last four words as one more group: a bit set twice
                     // leaves the mask as it was.
-                    const int* last = first + length - 4;
+                    const W* last = first + length - 4;
                     SetMaskBit(mask, bitOf[last[0]]);
                     SetMaskBit(mask2, bitOf[last[1]]);
                     SetMaskBit(mask, bitOf[last[2]]);
@@ -259,6 +262,7 @@ inline unsigned AbsentCount(const __m128i* absent, int g) {
 template <int kCodes>
 class CodePresence {
 public:
+    typedef int Word;
     static const int kWords = 4;
     static const int kCodeCount = kCodes;
     explicit CodePresence(const int* code) {
@@ -269,7 +273,7 @@ public:
     // ends at `last`.  A rest shorter than that has the lanes before w made
     // -1, which is no candidate, and the group is read at once when it lies
     // at or after `floor` (the data's first word), else copied.
-    void StartRest(const int* w, const int* last, const int* floor) {
+    void StartRest(const Word* w, const Word* last, const Word* floor) {
         __m128i x;
         if (last - w >= 4) {
             x = _mm_loadu_si128((const __m128i*)(last - 4));
@@ -280,7 +284,7 @@ public:
         for (int g = 0; g < kCodes; ++g) seen_[g] = _mm_cmpeq_epi32(x, code_[g]);
     }
     // Reads w[0 .. 3].
-    void Add(const int* w) {
+    void Add(const Word* w) {
         const __m128i x = _mm_loadu_si128((const __m128i*)w);
         for (int g = 0; g < kCodes; ++g)
             seen_[g] = _mm_or_si128(seen_[g], _mm_cmpeq_epi32(x, code_[g]));
@@ -307,7 +311,7 @@ private:
     static const int kQuads = (kCodes + 3) / 4;
     // -1 for the lanes before w when kLanesBefore + (last - w) is loaded.
     static const int kLanesBefore[8];
-    static __m128i LoadLast(const int* w, const int* last, const int* floor) {
+    static __m128i LoadLast(const Word* w, const Word* last, const Word* floor) {
         if (last - floor >= 4) return _mm_loadu_si128((const __m128i*)(last - 4));
         int copy[4] = {-1, -1, -1, -1};
         std::memcpy(copy + 4 - (last - w), w, sizeof(int) * (size_t)(last - w));
@@ -329,13 +333,14 @@ const int CodePresence<kCodes>::kLanesBefore[8] = {-1, -1, -1, -1, 0, 0, 0, 0};
 template <int kCodes>
 class WideCodePresence {
 public:
+    typedef int Word;
     static const int kWords = 8;
     static const int kCodeCount = kCodes;
     QUIVREL_AVX2 explicit WideCodePresence(const int* code) {
         for (int g = 0; g < kCodes; ++g) code_[g] = _mm256_set1_epi32(code[g]);
         for (int q = 0; q < kQuads; ++q) absent_[q] = _mm_setzero_si128();
     }
-    QUIVREL_AVX2 void StartRest(const int* w, const int* last, const int* floor) {
+    QUIVREL_AVX2 void StartRest(const Word* w, const Word* last, const Word* floor) {
         __m256i x;
         if (last - w >= 8) {
             x = _mm256_loadu_si256((const __m256i*)(last - 8));
@@ -345,7 +350,7 @@ public:
         }
         for (int g = 0; g < kCodes; ++g) seen_[g] = _mm256_cmpeq_epi32(x, code_[g]);
     }
-    QUIVREL_AVX2 void Add(const int* w) {
+    QUIVREL_AVX2 void Add(const Word* w) {
         const __m256i x = _mm256_loadu_si256((const __m256i*)w);
         for (int g = 0; g < kCodes; ++g)
             seen_[g] = _mm256_or_si256(seen_[g], _mm256_cmpeq_epi32(x, code_[g]));
@@ -369,7 +374,7 @@ public:
 private:
     static const int kQuads = (kCodes + 3) / 4;
     static const int kLanesBefore[16];
-    QUIVREL_AVX2 static __m256i LoadLast(const int* w, const int* last, const int* floor) {
+    QUIVREL_AVX2 static __m256i LoadLast(const Word* w, const Word* last, const Word* floor) {
         if (last - floor >= 8) return _mm256_loadu_si256((const __m256i*)(last - 8));
         int copy[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
         std::memcpy(copy + 8 - (last - w), w, sizeof(int) * (size_t)(last - w));
@@ -384,27 +389,159 @@ const int WideCodePresence<kCodes>::kLanesBefore[16] = {-1, -1, -1, -1, -1, -1, 
                                                         0,  0,  0,  0,  0,  0,  0,  0};
 #endif
 
+// Presence over half-width words (int16_t): eight words at a time with
+// SSE2, sixteen with AVX2.  A code's accumulator is all zero exactly when
+// no lane of the rest matched it.  The lanes before w of a short rest are
+// made -1, and an unused code is -32768, which no word holds.
+#if defined(__SSE2__)
+template <int kCodes>
+class HalfCodePresence {
+public:
+    typedef int16_t Word;
+    static const int kWords = 8;
+    static const int kCodeCount = kCodes;
+    explicit HalfCodePresence(const int* code) {
+        for (int g = 0; g < kCodes; ++g) code_[g] = _mm_set1_epi16(HalfLaneCode(code[g]));
+        for (int g = 0; g < kCodes; ++g) absent_[g] = 0;
+    }
+    void StartRest(const Word* w, const Word* last, const Word* floor) {
+        __m128i x;
+        if (last - w >= kWords) {
+            x = _mm_loadu_si128((const __m128i*)(last - kWords));
+        } else {
+            x = _mm_or_si128(LoadLast(w, last, floor),
+                             _mm_loadu_si128((const __m128i*)(kLanesBefore + (last - w))));
+        }
+        for (int g = 0; g < kCodes; ++g) seen_[g] = _mm_cmpeq_epi16(x, code_[g]);
+    }
+    void Add(const Word* w) {
+        const __m128i x = _mm_loadu_si128((const __m128i*)w);
+        for (int g = 0; g < kCodes; ++g)
+            seen_[g] = _mm_or_si128(seen_[g], _mm_cmpeq_epi16(x, code_[g]));
+    }
+    void EndRest() {
+        for (int g = 0; g < kCodes; ++g) absent_[g] += _mm_movemask_epi8(seen_[g]) == 0;
+    }
+    unsigned Absent(int g) const { return absent_[g]; }
+
+private:
+    static const Word kLanesBefore[2 * kWords];
+    static __m128i LoadLast(const Word* w, const Word* last, const Word* floor) {
+        if (last - floor >= kWords) return _mm_loadu_si128((const __m128i*)(last - kWords));
+        Word copy[kWords];
+        for (int i = 0; i < kWords; ++i) copy[i] = -1;
+        std::memcpy(copy + kWords - (last - w), w, sizeof(Word) * (size_t)(last - w));
+        return _mm_loadu_si128((const __m128i*)copy);
+    }
+    __m128i code_[kCodes];
+    __m128i seen_[kCodes];
+    unsigned absent_[kCodes];
+};
+template <int kCodes>
+const int16_t HalfCodePresence<kCodes>::kLanesBefore[16] = {-1, -1, -1, -1, -1, -1, -1, -1,
+                                                            0,  0,  0,  0,  0,  0,  0,  0};
+#endif
+
+#if QUIVREL_WIDE_COMPARES
+template <int kCodes>
+class WideHalfCodePresence {
+public:
+    typedef int16_t Word;
+    static const int kWords = 16;
+    static const int kCodeCount = kCodes;
+    QUIVREL_AVX2 explicit WideHalfCodePresence(const int* code) {
+        for (int g = 0; g < kCodes; ++g) code_[g] = _mm256_set1_epi16(HalfLaneCode(code[g]));
+        for (int g = 0; g < kCodes; ++g) absent_[g] = 0;
+    }
+    QUIVREL_AVX2 void StartRest(const Word* w, const Word* last, const Word* floor) {
+        __m256i x;
+        if (last - w >= kWords) {
+            x = _mm256_loadu_si256((const __m256i*)(last - kWords));
+        } else {
+            x = _mm256_or_si256(LoadLast(w, last, floor),
+                                _mm256_loadu_si256((const __m256i*)(kLanesBefore + (last - w))));
+        }
+        for (int g = 0; g < kCodes; ++g) seen_[g] = _mm256_cmpeq_epi16(x, code_[g]);
+    }
+    QUIVREL_AVX2 void Add(const Word* w) {
+        const __m256i x = _mm256_loadu_si256((const __m256i*)w);
+        for (int g = 0; g < kCodes; ++g)
+            seen_[g] = _mm256_or_si256(seen_[g], _mm256_cmpeq_epi16(x, code_[g]));
+    }
+    QUIVREL_AVX2 void EndRest() {
+        for (int g = 0; g < kCodes; ++g) absent_[g] += _mm256_testz_si256(seen_[g], seen_[g]);
+    }
+    QUIVREL_AVX2 unsigned Absent(int g) const { return absent_[g]; }
+
+private:
+    static const Word kLanesBefore[2 * kWords];
+    QUIVREL_AVX2 static __m256i LoadLast(const Word* w, const Word* last, const Word* floor) {
+        if (last - floor >= kWords) return _mm256_loadu_si256((const __m256i*)(last - kWords));
+        Word copy[kWords];
+        for (int i = 0; i < kWords; ++i) copy[i] = -1;
+        std::memcpy(copy + kWords - (last - w), w, sizeof(Word) * (size_t)(last - w));
+        return _mm256_loadu_si256((const __m256i*)copy);
+    }
+    __m256i code_[kCodes];
+    __m256i seen_[kCodes];
+    unsigned absent_[kCodes];
+};
+template <int kCodes>
+const int16_t WideHalfCodePresence<kCodes>::kLanesBefore[32] = {
+    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+    0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0};
+#endif
+
+// The presence of kCodes codes over words of width W (see LanesFor).
+template <class W, int kCodes>
+struct PresenceFor;
+template <int kCodes>
+struct PresenceFor<int, kCodes> {
+#if defined(__SSE2__)
+    typedef CodePresence<kCodes> Sse;
+#endif
+#if QUIVREL_WIDE_COMPARES
+    typedef WideCodePresence<kCodes> Avx;
+#endif
+};
+template <int kCodes>
+struct PresenceFor<int16_t, kCodes> {
+#if defined(__SSE2__)
+    typedef HalfCodePresence<kCodes> Sse;
+#endif
+#if QUIVREL_WIDE_COMPARES
+    typedef WideHalfCodePresence<kCodes> Avx;
+#endif
+};
+
 // Counts the rests that hold each of the candidates by compares, at most
 // eight of them on the eight-word path and four on the four-word path (more
 // go to CountByMask); the frequent ones go into gFreqInter (in code order)
 // with their counts, as CountByMask gives them.
-void ProjWorkspace::CountByCompares(const std::vector<int>& candidates, const int* start) {
+template <class W>
+void ProjWorkspace::CountByCompares(const std::vector<int>& candidates, const W* start) {
 #if QUIVREL_WIDE_COMPARES
     if (WideCompares()) return CountByComparesWide(candidates, start);
 #endif
 #if defined(__SSE2__)
-    if (candidates.size() <= 2) return CountByComparesWalk<CodePresence<2>>(candidates, start);
-    if (candidates.size() <= 4) return CountByComparesWalk<CodePresence<4>>(candidates, start);
+    if (candidates.size() <= 2)
+        return CountByComparesWalk<typename PresenceFor<W, 2>::Sse>(candidates, start);
+    if (candidates.size() <= 4)
+        return CountByComparesWalk<typename PresenceFor<W, 4>::Sse>(candidates, start);
 #endif
     CountByMask(candidates, start);
 }
 
 #if QUIVREL_WIDE_COMPARES
+template <class W>
 QUIVREL_AVX2 void ProjWorkspace::CountByComparesWide(const std::vector<int>& candidates,
-                                                     const int* start) {
-    if (candidates.size() <= 2) return CountByComparesWalk<WideCodePresence<2>>(candidates, start);
-    if (candidates.size() <= 4) return CountByComparesWalk<WideCodePresence<4>>(candidates, start);
-    if (candidates.size() <= 8) return CountByComparesWalk<WideCodePresence<8>>(candidates, start);
+                                                     const W* start) {
+    if (candidates.size() <= 2)
+        return CountByComparesWalk<typename PresenceFor<W, 2>::Avx>(candidates, start);
+    if (candidates.size() <= 4)
+        return CountByComparesWalk<typename PresenceFor<W, 4>::Avx>(candidates, start);
+    if (candidates.size() <= 8)
+        return CountByComparesWalk<typename PresenceFor<W, 8>::Avx>(candidates, start);
     CountByMask(candidates, start);
 }
 #endif
@@ -413,7 +550,8 @@ QUIVREL_AVX2 void ProjWorkspace::CountByComparesWide(const std::vector<int>& can
 // Inlined whole into the two functions above.
 template <class Presence>
 [[gnu::always_inline]] inline void ProjWorkspace::CountByComparesWalk(
-    const std::vector<int>& candidates, const int* start) {
+    const std::vector<int>& candidates, const typename Presence::Word* start) {
+    typedef typename Presence::Word W;
     const int kCodes = Presence::kCodeCount;
     const int kWords = Presence::kWords;
     const int n = (int)candidates.size();
@@ -430,8 +568,8 @@ template <class Presence>
         for (const size_t stop = std::min(ask, gnRests); r < stop; ++r) {
             PrefetchRest(start, r, large);
             const Rest& rest = gRests[r];
-            const int* w = start + rest.from + 1;
-            const int* const last = start + rest.seqEnd;  // the -2
+            const W* w = start + rest.from + 1;
+            const W* const last = start + rest.seqEnd;  // the -2
             // The group that ends at the -2 first, then the groups from the
             // rest's start up to it (the last of them may overlap it: a code
             // seen twice is still one rest).
@@ -466,7 +604,8 @@ template <class Presence>
 }
 
 // Only the candidates are counted: no other code can be frequent.
-void ProjWorkspace::CountByMarks(const std::vector<int>& candidates, const int* start) {
+template <class W>
+void ProjWorkspace::CountByMarks(const std::vector<int>& candidates, const W* start) {
     if (gIsCandidate.size() < (size_t)ds.gN_ITEMS) gIsCandidate.resize((size_t)ds.gN_ITEMS, 0);
     for (int item : candidates) gIsCandidate[item] = 1;
     const bool large = LargeData(start);
@@ -474,7 +613,7 @@ void ProjWorkspace::CountByMarks(const std::vector<int>& candidates, const int* 
         PrefetchRest(start, r, large);
         const Rest& rest = gRests[r];
         int stamp = gStampBase + rest.entry + 1;
-        for (const int* w = start + rest.from + 1; *w != kSequenceEnd; ++w) {
+        for (const W* w = start + rest.from + 1; *w != kSequenceEnd; ++w) {
             if (*w >= 0 && gIsCandidate[*w]) CountStamped(inter, gTouchedInter, *w, stamp);
         }
     }
@@ -496,3 +635,13 @@ void ProjWorkspace::CountByTable() {
         }
     }
 }
+
+// The counters of both widths of words.
+#define QUIVREL_COUNTERS_OF_WIDTH(W)                                                          \
+    template void ProjWorkspace::CountAllCodes<W>(const W*);                                  \
+    template void ProjWorkspace::CountByMask<W>(const std::vector<int>&, const W*);           \
+    template void ProjWorkspace::CountByCompares<W>(const std::vector<int>&, const W*);       \
+    template void ProjWorkspace::CountByMarks<W>(const std::vector<int>&, const W*);
+QUIVREL_COUNTERS_OF_WIDTH(int)
+QUIVREL_COUNTERS_OF_WIDTH(int16_t)
+#undef QUIVREL_COUNTERS_OF_WIDTH

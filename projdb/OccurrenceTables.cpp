@@ -38,21 +38,28 @@ int ProjWorkspace::FirstAboveIndex(const int** cursor, int from) const {
 void ProjWorkspace::BuildTables() {
     if (ds.gHaveTables) return;
     ds.gHaveTables = true;
-    const int* start = GetStartOfMap(ds.pDatasetMemMap);
-    const int* end = GetLastAddrOfMap(ds.pDatasetMemMap);
+    if (ds.HalfWords) {
+        BuildTablesOver(ds.Words<int16_t>(), ds.WordsEnd<int16_t>());
+    } else {
+        BuildTablesOver(ds.Words<int>(), ds.WordsEnd<int>());
+    }
+}
+
+template <class W>
+void ProjWorkspace::BuildTablesOver(const W* start, const W* end) {
     // The first level has counted the sequences (one per -2); a step that
     // comes without it counts them here.  The data never change, so the
     // fill below meets exactly that many (the bound only guards the array).
     int seqs = ds.gnCustCount;
     if (seqs <= 0) {
         seqs = 0;
-        for (const int* w = start; w < end; ++w) seqs += *w == kSequenceEnd;
+        for (const W* w = start; w < end; ++w) seqs += *w == kSequenceEnd;
     }
     ds.gSeqEnd = (int*)checked_alloc(sizeof(int) * (size_t)std::max(seqs, 1));
     ds.gnSeqEnds = 0;
     long long longest = 0;
-    const int* seqStart = start;
-    for (const int* w = start; w < end; ++w) {
+    const W* seqStart = start;
+    for (const W* w = start; w < end; ++w) {
         if (*w == kSequenceEnd) {
             if (ds.gnSeqEnds < seqs) ds.gSeqEnd[ds.gnSeqEnds++] = (int)(w - start);
             longest = std::max(longest, (long long)(w - seqStart));
@@ -65,6 +72,7 @@ void ProjWorkspace::BuildTables() {
     // Rows padded to whole vectors of 16-bit lanes; padding cells stay 0.
     const size_t columns = (frequent.size() + kTableLanes - 1) / kTableLanes * kTableLanes;
     size_t cells = columns * (size_t)seqs;
+    // (The data's bytes as a file of 32-bit words, whatever the width held.)
     size_t limit = std::max((size_t)(end - start) * sizeof(int) / kLastTableShare, kLastTableMin);
     if (2 * cells * sizeof(uint16_t) > limit) return;
     ds.gLastColumn = (int*)checked_alloc(sizeof(int) * (size_t)ds.gN_ITEMS);
@@ -80,7 +88,7 @@ void ProjWorkspace::BuildTables() {
     seqStart = start;
     size_t words = 0;   // words of frequent items
     size_t firsts = 0;  // first words of frequent items in their sequence
-    for (const int* w = start; w < end; ++w) {
+    for (const W* w = start; w < end; ++w) {
         if (*w >= 0) {
             int column = ds.gLastColumn[*w];
             if (column >= 0) {

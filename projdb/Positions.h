@@ -1,8 +1,10 @@
 // Positions: reading the data around a match and giving a record its
-// entries.  A position is a pointer to the word right after a matched item;
-// an entry collects a sequence's positions in buf_idx first (scratch that
-// grows on demand) and stores them when the sequence is done: one position
-// inline, more in an array of their exact size.  Every fill of the
+// entries.  A position is a pointer to the word right after a matched item
+// (an int, or an int16_t where the dataset holds half-width words: the
+// helpers that read words are templates over their width W).  An entry
+// collects a sequence's positions in buf_idx first (scratch that grows on
+// demand) and stores them when the sequence is done: one position inline,
+// more in an array of their exact size.  Every fill of the
 // projection steps gives a child its entry through OpenEntry + StoreEntry.
 //
 // The byte accounting of projection memory sits here too, inline: StoreEntry
@@ -44,33 +46,37 @@ inline void ProjWorkspace::SamplePeak() {
 // one occurrence of its item: a position is always taken after the run's
 // last word, so that no scan from a position meets the item again in the
 // same itemset.
-inline int* RunEnd(int* w) {
+template <class W>
+inline W* RunEnd(W* w) {
     while (w[1] == w[0]) ++w;
     return w;
 }
 
 // An item is the last of its sequence when the word two after it is -2.
-inline bool IsLastItem(const int* r) {
+template <class W>
+inline bool IsLastItem(const W* r) {
     return r[2] == kSequenceEnd;
 }
 
 // Adds the distance from a match to the end of the data to the record's
 // NumOfItems, modulo 2^32.
-inline void AddDistance(PROJ_DB* db, const int* r, const int* end) {
+template <class W>
+inline void AddDistance(PROJ_DB* db, const W* r, const W* end) {
     db->NumOfItems = (int)((uint32_t)db->NumOfItems + (uint32_t)(end - r));
 }
 
 // Position j of an entry.
-inline int* EntryPosition(const PROJ_SEQ& entry, int j) {
-    return entry.m_nProjCount == 1 ? entry.m_pSeq : entry.m_ppSeq[j];
+template <class W>
+inline W* EntryPosition(const PROJ_SEQ& entry, int j) {
+    return static_cast<W*>(entry.m_nProjCount == 1 ? entry.m_pSeq : entry.m_ppSeq[j]);
 }
 
 // Stores a position in buf_idx slot `slot`, growing the scratch when the
 // slot lies beyond it.
-inline void ProjWorkspace::PutPosition(int slot, int* pos) {
+inline void ProjWorkspace::PutPosition(int slot, void* pos) {
     if (slot >= gnBufIdxSize) {
         int newSize = std::max(slot + 1, gnBufIdxSize * 2);
-        buf_idx = (int**)checked_realloc(buf_idx, sizeof(int*) * (size_t)newSize);
+        buf_idx = (void**)checked_realloc(buf_idx, sizeof(void*) * (size_t)newSize);
         std::fill(buf_idx + gnBufIdxSize, buf_idx + newSize, nullptr);
         gnBufIdxSize = newSize;
     }
@@ -79,8 +85,8 @@ inline void ProjWorkspace::PutPosition(int slot, int* pos) {
 
 // Bit i of the result is set when w[i] equals one of kCodes codes, for the
 // words of [w, last), one by one: the words too few for a vector compare.
-template <int kCodes>
-inline unsigned CodeLanesOneByOne(const int* code, const int* w, const int* last) {
+template <int kCodes, class W>
+inline unsigned CodeLanesOneByOne(const int* code, const W* w, const W* last) {
     unsigned lanes = 0;
     for (int i = 0; w + i < last; ++i) {
         bool hit = false;
@@ -97,6 +103,7 @@ inline unsigned CodeLanesOneByOne(const int* code, const int* w, const int* last
 template <int kCodes>
 class CodeLanes {
 public:
+    typedef int Word;
     static const int kWords = 4;  // words per group
     static const int kCodeCount = kCodes;
     explicit CodeLanes(const int* code) {
@@ -106,7 +113,7 @@ public:
 #endif
     }
     // Reads w[0 .. 3].
-    unsigned Lanes(const int* w) const {
+    unsigned Lanes(const Word* w) const {
 #if defined(__SSE2__)
         const __m128i x = _mm_loadu_si128((const __m128i*)w);
         // Four codes at a time, their compares ORed as a pair of pairs.
@@ -125,7 +132,7 @@ public:
 #endif
     }
     // Bit i set when w[i] equals code g, for w[0 .. 3].
-    unsigned LanesOf(const int* w, int g) const {
+    unsigned LanesOf(const Word* w, int g) const {
 #if defined(__SSE2__)
         const __m128i x = _mm_loadu_si128((const __m128i*)w);
         return (unsigned)_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(x, wide_[g])));
@@ -137,7 +144,7 @@ public:
     // that end at `last` compared at once, the lanes before w dropped, when
     // those four lie at or after `floor` (a word of the data at or before
     // w); else one by one.
-    unsigned LastLanes(const int* w, const int* last, const int* floor) const {
+    unsigned LastLanes(const Word* w, const Word* last, const Word* floor) const {
         return last - floor >= 4 ? Lanes(last - 4) >> (4 - (last - w))
                                  : CodeLanesOneByOne<kCodes>(code_, w, last);
     }
@@ -157,6 +164,7 @@ private:
 template <int kCodes>
 class WideCodeLanes {
 public:
+    typedef int Word;
     static const int kWords = 8;
     static const int kCodeCount = kCodes;
     QUIVREL_AVX2 explicit WideCodeLanes(const int* code) {
@@ -165,7 +173,7 @@ public:
     }
     // Reads w[0 .. 7].  (No lambdas here: a lambda is not compiled for the
     // AVX2 target of the function around it.)
-    QUIVREL_AVX2 unsigned Lanes(const int* w) const {
+    QUIVREL_AVX2 unsigned Lanes(const Word* w) const {
         const __m256i x = _mm256_loadu_si256((const __m256i*)w);
         int g = kCodes >= 4 ? 4 : 1;
         __m256i hit = kCodes >= 4 ? Four(x, 0) : _mm256_cmpeq_epi32(x, wide_[0]);
@@ -174,7 +182,7 @@ public:
         return (unsigned)_mm256_movemask_ps(_mm256_castsi256_ps(hit));
     }
     // Bit i set when w[i] equals code g, for w[0 .. 7].
-    QUIVREL_AVX2 unsigned LanesOf(const int* w, int g) const {
+    QUIVREL_AVX2 unsigned LanesOf(const Word* w, int g) const {
         const __m256i x = _mm256_loadu_si256((const __m256i*)w);
         return (unsigned)_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(x, wide_[g])));
     }
@@ -182,7 +190,7 @@ public:
     // words that end at `last` compared at once, the lanes before w
     // dropped, when those eight lie at or after `floor` (a word of the
     // data at or before w); else one by one.
-    QUIVREL_AVX2 unsigned LastLanes(const int* w, const int* last, const int* floor) const {
+    QUIVREL_AVX2 unsigned LastLanes(const Word* w, const Word* last, const Word* floor) const {
         return last - floor >= 8 ? Lanes(last - 8) >> (8 - (last - w))
                                  : CodeLanesOneByOne<kCodes>(code_, w, last);
     }
@@ -201,6 +209,120 @@ private:
 };
 #endif
 
+// The same for half-width words (int16_t): eight words at a time with
+// SSE2.  The -1 and -2 are words like any other, and an unused code (below
+// -2) becomes -32768, which no word holds.
+inline short HalfLaneCode(int code) {
+    return code >= -32768 && code <= 32767 ? (short)code : (short)-32768;
+}
+
+template <int kCodes>
+class HalfCodeLanes {
+public:
+    typedef int16_t Word;
+    static const int kWords = 8;
+    static const int kCodeCount = kCodes;
+    explicit HalfCodeLanes(const int* code) {
+        for (int g = 0; g < kCodes; ++g) code_[g] = code[g];
+#if defined(__SSE2__)
+        for (int g = 0; g < kCodes; ++g) wide_[g] = _mm_set1_epi16(HalfLaneCode(code[g]));
+#endif
+    }
+    // Reads w[0 .. 7].
+    unsigned Lanes(const Word* w) const {
+#if defined(__SSE2__)
+        const __m128i x = _mm_loadu_si128((const __m128i*)w);
+        __m128i hit = _mm_cmpeq_epi16(x, wide_[0]);
+        for (int g = 1; g < kCodes; ++g) hit = _mm_or_si128(hit, _mm_cmpeq_epi16(x, wide_[g]));
+        return WordBits(hit);
+#else
+        return CodeLanesOneByOne<kCodes>(code_, w, w + 8);
+#endif
+    }
+    unsigned LanesOf(const Word* w, int g) const {
+#if defined(__SSE2__)
+        const __m128i x = _mm_loadu_si128((const __m128i*)w);
+        return WordBits(_mm_cmpeq_epi16(x, wide_[g]));
+#else
+        return CodeLanesOneByOne<1>(code_ + g, w, w + 8);
+#endif
+    }
+    unsigned LastLanes(const Word* w, const Word* last, const Word* floor) const {
+        return last - floor >= 8 ? Lanes(last - 8) >> (8 - (last - w))
+                                 : CodeLanesOneByOne<kCodes>(code_, w, last);
+    }
+
+private:
+#if defined(__SSE2__)
+    // One bit per 16-bit lane of a compare's result.
+    static unsigned WordBits(__m128i hit) {
+        return (unsigned)_mm_movemask_epi8(_mm_packs_epi16(hit, hit)) & 0xFFu;
+    }
+    __m128i wide_[kCodes];
+#endif
+    int code_[kCodes];
+};
+
+#if QUIVREL_WIDE_COMPARES
+// One bit per 16-bit lane of a 256-bit compare's result, in word order.
+QUIVREL_AVX2 inline unsigned WideHalfWordBits(__m256i hit) {
+    return (unsigned)_mm_movemask_epi8(
+        _mm_packs_epi16(_mm256_castsi256_si128(hit), _mm256_extracti128_si256(hit, 1)));
+}
+
+// Half-width words sixteen at a time (AVX2), under the same rules as
+// WideCodeLanes.
+template <int kCodes>
+class WideHalfCodeLanes {
+public:
+    typedef int16_t Word;
+    static const int kWords = 16;
+    static const int kCodeCount = kCodes;
+    QUIVREL_AVX2 explicit WideHalfCodeLanes(const int* code) {
+        for (int g = 0; g < kCodes; ++g) code_[g] = code[g];
+        for (int g = 0; g < kCodes; ++g) wide_[g] = _mm256_set1_epi16(HalfLaneCode(code[g]));
+    }
+    QUIVREL_AVX2 unsigned Lanes(const Word* w) const {
+        const __m256i x = _mm256_loadu_si256((const __m256i*)w);
+        __m256i hit = _mm256_cmpeq_epi16(x, wide_[0]);
+        for (int g = 1; g < kCodes; ++g)
+            hit = _mm256_or_si256(hit, _mm256_cmpeq_epi16(x, wide_[g]));
+        return WideHalfWordBits(hit);
+    }
+    QUIVREL_AVX2 unsigned LanesOf(const Word* w, int g) const {
+        const __m256i x = _mm256_loadu_si256((const __m256i*)w);
+        return WideHalfWordBits(_mm256_cmpeq_epi16(x, wide_[g]));
+    }
+    QUIVREL_AVX2 unsigned LastLanes(const Word* w, const Word* last, const Word* floor) const {
+        return last - floor >= 16 ? Lanes(last - 16) >> (16 - (last - w))
+                                  : CodeLanesOneByOne<kCodes>(code_, w, last);
+    }
+
+private:
+    int code_[kCodes];
+    __m256i wide_[kCodes];
+};
+#endif
+
+// The lanes of kCodes codes over words of width W: Sse four (int) or eight
+// (int16_t) words at a time, Avx eight or sixteen.
+template <class W, int kCodes>
+struct LanesFor;
+template <int kCodes>
+struct LanesFor<int, kCodes> {
+    typedef CodeLanes<kCodes> Sse;
+#if QUIVREL_WIDE_COMPARES
+    typedef WideCodeLanes<kCodes> Avx;
+#endif
+};
+template <int kCodes>
+struct LanesFor<int16_t, kCodes> {
+    typedef HalfCodeLanes<kCodes> Sse;
+#if QUIVREL_WIDE_COMPARES
+    typedef WideHalfCodeLanes<kCodes> Avx;
+#endif
+};
+
 // Finds the first word in [w, last) that equals one of the codes, a group of
 // Lanes::kWords words at a time.  `last` is a word of the same sequence (its
 // -2 at the furthest), so no read passes the sequence's end.  `floor` is a
@@ -214,10 +336,11 @@ private:
 template <int kCodes, class Lanes = CodeLanes<kCodes>>
 class CodeSearch {
 public:
+    typedef typename Lanes::Word Word;
     static_assert(Lanes::kCodeCount == kCodes, "lanes for the search's codes");
-    [[gnu::always_inline]] CodeSearch(const int* code, const int* floor)
+    [[gnu::always_inline]] CodeSearch(const int* code, const Word* floor)
         : codes_(code), floor_(floor) {}
-    [[gnu::always_inline]] int* FindIn(int* w, int* last) const {
+    [[gnu::always_inline]] Word* FindIn(Word* w, Word* last) const {
         for (; last - w >= Lanes::kWords; w += Lanes::kWords) {
             const unsigned lanes = codes_.Lanes(w);
             if (lanes != 0) return w + __builtin_ctz(lanes);
@@ -229,14 +352,15 @@ public:
 
 private:
     Lanes codes_;
-    const int* floor_;
+    const Word* floor_;
 };
 
 // The occurrence of `item` from `from` to the end of its itemset, leaving
 // out the last item of the sequence: the last word of its run, or null when
 // there is none.
-inline int* FindInItemset(int* from, int item) {
-    for (int* w = from; *w != kItemsetEnd && w[2] != kSequenceEnd; ++w) {
+template <class W>
+inline W* FindInItemset(W* from, int item) {
+    for (W* w = from; *w != kItemsetEnd && w[2] != kSequenceEnd; ++w) {
         if (*w == item) return RunEnd(w);
     }
     return nullptr;
@@ -245,16 +369,19 @@ inline int* FindInItemset(int* from, int item) {
 // Appends the n positions in buf_idx as the record's next entry.  A single
 // position is held inline, more get an array of their exact size.
 // The positions also go into the record's fingerprint.
+template <class W>
 inline void ProjWorkspace::StoreEntry(PROJ_DB* db, int n, int seq) {
+    const W* const dataEnd = static_cast<const W*>(gDataEnd);
     if (n == 1) {
         // Most entries: one position, no loop.
-        AppendOnePosition(db, buf_idx[0], seq, gDataEnd - buf_idx[0]);
+        W* const pos = static_cast<W*>(buf_idx[0]);
+        AppendOnePosition(db, pos, seq, dataEnd - pos);
     } else {
         // The array first: the entry is counted only once it owns one, so a
         // failed allocation leaves no counted slot whose array pointer the
         // release would free (slots are not cleared beforehand).
-        size_t bytes = sizeof(int*) * (size_t)n;
-        int** positions = (int**)checked_alloc(bytes);
+        size_t bytes = sizeof(void*) * (size_t)n;
+        void** positions = (void**)checked_alloc(bytes);
         std::memcpy(positions, buf_idx, bytes);
         MemAdd(bytes);
         PROJ_SEQ* entry = &db->m_pProjSeq[db->m_nSupport++];
@@ -264,14 +391,14 @@ inline void ProjWorkspace::StoreEntry(PROJ_DB* db, int n, int seq) {
         db->m_nPosArrays++;
         uint64_t fingerprint = 0;
         for (int i = 0; i < n; ++i)
-            fingerprint += PositionFingerprint((uint64_t)(gDataEnd - buf_idx[i]));
+            fingerprint += PositionFingerprint((uint64_t)(dataEnd - static_cast<W*>(buf_idx[i])));
         db->m_nPosFingerprint += fingerprint;
     }
 }
 
 // Appends an entry of the one position `pos` to the record; its key is
 // left alone.
-inline void ProjWorkspace::AppendEntry(PROJ_DB* db, int* pos, int seq) {
+inline void ProjWorkspace::AppendEntry(PROJ_DB* db, void* pos, int seq) {
     PROJ_SEQ* entry = &db->m_pProjSeq[db->m_nSupport++];
     entry->m_nProjCount = 1;
     entry->m_nSeq = seq;
@@ -280,7 +407,8 @@ inline void ProjWorkspace::AppendEntry(PROJ_DB* db, int* pos, int seq) {
 
 // The same, adding the fingerprint of the position, `toEnd` words before the
 // end of the data.
-inline void ProjWorkspace::AppendOnePosition(PROJ_DB* db, int* pos, int seq, ptrdiff_t toEnd) {
+template <class W>
+inline void ProjWorkspace::AppendOnePosition(PROJ_DB* db, W* pos, int seq, ptrdiff_t toEnd) {
     AppendEntry(db, pos, seq);
     db->m_nPosFingerprint += PositionFingerprint((uint64_t)toEnd);
 }
@@ -290,18 +418,18 @@ inline void ProjWorkspace::AppendOnePosition(PROJ_DB* db, int* pos, int seq, ptr
 // keeps its exact size.  Should the allocation fail, the entry is as it was.
 // Only the first level's fill adds positions this way, and its records'
 // keys were summed by the counting pass: the key is left alone.
-inline void ProjWorkspace::AddToLastEntry(PROJ_DB* db, int* pos) {
+inline void ProjWorkspace::AddToLastEntry(PROJ_DB* db, void* pos) {
     PROJ_SEQ* entry = &db->m_pProjSeq[db->m_nSupport - 1];
     const int n = entry->m_nProjCount;
-    int** positions;
+    void** positions;
     if (n == 1) {
-        positions = (int**)checked_alloc(sizeof(int*) * 2);
+        positions = (void**)checked_alloc(sizeof(void*) * 2);
         positions[0] = entry->m_pSeq;
-        MemAdd(sizeof(int*) * 2);
+        MemAdd(sizeof(void*) * 2);
         db->m_nPosArrays++;
     } else {
-        positions = (int**)checked_realloc(entry->m_ppSeq, sizeof(int*) * (size_t)(n + 1));
-        MemAdd(sizeof(int*));
+        positions = (void**)checked_realloc(entry->m_ppSeq, sizeof(void*) * (size_t)(n + 1));
+        MemAdd(sizeof(void*));
     }
     positions[n] = pos;
     entry->m_ppSeq = positions;
@@ -313,7 +441,8 @@ inline void ProjWorkspace::AddToLastEntry(PROJ_DB* db, int* pos) {
 // from giving the record two entries, the distance to the data's end goes
 // into the equivalence key, and the first position, right after the match,
 // into buf_idx slot 0.  Returns the number of positions so far.
-inline int ProjWorkspace::OpenEntry(PROJ_DB* db, int stamp, int* r, const int* end) {
+template <class W>
+inline int ProjWorkspace::OpenEntry(PROJ_DB* db, int stamp, W* r, const W* end) {
     db->m_nLastSeq = stamp;
     AddDistance(db, r, end);
     PutPosition(0, r + 1);

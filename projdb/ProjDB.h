@@ -25,9 +25,11 @@ struct PROJ_SEQ {
                            // use: its number (from 0, file order) when >= 0;
                            // without the occurrence tables, the bitwise
                            // complement of the word offset of its -2
+    // A position points to a word of the data in memory, an int or an
+    // int16_t as the dataset holds them (see Dataset::HalfWords).
     union {
-        int* m_pSeq;       // m_nProjCount == 1: the single position, inline
-        int** m_ppSeq;     // m_nProjCount >= 2: owned array of positions
+        void* m_pSeq;      // m_nProjCount == 1: the single position, inline
+        void** m_ppSeq;    // m_nProjCount >= 2: owned array of positions
     };
 };
 
@@ -69,6 +71,9 @@ inline uint64_t PositionFingerprint(uint64_t wordsToEnd) {
     z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
     return z ^ (z >> 31);
 }
+
+// The largest item code that half-width words hold.
+const int kMaxHalfWordCode = 32767;
 
 // Least batch budget of the first-level fill: data whose first level fits
 // it is filled in one pass.
@@ -113,6 +118,9 @@ struct ProjectionStrategy {
     // Compare four words at a time even where the CPU could compare eight
     // (so that a test runs the four-word walks on any machine).
     bool narrowCompares = false;
+    // Keep the data in 32-bit words even where every code fits 16 bits (so
+    // that a test runs the 32-bit scans on small data).
+    bool fullWidthWords = false;
 };
 
 struct AllCodesCount;  // projdb/Counting.h
@@ -136,6 +144,14 @@ struct AllCodesCount;  // projdb/Counting.h
 // Whether this CPU (and its OS) can run AVX2 code; asked once per process.
 bool CpuHasWideCompares();
 #include "projdb/Dataset.h"
+
+// The word offset in the data of position j of an entry, whatever the
+// width of the words.
+inline long long PositionOffset(const Dataset& ds, const PROJ_SEQ& entry, int j) {
+    const void* p = entry.m_nProjCount == 1 ? entry.m_pSeq : entry.m_ppSeq[j];
+    return ds.HalfWords ? (long long)(static_cast<const int16_t*>(p) - ds.Words<int16_t>())
+                     : (long long)(static_cast<const int*>(p) - ds.Words<int>());
+}
 
 // Everything one mining thread needs to project over a Dataset: the per-item
 // count and index tables, the position scratch, the memory counters, the
@@ -255,7 +271,7 @@ public:
     ITEM_CNT* intra = nullptr;      // in-itemset extension counts
     int* inter_freq_idx = nullptr;  // item -> new-itemset child index (or count)
     int* intra_freq_idx = nullptr;  // item -> in-itemset child index
-    int** buf_idx = nullptr;        // position scratch of one entry
+    void** buf_idx = nullptr;       // position scratch of one entry
     int gnBufIdxSize = 0;           // slots of buf_idx (grows on demand)
 
     // Stamp base of the current projection step: the stamps in the count
@@ -272,7 +288,7 @@ public:
     // nothing.
     FILE* statusFile = stdout;
     void Status(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    const int* gDataEnd = nullptr;
+    const void* gDataEnd = nullptr;  // (a word of the dataset's width)
     // Whether `inter` has got its spare row after the last code (see
     // CountAllCodes).
     bool gInterHasSpareRow = false;
@@ -331,6 +347,14 @@ public:
     };
     std::vector<CandidateFrame> gFrames;
     size_t gFrameCount = 0;
+    // The frequent in-itemset and new-itemset extensions of the first-level
+    // patterns whose steps have run, by place in gFirstLevelItems.
+    struct ItemExtensions {
+        bool known = false;
+        std::vector<int> intra;
+        std::vector<int> inter;
+    };
+    std::vector<ItemExtensions> gItemExtensions;
 
     // Scratch of FillNewItemset for one rest: the children matched (in file
     // order of their matches), the further positions found for them, and
@@ -338,16 +362,16 @@ public:
     // its match (valid while the child's stamp is the rest's).
     struct Match {
         int child;
-        int* r;     // the match: last word of the first run of the child's item
+        void* r;    // the match: last word of the first run of the child's item
         int count;  // its further positions, then a slot index while grouping
     };
     struct Pending {
         int match;
-        int* position;
+        void* position;
     };
     std::vector<Match> gMatches;
     std::vector<Pending> gPending;
-    std::vector<int*> gGrouped;
+    std::vector<void*> gGrouped;
     std::vector<int> gMatchOfChild;
     // Scratch of FillNewItemsetByItems, which fills up to kItemsPerWalk
     // children per walk of a rest: the slot of each item of the walk by
@@ -357,7 +381,7 @@ public:
     std::vector<uint8_t> gSlotOfCode;
     struct FurtherHit {
         int slot;
-        int* position;
+        void* position;
     };
     std::vector<FurtherHit> gFurtherHits;
     // Scratch of FillNewItemsetFromTables.
@@ -373,83 +397,115 @@ public:
     std::vector<uint16_t> gTableCounts16;
 
     // ---- the steps' helpers (projdb/) ----
+    // Those that read the data are templates over the width of its words,
+    // W (int, or int16_t when the dataset holds half-width words); each entry
+    // point picks the width once.
     PROJ_DB* FirstProjection(double support, const SupportFraction* exact, int* count);
+    template <class W>
+    int CountFirstLevel(const W* start, const W* end, uint32_t* distance, uint64_t* fingerprint,
+                        int* openSeq, int* maxWords);
     void FillFirstLevelRange(PROJ_DB* records, int first, int last, bool growableOnly);
+    template <class W>
+    PROJ_DB* ProjectStep(PROJ_DB* parent, int* count);
     void ValidateDataset(const char* path, int itemcount);
     void RefuseSparseCodes(size_t rows);
     void BuildTables();
+    template <class W>
+    void BuildTablesOver(const W* start, const W* end);
     void FreeTables();
     void CountFromTable(std::vector<uint32_t>& counts);
     int FirstAboveIndex(const int** cursor, int from) const;
     inline int SearchSequence(int from, const int** cursor, int* prevFrom) const;
     inline RestRange Rests() const;
-    inline bool LargeData(const int* start) const;
-    inline void PrefetchRest(const int* start, size_t r, bool large) const;
+    template <class W>
+    inline bool LargeData(const W* start) const;
+    template <class W>
+    inline void PrefetchRest(const W* start, size_t r, bool large) const;
     inline void CountStamped(ITEM_CNT* table, Touched& touched, int item, int stamp);
     inline void MemAdd(size_t bytes);
     inline void MemSub(size_t bytes);
     inline void SamplePeak();
-    inline void PutPosition(int slot, int* pos);
+    inline void PutPosition(int slot, void* pos);
+    template <class W>
     inline void StoreEntry(PROJ_DB* db, int n, int seq);
-    inline void AppendEntry(PROJ_DB* db, int* pos, int seq);
-    inline void AppendOnePosition(PROJ_DB* db, int* pos, int seq, ptrdiff_t toEnd);
-    inline void AddToLastEntry(PROJ_DB* db, int* pos);
-    inline int OpenEntry(PROJ_DB* db, int stamp, int* r, const int* end);
+    inline void AppendEntry(PROJ_DB* db, void* pos, int seq);
+    template <class W>
+    inline void AppendOnePosition(PROJ_DB* db, W* pos, int seq, ptrdiff_t toEnd);
+    inline void AddToLastEntry(PROJ_DB* db, void* pos);
+    template <class W>
+    inline int OpenEntry(PROJ_DB* db, int stamp, W* r, const W* end);
     PROJ_SEQ* AllocEntries(int slots);
     PROJ_DB* AllocRecords(int count);
     void ReleaseBuffers(PROJ_DB* db);
     void MakeChild(PROJ_DB* child, const PROJ_DB* parent, int item, bool isIntra, int support,
                    int items);
     // `countAll`, when given, also counts every code of each rest noted.
-    size_t CountInItemset(const PROJ_DB* parent, int* start, bool wholeIntra,
+    template <class W>
+    size_t CountInItemset(const PROJ_DB* parent, W* start, bool wholeIntra,
                           AllCodesCount* countAll);
-    template <bool kCountAll>
-    size_t CountInItemsetPass(const PROJ_DB* parent, int* start, bool wholeIntra,
+    template <bool kCountAll, class W>
+    size_t CountInItemsetPass(const PROJ_DB* parent, W* start, bool wholeIntra,
                               AllCodesCount* countAll);
     void CountByTable();
-    void CountByMask(const std::vector<int>& candidates, const int* start);
-    void CountByMarks(const std::vector<int>& candidates, const int* start);
+    template <class W>
+    void CountByMask(const std::vector<int>& candidates, const W* start);
+    template <class W>
+    void CountByMarks(const std::vector<int>& candidates, const W* start);
     // Few candidates compared with each group of words (more go to
     // CountByMask).
-    void CountByCompares(const std::vector<int>& candidates, const int* start);
+    template <class W>
+    void CountByCompares(const std::vector<int>& candidates, const W* start);
     template <class Presence>
-    [[gnu::always_inline]] inline void CountByComparesWalk(const std::vector<int>& candidates,
-                                                           const int* start);
+    [[gnu::always_inline]] inline void CountByComparesWalk(
+        const std::vector<int>& candidates, const typename Presence::Word* start);
 #if QUIVREL_WIDE_COMPARES
-    QUIVREL_AVX2 void CountByComparesWide(const std::vector<int>& candidates, const int* start);
+    template <class W>
+    QUIVREL_AVX2 void CountByComparesWide(const std::vector<int>& candidates, const W* start);
 #endif
-    void CountAllCodes(const int* start);
+    template <class W>
+    void CountAllCodes(const W* start);
     void StartAllCodes(AllCodesCount* count, long long words);
     void PickAllCodes(const AllCodesCount& count);
     void PickFrequent(const ITEM_CNT* table, const Touched& touched, std::vector<int>& freq,
                       std::vector<int>& counts) const;
-    void FillInItemset(PROJ_DB* children, const PROJ_SEQ& entry, int j, int stamp, const int* end);
-    void FillNewItemset(PROJ_DB* children, int* start, const Rest& rest, const int* end);
-    void FillInItemsetChildren(PROJ_DB* children, const PROJ_DB* parent, const int* end);
-    void FillNewItemsetByScan(PROJ_DB* children, int* start, const int* end);
-    void FillNewItemsetByItem(PROJ_DB* child, int item, int* start, const int* end);
-    void FillNewItemsetByItems(PROJ_DB* children, const int* items, int count, int* start,
-                               const int* end);
-    // The two walks over the compare lanes (four or eight words), inlined
-    // whole into each caller.
+    template <class W>
+    void FillInItemset(PROJ_DB* children, const PROJ_SEQ& entry, int j, int stamp, const W* end);
+    template <class W>
+    void FillNewItemset(PROJ_DB* children, W* start, const Rest& rest, const W* end);
+    template <class W>
+    void FillInItemsetChildren(PROJ_DB* children, const PROJ_DB* parent, const W* start,
+                               const W* end);
+    template <class W>
+    void FillNewItemsetByScan(PROJ_DB* children, W* start, const W* end);
+    template <class W>
+    void FillNewItemsetByItem(PROJ_DB* child, int item, W* start, const W* end);
+    template <class W>
+    void FillNewItemsetByItems(PROJ_DB* children, const int* items, int count, W* start,
+                               const W* end);
+    // The two walks over the compare lanes, inlined whole into each caller.
     template <class Lanes>
-    [[gnu::always_inline]] inline void FillNewItemsetByItemsWalk(PROJ_DB* children,
-                                                                 const int* items, int count,
-                                                                 int* start, const int* end);
+    [[gnu::always_inline]] inline void FillNewItemsetByItemsWalk(
+        PROJ_DB* children, const int* items, int count, typename Lanes::Word* start,
+        const typename Lanes::Word* end);
     template <class Search>
-    [[gnu::always_inline]] inline void FillNewItemsetByItemWalk(PROJ_DB* child, int item,
-                                                                int* start, const int* end);
+    [[gnu::always_inline]] inline void FillNewItemsetByItemWalk(
+        PROJ_DB* child, int item, typename Search::Word* start, const typename Search::Word* end);
 #if QUIVREL_WIDE_COMPARES
+    template <class W>
     QUIVREL_AVX2 void FillNewItemsetByItemsWide(PROJ_DB* children, const int* items, int count,
-                                                int* start, const int* end);
-    QUIVREL_AVX2 void FillNewItemsetByItemWide(PROJ_DB* child, int item, int* start,
-                                               const int* end);
+                                                W* start, const W* end);
+    template <class W>
+    QUIVREL_AVX2 void FillNewItemsetByItemWide(PROJ_DB* child, int item, W* start,
+                                               const W* end);
 #endif
-    void FillNewItemsetFromTables(PROJ_DB* children, int* start, const int* end);
+    template <class W>
+    void FillNewItemsetFromTables(PROJ_DB* children, W* start, const W* end);
     // Candidate frames (projdb/CandidateFrames.cpp).
     const std::vector<int>* InterCandidates(const PROJ_DB* db);
     void PushCandidates(const PROJ_DB* db, const std::vector<int>& items);
     void StartCandidateFrames(const std::vector<int>& firstLevelItems);
+    void NoteItemExtensions(const PROJ_DB* db);
+    bool CannotGrow(const PROJ_DB* db, const std::vector<int>* candidates) const;
     void ResetCandidateFrames() { gFrameCount = 0; }
 };
 

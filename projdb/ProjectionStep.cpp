@@ -101,8 +101,13 @@ static int PatternItems(const PROJ_DB* db) {
 }
 
 PROJ_DB* ProjWorkspace::make_projdb_from_projected_db(PROJ_DB* parent, int* count) {
-    int* const start = GetStartOfMap(ds.pDatasetMemMap);
-    int* const end = GetLastAddrOfMap(ds.pDatasetMemMap);
+    return ds.HalfWords ? ProjectStep<int16_t>(parent, count) : ProjectStep<int>(parent, count);
+}
+
+template <class W>
+PROJ_DB* ProjWorkspace::ProjectStep(PROJ_DB* parent, int* count) {
+    W* const start = ds.Words<W>();
+    W* const end = ds.WordsEnd<W>();
     gDataEnd = end;
     *count = 0;
     BuildTables();  // already built when the first level came before
@@ -145,6 +150,16 @@ PROJ_DB* ProjWorkspace::make_projdb_from_projected_db(PROJ_DB* parent, int* coun
         (facts.largeData || gStrategy.count != ProjectionStrategy::kCountAuto)) {
         candidates = InterCandidates(parent);
         facts.candidates = candidates != nullptr ? (long long)candidates->size() : -2;
+    }
+    // A record whose last item's first-level extensions leave no candidate
+    // has no child: the step ends before it reads any data.
+    if (parent->m_nPatLen > 1) {
+        const std::vector<int>* known = candidates;
+        if (known == nullptr) known = InterCandidates(parent);
+        if (CannotGrow(parent, known)) {
+            clean_projcted_db(parent);
+            return nullptr;
+        }
     }
     StepStrategies plan = ChooseStrategies(facts, gStrategy);
     AllCodesCount allCodes;
@@ -197,6 +212,7 @@ PROJ_DB* ProjWorkspace::make_projdb_from_projected_db(PROJ_DB* parent, int* coun
         }
     }
     gStampBase += parent->m_nSupport;
+    if (parent->m_nPatLen == 1) NoteItemExtensions(parent);
 
     const size_t nIntra = gFreqIntra.size();
     const size_t nInter = gFreqInter.size();
@@ -223,7 +239,7 @@ PROJ_DB* ProjWorkspace::make_projdb_from_projected_db(PROJ_DB* parent, int* coun
             }
         }
 
-        if (nIntra > 0) FillInItemsetChildren(children, parent, end);
+        if (nIntra > 0) FillInItemsetChildren(children, parent, start, end);
         facts.newItemsetChildren = (long long)nInter;
         plan = ChooseStrategies(facts, gStrategy);
         if (nInter > 0) {

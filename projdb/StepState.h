@@ -55,12 +55,16 @@ const size_t kRestPrefetchAhead = 16;
 const int kRestPrefetchLines = 8;
 const ptrdiff_t kLargeDataWords = (ptrdiff_t)4 << 20;  // 16 MiB
 
-inline bool ProjWorkspace::LargeData(const int* start) const {
-    return gDataEnd - start > kLargeDataWords;
+// (Counted in words of either width: half-width words take half
+// the bytes, but its steps are as many and as long.)
+template <class W>
+inline bool ProjWorkspace::LargeData(const W* start) const {
+    return static_cast<const W*>(gDataEnd) - start > kLargeDataWords;
 }
 
 // A pass asks LargeData once and hands the answer to every call.
-inline void ProjWorkspace::PrefetchRest(const int* start, size_t r, bool large) const {
+template <class W>
+inline void ProjWorkspace::PrefetchRest(const W* start, size_t r, bool large) const {
     if (!large) {
         // gRests has kPrefetchAhead slots past the last rest.
         PrefetchLine(start + gRests[r + kPrefetchAhead].from);

@@ -259,10 +259,44 @@ mem_map* CreateMemMapFromWords(const int* words, size_t count, const char* name)
     return map;
 }
 
+// The 16-bit words are written over the front half of the snapshot, in
+// place: fresh memory would cost the host's first touch of every page
+// again.  Word i goes to bytes 2i, 2i + 1, which lie before every word not
+// yet read; a block of words is copied out first all the same, so that no
+// reordering of the loads and stores can matter.  The back half is given
+// back, in whole huge pages where the snapshot has them.
+bool HalveMemMapWords(mem_map* map) {
+    if (!map->Snapshot || map->StartOfMap == nullptr) return false;
+    char* const base = (char*)map->StartOfMap;
+    if (mprotect(base, map->HeldSize, PROT_READ | PROT_WRITE) != 0) return false;
+    const size_t count = (size_t)(map->LastAddr - map->StartOfMap);
+    int16_t* const half = (int16_t*)base;
+    const size_t kBlock = 2048;
+    int block[kBlock];
+    for (size_t at = 0; at < count; at += kBlock) {
+        const size_t n = std::min(kBlock, count - at);
+        memcpy(block, base + at * sizeof(int), n * sizeof(int));
+        for (size_t i = 0; i < n; ++i) half[at + i] = (int16_t)block[i];
+    }
+    const size_t unit = map->HeldSize >= 2 * kHugePage ? kHugePage : (size_t)sysconf(_SC_PAGESIZE);
+    const size_t held =
+        std::min(std::max((count * sizeof(int16_t) + unit - 1) / unit * unit, unit), map->HeldSize);
+    if (held < map->HeldSize) munmap(base + held, map->HeldSize - held);
+    mprotect(base, held, PROT_READ);
+    map->StartOfMap = nullptr;
+    map->LastAddr = nullptr;
+    map->HeldSize = 0;
+    map->HalfStart = half;
+    map->HalfEnd = half + count;
+    map->HalfHeld = held;
+    return true;
+}
+
 void CloseMemMap(mem_map** map) {
     if (map == nullptr) return;
     if (*map != nullptr) {
         if ((*map)->StartOfMap != nullptr) munmap((*map)->StartOfMap, (*map)->HeldSize);
+        if ((*map)->HalfStart != nullptr) munmap((*map)->HalfStart, (*map)->HalfHeld);
         if (!(*map)->Snapshot) SetDatasetForSignals(nullptr);
         // The lease goes with the last reference to the open file: the
         // mapping's is gone, this is the descriptor's.  Only then may a

@@ -15,6 +15,7 @@
 #define QUIVREL_LINUXMEMMAP_H
 
 #include <cstddef>
+#include <cstdint>
 #include <ctime>
 
 struct mem_map {
@@ -29,6 +30,11 @@ struct mem_map {
     bool Leased;            // FileDesc holds a read lease on the file
     long long ModTimeNs;    // modification time when the data were taken
     char* Path;             // the path as given, for messages
+    // The data as 16-bit words after HalveMemMapWords (StartOfMap and
+    // LastAddr are null then), else null.
+    int16_t* HalfStart;
+    int16_t* HalfEnd;
+    size_t HalfHeld;        // bytes of memory held for them
 };
 
 // Files up to this size are read into private memory (lowered further by a
@@ -57,6 +63,11 @@ mem_map* CreateMemMap(const char* path, unsigned long long snapshotLimit);
 // in-process run given its dataset without a file), into private read-only
 // memory like a snapshot; `name` stands for the file in messages.
 mem_map* CreateMemMapFromWords(const int* words, size_t count, const char* name);
+// Rewrites a snapshot's words as 16-bit words of the same values in the
+// front half of its memory and gives the rest back: the caller has checked
+// that every word lies in [-32768, 32767].  Returns false and changes
+// nothing for a mapped file, whose pages the page cache holds anyway.
+bool HalveMemMapWords(mem_map* map);
 // Releases the data, closes and frees *map, then sets *map to null.  A null
 // map or *map does nothing.
 void CloseMemMap(mem_map** map);
@@ -66,6 +77,7 @@ void CloseMemMap(mem_map** map);
 // changes.
 bool MemMapFileChanged(const mem_map* map);
 
+// The 32-bit words (null after HalveMemMapWords).
 int* GetStartOfMap(const mem_map* map);
 int* GetLastAddrOfMap(const mem_map* map);
 long long GetMemMapFileSize(const mem_map* map);

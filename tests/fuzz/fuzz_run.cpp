@@ -22,7 +22,9 @@
 //   byte 3   bits 0-1: 1 counts new-itemset extensions by compares, 2 by
 //            the in-itemset pass (both in place of byte 2's way; the pass
 //            needs bit 5 of byte 2, no occurrence tables), 0 and 3 leave
-//            byte 2's way; bits 2-7 are not read.
+//            byte 2's way; bit 2 keeps the data in 32-bit words (else
+//            the codes, all below 256, make them half-width words); bits
+//            3-7 are not read.
 // Runs must stay small, so that a slow input is a real hang and not a big
 // search: every frequent pattern is a subsequence of some sequence and needs
 // at least a fifth of the sequences (the lowest threshold here), so with at
@@ -150,6 +152,7 @@ ProjectionStrategy StrategyOf(uint8_t b, uint8_t more) {
     s.generalItemsets = (b & 0x80) != 0;
     if ((more & 3) == 1) s.count = ProjectionStrategy::kCountCompares;
     if ((more & 3) == 2) s.count = ProjectionStrategy::kCountInItemsetPass;
+    s.fullWidthWords = (more & 4) != 0;
     return s;
 }
 

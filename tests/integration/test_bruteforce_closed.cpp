@@ -54,22 +54,27 @@ class ForcedStrategy : public ScratchRunTest {
 protected:
     ForcedStrategy() : ScratchRunTest("brute-strategy") {}
     // Mines random datasets of all three shapes and checks each result
-    // against the closed set.
-    void CheckRandomRuns(const ProjectionStrategy& strategy, unsigned seed) {
-        run.proj.SetProjectionStrategy(strategy);
+    // against the closed set, with the data in half-width words (their
+    // codes are small) and again in 32-bit words.
+    void CheckRandomRuns(ProjectionStrategy strategy, unsigned seed) {
         std::mt19937 rng(seed);
         for (int round = 0; round < 150; round++) {
             RandomCase c = MakeCase(rng, round);
             WriteDataset("data.bin", c.words);
             std::string support = std::to_string(c.support), items = std::to_string(c.maxItem);
-            char prog[] = "quivrel", data[] = "data.bin";
-            char* argv[] = {prog, data, support.data(), items.data(), nullptr};
-            testing::internal::CaptureStdout();
-            int status = QuivrelMain(4, argv, run);
-            testing::internal::GetCapturedStdout();
-            ASSERT_EQ(status, 0) << DatasetText(c.words);
-            ASSERT_EQ(CompareWithClosedSet(ReadFile("ClosedMaxset.txt"), c), "") << "round " << round;
-            ResetRun(run);
+            for (bool fullWidth : {false, true}) {
+                strategy.fullWidthWords = fullWidth;
+                run.proj.SetProjectionStrategy(strategy);
+                char prog[] = "quivrel", data[] = "data.bin";
+                char* argv[] = {prog, data, support.data(), items.data(), nullptr};
+                testing::internal::CaptureStdout();
+                int status = QuivrelMain(4, argv, run);
+                testing::internal::GetCapturedStdout();
+                ASSERT_EQ(status, 0) << DatasetText(c.words);
+                ASSERT_EQ(CompareWithClosedSet(ReadFile("ClosedMaxset.txt"), c), "")
+                    << "round " << round << (fullWidth ? ", 32-bit words" : ", 16-bit words");
+                ResetRun(run);
+            }
         }
     }
 };

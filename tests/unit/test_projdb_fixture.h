@@ -74,17 +74,16 @@ protected:
         return records;
     }
 
-    // Word offset of a position from the start of the data.
-    long long Offset(const int* p) { return (long long)(p - GetStartOfMap(data.pDatasetMemMap)); }
-
+    // Word offsets of an entry's positions from the start of the data.
     std::vector<long long> Positions(const PROJ_SEQ& entry) {
         std::vector<long long> out;
-        if (entry.m_nProjCount == 1) {
-            out.push_back(Offset(entry.m_pSeq));
-        } else {
-            for (int j = 0; j < entry.m_nProjCount; ++j) out.push_back(Offset(entry.m_ppSeq[j]));
-        }
+        for (int j = 0; j < entry.m_nProjCount; ++j) out.push_back(PositionOffset(data, entry, j));
         return out;
+    }
+
+    // The data word at `offset`, whatever the width the words are held in.
+    int WordAt(long long offset) {
+        return data.HalfWords ? data.Words<int16_t>()[offset] : data.Words<int>()[offset];
     }
 
     static std::vector<int> PatternWords(const PROJ_DB& db) {

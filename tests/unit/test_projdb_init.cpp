@@ -103,6 +103,34 @@ TEST_F(ProjDBInitTest, SizesTablesByLargestCodePresent) {
     EXPECT_EQ(data.gN_ITEMS, 3);
 }
 
+// Codes up to 32767 are held in half-width words of the same values; a
+// larger code, a mapped file or the forced 32-bit words keep the file's.
+TEST_F(ProjDBInitTest, HalfWidthWordsExactlyWhenEveryCodeFits) {
+    const std::vector<int> words = {32767, -1, 0, 7, -1, -2, -1, -2};
+    Load(words, 40000);
+    ASSERT_TRUE(data.HalfWords);
+    EXPECT_EQ(GetStartOfMap(data.pDatasetMemMap), nullptr);  // the 32-bit words are gone
+    ASSERT_EQ(data.WordsEnd<int16_t>() - data.Words<int16_t>(), (long)words.size());
+    for (size_t i = 0; i < words.size(); ++i) EXPECT_EQ(data.Words<int16_t>()[i], words[i]);
+    ResetModule();
+
+    Load({32768, -1, -2}, 40000);
+    EXPECT_FALSE(data.HalfWords);
+    EXPECT_EQ(data.Words<int>()[0], 32768);
+    ResetModule();
+
+    std::string path = WriteData({5, -1, -2, 6, -1, -2});
+    ws.InitProjDBWithLimit(path.c_str(), 9, 12);  // mapped, unless no lease can be had
+    EXPECT_EQ(data.HalfWords, data.pDatasetMemMap->Snapshot);
+    ResetModule();
+
+    ProjectionStrategy full;
+    full.fullWidthWords = true;
+    ws.SetProjectionStrategy(full);
+    Load({5, -1, -2}, 9);
+    EXPECT_FALSE(data.HalfWords);
+}
+
 TEST_F(ProjDBInitTest, DataWithoutItemsHasNoTablesAndNoRecords) {
     Load({-2, -2}, 5);
     EXPECT_EQ(data.gN_ITEMS, 0);

@@ -33,10 +33,9 @@ protected:
     void Note(const PROJ_DB& db) {
         Words words = PatternWords(db);
         EXPECT_TRUE(made.emplace(words, db.maxSupport).second) << "pattern made twice";
-        const int* start = GetStartOfMap(data.pDatasetMemMap);
         for (int i = 0; checkEndHints && i < db.m_nSupport; ++i) {
             long long end = Positions(db.m_pProjSeq[i])[0];
-            while (start[end] != -2) ++end;
+            while (WordAt(end) != -2) ++end;
             EXPECT_EQ(~(long long)db.m_pProjSeq[i].m_nSeq, end);
         }
         if (entries != nullptr) {
