@@ -10,7 +10,7 @@
 
 void ProjWorkspace::Test() {
     const size_t count = ds.HalfWords ? (size_t)(ds.WordsEnd<int16_t>() - ds.Words<int16_t>())
-                                   : (size_t)(ds.WordsEnd<int>() - ds.Words<int>());
+                                      : (size_t)(ds.WordsEnd<int>() - ds.Words<int>());
     FILE* out = file_open("Test.txt", "w");
 
     int records = 0;

@@ -150,7 +150,7 @@ bool CpuHasWideCompares();
 inline long long PositionOffset(const Dataset& ds, const PROJ_SEQ& entry, int j) {
     const void* p = entry.m_nProjCount == 1 ? entry.m_pSeq : entry.m_ppSeq[j];
     return ds.HalfWords ? (long long)(static_cast<const int16_t*>(p) - ds.Words<int16_t>())
-                     : (long long)(static_cast<const int*>(p) - ds.Words<int>());
+                        : (long long)(static_cast<const int*>(p) - ds.Words<int>());
 }
 
 // Everything one mining thread needs to project over a Dataset: the per-item

@@ -66,7 +66,7 @@ long long ProjWorkspace::OpenDataset(const char* path, int itemcount, unsigned l
     // them (the -1 and -2 stay what they are), which halves the memory the
     // data take and the lines every scan reads.
     ds.HalfWords = !gStrategy.fullWidthWords && ds.gDatasetShape.maxItem <= kMaxHalfWordCode &&
-                HalveMemMapWords(ds.pDatasetMemMap);
+                   HalveMemMapWords(ds.pDatasetMemMap);
     return GetMemMapFileSize(ds.pDatasetMemMap);
 }
 
