@@ -339,8 +339,8 @@ public:
         const __m128i x = _mm_loadu_si128((const __m128i*)w);
         const __m128i above =
             _mm_cmpgt_epi16(_mm_xor_si128(_mm_sub_epi16(x, low_), bias_), top_);
-        *hits = WordBits(above) ^ 0xFFu;
-        *seqEnds = WordBits(_mm_cmpeq_epi16(x, seqEnd_));
+        *hits = HalfWordBits(above) ^ 0xFFu;
+        *seqEnds = HalfWordBits(_mm_cmpeq_epi16(x, seqEnd_));
 #else
         *hits = *seqEnds = 0;
         for (int i = 0; i < kWords; ++i) {
@@ -354,9 +354,6 @@ public:
 private:
     uint32_t lo_, span_;
 #if defined(__SSE2__)
-    static unsigned WordBits(__m128i x) {
-        return (unsigned)_mm_movemask_epi8(_mm_packs_epi16(x, x)) & 0xFFu;
-    }
     __m128i bias_, low_, top_, seqEnd_;
 #endif
 };

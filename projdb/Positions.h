@@ -216,6 +216,13 @@ inline short HalfLaneCode(int code) {
     return code >= -32768 && code <= 32767 ? (short)code : (short)-32768;
 }
 
+#if defined(__SSE2__)
+// One bit per 16-bit lane of a 128-bit compare's result, in word order.
+inline unsigned HalfWordBits(__m128i hit) {
+    return (unsigned)_mm_movemask_epi8(_mm_packs_epi16(hit, hit)) & 0xFFu;
+}
+#endif
+
 template <int kCodes>
 class HalfCodeLanes {
 public:
@@ -234,7 +241,7 @@ public:
         const __m128i x = _mm_loadu_si128((const __m128i*)w);
         __m128i hit = _mm_cmpeq_epi16(x, wide_[0]);
         for (int g = 1; g < kCodes; ++g) hit = _mm_or_si128(hit, _mm_cmpeq_epi16(x, wide_[g]));
-        return WordBits(hit);
+        return HalfWordBits(hit);
 #else
         return CodeLanesOneByOne<kCodes>(code_, w, w + 8);
 #endif
@@ -242,7 +249,7 @@ public:
     unsigned LanesOf(const Word* w, int g) const {
 #if defined(__SSE2__)
         const __m128i x = _mm_loadu_si128((const __m128i*)w);
-        return WordBits(_mm_cmpeq_epi16(x, wide_[g]));
+        return HalfWordBits(_mm_cmpeq_epi16(x, wide_[g]));
 #else
         return CodeLanesOneByOne<1>(code_ + g, w, w + 8);
 #endif
@@ -254,10 +261,6 @@ public:
 
 private:
 #if defined(__SSE2__)
-    // One bit per 16-bit lane of a compare's result.
-    static unsigned WordBits(__m128i hit) {
-        return (unsigned)_mm_movemask_epi8(_mm_packs_epi16(hit, hit)) & 0xFFu;
-    }
     __m128i wide_[kCodes];
 #endif
     int code_[kCodes];
