@@ -19,6 +19,8 @@
 #                     quivrel's (for redirections, limits and signals)
 #   check.sh          optional: run in the temporary directory after quivrel,
 #                     for properties that no expected file states
+# run.sh and check.sh can call `mask FILE` for the file with the figures
+# masked as below.
 #   expected/status   the exit status as a shell sees it
 #   expected/stdout, expected/stderr, expected/ClosedMaxset.txt,
 #   expected/error.tmp
@@ -34,6 +36,15 @@ quivrel=$(realpath "$2")
 export QUIVREL=$quivrel
 export QUIVREL_CONVERT=$(realpath "$3")
 export CASE_DIR=$case_dir
+
+# The masking of the time and memory figures; exported, so that a case's
+# run.sh that compares runs of its own masks them the same way.
+mask() {
+    sed -E -e 's/[0-9]+\.[0-9]{3} seconds/T seconds/g' \
+           -e 's/\([0-9]+\.[0-9]{3} sec\)/(T sec)/g' \
+           -e 's/peak memory [0-9.]+ MB/peak memory M MB/g' "$1"
+}
+export -f mask
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/quivrel-e2e.XXXXXX")
 trap 'chmod -R u+w "$work" 2>/dev/null; rm -rf "$work"' EXIT
@@ -59,12 +70,6 @@ else
     "$quivrel" "${args[@]}" > stdout.actual 2> stderr.actual
 fi
 status=$?
-
-mask() {
-    sed -E -e 's/[0-9]+\.[0-9]{3} seconds/T seconds/g' \
-           -e 's/\([0-9]+\.[0-9]{3} sec\)/(T sec)/g' \
-           -e 's/peak memory [0-9.]+ MB/peak memory M MB/g' "$1"
-}
 
 failed=0
 if [ "${QUIVREL_UPDATE:-0}" = 1 ]; then

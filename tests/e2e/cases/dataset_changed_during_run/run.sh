@@ -6,8 +6,7 @@
 # case.  The output is one line per distinct outcome.
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}exitcode=66"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:+$UBSAN_OPTIONS:}exitcode=66"
-mask() { sed -E 's/[0-9]+\.[0-9]{3} seconds/T seconds/g' "$1"; }
-mask reference.txt > reference.masked
+mask reference.txt > reference.masked || exit 1
 (
     while :; do
         dd if=/dev/urandom of=data.bin bs=4096 count=2 seek=1 conv=notrunc status=none

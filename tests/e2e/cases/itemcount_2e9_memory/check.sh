@@ -1,6 +1,7 @@
 # Same patterns, and peak memory within 10% of the run with the exact count.
-mask() { sed -E -e 's/[0-9]+\.[0-9]{3} seconds/T seconds/g' "$1"; }
-diff <(mask exact/ClosedMaxset.txt) <(mask ClosedMaxset.txt) > /dev/null ||
+mask exact/ClosedMaxset.txt > exact.masked || exit 1
+mask ClosedMaxset.txt > result.masked || exit 1
+cmp -s exact.masked result.masked ||
     { echo "the result differs from the run with the exact item count"; exit 1; }
 exact=$(tail -n 1 rss.exact)
 generous=$(tail -n 1 rss.generous)
