@@ -457,17 +457,18 @@ template <class Lanes>
 
 // The walk with SSE2 (Lanes) or AVX2 (WideLanes) compares.
 template <class Lanes>
-static void FillFirstLevelNarrow(ProjWorkspace& ws, PROJ_DB* records, typename Lanes::Word* start,
-                              typename Lanes::Word* end, uint32_t lo, uint32_t span) {
+static void FillFirstLevelNarrow(ProjWorkspace& ws, PROJ_DB* records,
+                                 typename Lanes::Word* start, typename Lanes::Word* end,
+                                 uint32_t lo, uint32_t span) {
     FillFirstLevelWalk<Lanes>(ws, records, start, end, lo, span);
 }
 
 #if QUIVREL_WIDE_COMPARES
 template <class WideLanes>
 QUIVREL_AVX2 static void FillFirstLevelWide(ProjWorkspace& ws, PROJ_DB* records,
-                                           typename WideLanes::Word* start,
-                                           typename WideLanes::Word* end, uint32_t lo,
-                                           uint32_t span) {
+                                            typename WideLanes::Word* start,
+                                            typename WideLanes::Word* end, uint32_t lo,
+                                            uint32_t span) {
     FillFirstLevelWalk<WideLanes>(ws, records, start, end, lo, span);
 }
 #endif
@@ -516,7 +517,7 @@ void ProjWorkspace::FillFirstLevelRange(PROJ_DB* records, int first, int last, b
         if (WideCompares()) {
             if (ds.HalfWords) {
                 FillFirstLevelWide<WideHalfRangeLanes>(*this, records, halfStart, halfEnd, lo,
-                                                      span);
+                                                       span);
             } else {
                 FillFirstLevelWide<WideRangeLanes>(*this, records, start, end, lo, span);
             }
