@@ -4,8 +4,8 @@
 // -1 ends an itemset, -2 ends a sequence.  (1 2)(3) is 1 2 -1 3 -1 -2.
 //
 // A projected database never copies sequence data: for each sequence that
-// contains the pattern it holds pointers into the mapping at which the rest
-// of the sequence after the pattern's match begins.
+// contains the pattern it holds the word offsets in the data at which the
+// rest of the sequence after the pattern's match begins.
 #ifndef QUIVREL_PROJDB_H
 #define QUIVREL_PROJDB_H
 
