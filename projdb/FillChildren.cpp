@@ -29,10 +29,11 @@
 // positions, where that itemset goes on after it.  Inlined into the loop
 // over the parent's positions: most calls meet only a word or two.
 template <class W>
-[[gnu::always_inline]] inline void ProjWorkspace::FillInItemset(PROJ_DB* children,
-                                                                const PROJ_SEQ& entry, int j,
-                                                                int stamp, const W* end) {
-    for (W* w = EntryPosition<W>(entry, j); *w != kItemsetEnd; ++w) {
+[[gnu::always_inline]] inline void ProjWorkspace::FillInItemset(PROJ_DB* children, W* start,
+                                                                const EntryPositions& positions,
+                                                                int j, int seq, int stamp,
+                                                                const W* end) {
+    for (W* w = EntryPosition(start, positions, j); *w != kItemsetEnd; ++w) {
         W* r = RunEnd(w);
         w = r;
         int item = *r;
@@ -42,12 +43,12 @@ template <class W>
         if (child->m_nLastSeq >= stamp) continue;
         W* q = r + 1;
         int n = OpenEntry(child, stamp, r, end);
-        for (int k = j; k < entry.m_nProjCount; ++k) {
-            W* from = k == j ? q : EntryPosition<W>(entry, k);
+        for (int k = j; k < positions.count; ++k) {
+            W* from = k == j ? q : EntryPosition(start, positions, k);
             W* hit = FindInItemset(from, item);
             if (hit != nullptr && hit[1] != kItemsetEnd) PutPosition(n++, hit + 1);
         }
-        StoreEntry<W>(child, n, entry.m_nSeq);
+        StoreEntry<W>(child, n, seq);
     }
 }
 
@@ -483,11 +484,14 @@ void ProjWorkspace::FillNewItemsetFromTables(PROJ_DB* children, W* start, const 
 template <class W>
 void ProjWorkspace::FillInItemsetChildren(PROJ_DB* children, const PROJ_DB* parent,
                                           const W* start, const W* end) {
+    W* const data = const_cast<W*>(start);
     const int aheadBelow = LargeData(start) ? parent->m_nSupport - kPrefetchAhead : 0;
     for (int i = 0; i < parent->m_nSupport; ++i) {
         const PROJ_SEQ& entry = parent->m_pProjSeq[i];
-        if (i < aheadBelow) PrefetchEntry(parent->m_pProjSeq[i + kPrefetchAhead]);
-        for (int j = 0; j < entry.m_nProjCount; ++j) FillInItemset<W>(children, entry, j, i + 1, end);
+        if (i < aheadBelow) PrefetchEntry(*parent, parent->m_pProjSeq[i + kPrefetchAhead], start);
+        const EntryPositions positions = PositionsOf(*parent, entry);
+        for (int j = 0; j < positions.count; ++j)
+            FillInItemset(children, data, positions, j, entry.m_nSeq, i + 1, end);
     }
 }
 

@@ -118,11 +118,13 @@ PROJ_DB* ProjWorkspace::FirstProjection(double support, const SupportFraction* e
     size_t dataWords;
     int seq;
     if (ds.HalfWords) {
+        gDataStart = ds.Words<int16_t>();
         gDataEnd = ds.WordsEnd<int16_t>();
         dataWords = (size_t)(ds.WordsEnd<int16_t>() - ds.Words<int16_t>());
         seq = CountFirstLevel(ds.Words<int16_t>(), ds.WordsEnd<int16_t>(), distance.data(),
                               fingerprint.data(), openSeq.data(), &maxWords);
     } else {
+        gDataStart = ds.Words<int>();
         gDataEnd = ds.WordsEnd<int>();
         dataWords = (size_t)(ds.WordsEnd<int>() - ds.Words<int>());
         seq = CountFirstLevel(ds.Words<int>(), ds.WordsEnd<int>(), distance.data(),
@@ -415,11 +417,11 @@ template <class Lanes>
         if (index < 0) return;
         PROJ_DB* db = &records[index];
         if (db->m_nLastSeq >= seq) {
-            if (r[1] >= 0) ws.AddToLastEntry(db, r + 1);
+            if (r[1] >= 0) ws.AddToLastEntry<W>(db, r + 1);
             return;
         }
         db->m_nLastSeq = seq;
-        ws.AppendEntry(db, r + 1, endHints ? ~ds.gSeqEnd[seq - 1] : seq - 1);
+        ws.AppendEntry<W>(db, r + 1, endHints ? ~ds.gSeqEnd[seq - 1] : seq - 1);
     };
     int ends = 0;  // the -2 words before the group at w
     W* w = start;

@@ -110,8 +110,8 @@ size_t ProjWorkspace::CountInItemsetPass(const PROJ_DB* parent, W* start, bool w
     const int restsAheadBelow =
         kCountAll && LargeData(start) ? nEntries - (int)kRestPrefetchAhead : 0;
     auto prefetchRest = [&](const PROJ_SEQ& entry) {
-        if (entry.m_nSeq >= 0 || entry.m_nProjCount != 1) return;
-        const char* line = (const char*)entry.m_pSeq;
+        if (entry.m_nSeq >= 0 || entry.m_nPos >= kSeveralPositions) return;
+        const char* line = (const char*)(start + entry.m_nPos);
         const char* last = (const char*)(start + ~entry.m_nSeq);
         int n = 0;
         for (; line < last && n < kRestPrefetchLines; line += 64, ++n) PrefetchLine(line);
@@ -134,7 +134,7 @@ size_t ProjWorkspace::CountInItemsetPass(const PROJ_DB* parent, W* start, bool w
             const PROJ_SEQ& entry = entries[i];
             if (i < aheadBelow) prefetchSeqEnd(entries[i + kPrefetchAhead]);
             if (i < restsAheadBelow) prefetchRest(entries[i + kRestPrefetchAhead]);
-            const int from = (int)(EntryPosition<W>(entry, 0) - start);
+            const int from = (int)PositionsOf(*parent, entry).offsets[0];
             const Place p = placeOf(entry.m_nSeq, from);
             if (p.end == from + 1) continue;  // the position's itemset ends the sequence
             addRest(i, from, p);
@@ -162,24 +162,19 @@ size_t ProjWorkspace::CountInItemsetPass(const PROJ_DB* parent, W* start, bool w
             const PROJ_SEQ& entry = entries[i];
             const int stamp = base + i + 1;
             if (i < aheadBelow) {
-                PrefetchEntry(entries[i + kPrefetchAhead]);
+                PrefetchEntry(*parent, entries[i + kPrefetchAhead], start);
                 prefetchSeqEnd(entries[i + kPrefetchAhead]);
             }
             if (i < restsAheadBelow) prefetchRest(entries[i + kRestPrefetchAhead]);
-            const int nPositions = entry.m_nProjCount;
-            W* first = static_cast<W*>(entry.m_pSeq);
-            if (nPositions != 1) {
-                if (nPositions <= 0) continue;  // no positions: nothing to count
-                first = static_cast<W*>(entry.m_ppSeq[0]);
-            }
+            const EntryPositions positions = PositionsOf(*parent, entry);
             // The first position's itemset, then its rest, then the
             // itemsets of the further positions.
-            W* w = countItemset(first, stamp);
+            W* w = countItemset(start + positions.offsets[0], stamp);
             if (w[1] != kSequenceEnd) {
                 const int from = (int)(w - start);
                 addRest(i, from, placeOf(entry.m_nSeq, from));
             }
-            for (int j = 1; j < nPositions; ++j) countItemset(static_cast<W*>(entry.m_ppSeq[j]), stamp);
+            for (int j = 1; j < positions.count; ++j) countItemset(start + positions.offsets[j], stamp);
         }
         gTouchedIntra.n = nReached;
     }

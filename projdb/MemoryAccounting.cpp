@@ -8,6 +8,7 @@
 //
 // Tested by tests/unit/test_projdb_project.cpp (counts back to 0, peak) and
 // tests/integration/test_mining_run.cpp (no bytes held after a run).
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -41,29 +42,38 @@ void ProjWorkspace::ReleaseBuffers(PROJ_DB* db) {
         free(db->m_pnPat);
         db->m_pnPat = nullptr;
     }
+    if (db->m_pPositions != nullptr) {
+        MemSub(sizeof(uint32_t) * (size_t)db->m_pPositions[1]);
+        free(db->m_pPositions);
+        db->m_pPositions = nullptr;
+    }
     // A first-level record that was never filled holds no entries.
     if (db->m_pProjSeq == nullptr) return;
-    // Most records hold no positions array: their entries are not read
-    // again (on large data that read missed the caches, 2% of a run).
-    for (int i = 0; i < db->m_nSupport && db->m_nPosArrays > 0; ++i) {
-        PROJ_SEQ* entry = &db->m_pProjSeq[i];
-        // (StoreEntry counts a several-position entry only once its array
-        // is there.)
-        if (entry->m_nProjCount > 1 && entry->m_ppSeq != nullptr) {
-            MemSub(sizeof(void*) * (size_t)entry->m_nProjCount);
-            free(entry->m_ppSeq);
-            entry->m_ppSeq = nullptr;
-            db->m_nPosArrays--;
-        }
-    }
     // A first-level record (one-word pattern) has one slot per entry; a
     // deeper record has one slot per supporting parent entry.
     int slots = db->m_nPatLen == 1 ? db->m_nSupport : db->maxSupport;
     MemSub(sizeof(PROJ_SEQ) * (size_t)slots);
-    if (db->m_pProjSeq != nullptr) {
-        free(db->m_pProjSeq);
-        db->m_pProjSeq = nullptr;
-    }
+    free(db->m_pProjSeq);
+    db->m_pProjSeq = nullptr;
+}
+
+// Grows the record's position list to hold at least `words` words (its two
+// words of use and size included), doubling it at least, so that appending
+// costs a constant per word.  A list never reaches 2^31 words: its entries
+// are distinct sequences, and each position follows an occurrence of the
+// record's last item, at most one per itemset of two words or more, in
+// data of at most INT_MAX words; so an index into it fits an entry
+// beside kSeveralPositions.  On a failed allocation the list is as it was.
+void ProjWorkspace::ReservePositions(PROJ_DB* db, uint64_t words) {
+    uint32_t* list = db->m_pPositions;
+    const uint64_t held = list != nullptr ? list[1] : 0;
+    uint64_t size = std::max<uint64_t>({words, 2 * held, 16});
+    if (size >= kSeveralPositions) size = std::max<uint64_t>(words, kSeveralPositions - 1);
+    list = (uint32_t*)checked_realloc(list, sizeof(uint32_t) * (size_t)size);
+    if (db->m_pPositions == nullptr) list[0] = 2;
+    list[1] = (uint32_t)size;
+    db->m_pPositions = list;
+    MemAdd(sizeof(uint32_t) * (size_t)(size - held));
 }
 
 void ProjWorkspace::clean_projcted_db(PROJ_DB* db) {

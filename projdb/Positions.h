@@ -1,11 +1,12 @@
 // Positions: reading the data around a match and giving a record its
-// entries.  A position is a pointer to the word right after a matched item
-// (an int, or an int16_t where the dataset holds half-width words: the
-// helpers that read words are templates over their width W).  An entry
-// collects a sequence's positions in buf_idx first (scratch that grows on
-// demand) and stores them when the sequence is done: one position inline,
-// more in an array of their exact size.  Every fill of the
-// projection steps gives a child its entry through OpenEntry + StoreEntry.
+// entries.  A position is the word right after a matched item (an int, or
+// an int16_t where the dataset holds half-width words: the helpers that
+// read words are templates over their width W).  While an entry is built its
+// positions are pointers, collected in buf_idx (scratch that grows on
+// demand); the entry stores them as word offsets from the data's start when
+// the sequence is done: one position inline, more in the record's position
+// list.  Every fill of the projection steps gives a child its entry through
+// OpenEntry + StoreEntry.
 //
 // The byte accounting of projection memory sits here too, inline: StoreEntry
 // is the hottest allocation site.  The counters are 64-bit: projections of
@@ -65,10 +66,29 @@ inline void AddDistance(PROJ_DB* db, const W* r, const W* end) {
     db->NumOfItems = (int)((uint32_t)db->NumOfItems + (uint32_t)(end - r));
 }
 
-// Position j of an entry.
+// Position j of an entry's positions, in the data that starts at `start`.
 template <class W>
-inline W* EntryPosition(const PROJ_SEQ& entry, int j) {
-    return static_cast<W*>(entry.m_nProjCount == 1 ? entry.m_pSeq : entry.m_ppSeq[j]);
+inline W* EntryPosition(W* start, const EntryPositions& positions, int j) {
+    return start + positions.offsets[j];
+}
+
+// The word offset of position `pos` from the data's start.
+template <class W>
+inline uint32_t ProjWorkspace::OffsetOf(const W* pos) const {
+    return (uint32_t)(pos - static_cast<const W*>(gDataStart));
+}
+
+// Makes room for `words` more words at the end of the record's position
+// list (allocated on first use) and returns the index of the first.
+inline uint32_t ProjWorkspace::GrowPositions(PROJ_DB* db, uint32_t words) {
+    uint32_t* list = db->m_pPositions;
+    const uint32_t used = list != nullptr ? list[0] : 2;
+    if (list == nullptr || (uint64_t)used + words > list[1]) {
+        ReservePositions(db, (uint64_t)used + words);
+        list = db->m_pPositions;
+    }
+    list[0] = used + words;
+    return used;
 }
 
 // Stores a position in buf_idx slot `slot`, growing the scratch when the
@@ -370,8 +390,8 @@ inline W* FindInItemset(W* from, int item) {
 }
 
 // Appends the n positions in buf_idx as the record's next entry.  A single
-// position is held inline, more get an array of their exact size.
-// The positions also go into the record's fingerprint.
+// position is held inline, more go to the record's position list after
+// their count.  The positions also go into the record's fingerprint.
 template <class W>
 inline void ProjWorkspace::StoreEntry(PROJ_DB* db, int n, int seq) {
     const W* const dataEnd = static_cast<const W*>(gDataEnd);
@@ -380,32 +400,31 @@ inline void ProjWorkspace::StoreEntry(PROJ_DB* db, int n, int seq) {
         W* const pos = static_cast<W*>(buf_idx[0]);
         AppendOnePosition(db, pos, seq, dataEnd - pos);
     } else {
-        // The array first: the entry is counted only once it owns one, so a
-        // failed allocation leaves no counted slot whose array pointer the
-        // release would free (slots are not cleared beforehand).
-        size_t bytes = sizeof(void*) * (size_t)n;
-        void** positions = (void**)checked_alloc(bytes);
-        std::memcpy(positions, buf_idx, bytes);
-        MemAdd(bytes);
-        PROJ_SEQ* entry = &db->m_pProjSeq[db->m_nSupport++];
-        entry->m_nProjCount = n;
-        entry->m_nSeq = seq;
-        entry->m_ppSeq = positions;
-        db->m_nPosArrays++;
+        // The list first: the entry is counted only once its positions
+        // are there, so a failed growth leaves the record as it was.
+        const uint32_t at = GrowPositions(db, (uint32_t)n + 1);
+        uint32_t* const list = db->m_pPositions + at;
+        list[0] = (uint32_t)n;
         uint64_t fingerprint = 0;
-        for (int i = 0; i < n; ++i)
-            fingerprint += PositionFingerprint((uint64_t)(dataEnd - static_cast<W*>(buf_idx[i])));
+        for (int i = 0; i < n; ++i) {
+            const W* const pos = static_cast<W*>(buf_idx[i]);
+            list[i + 1] = OffsetOf(pos);
+            fingerprint += PositionFingerprint((uint64_t)(dataEnd - pos));
+        }
+        PROJ_SEQ* entry = &db->m_pProjSeq[db->m_nSupport++];
+        entry->m_nPos = kSeveralPositions | at;
+        entry->m_nSeq = seq;
         db->m_nPosFingerprint += fingerprint;
     }
 }
 
 // Appends an entry of the one position `pos` to the record; its key is
 // left alone.
-inline void ProjWorkspace::AppendEntry(PROJ_DB* db, void* pos, int seq) {
+template <class W>
+inline void ProjWorkspace::AppendEntry(PROJ_DB* db, const W* pos, int seq) {
     PROJ_SEQ* entry = &db->m_pProjSeq[db->m_nSupport++];
-    entry->m_nProjCount = 1;
+    entry->m_nPos = OffsetOf(pos);
     entry->m_nSeq = seq;
-    entry->m_pSeq = pos;
 }
 
 // The same, adding the fingerprint of the position, `toEnd` words before the
@@ -417,26 +436,27 @@ inline void ProjWorkspace::AppendOnePosition(PROJ_DB* db, W* pos, int seq, ptrdi
 }
 
 // Adds position `pos` after the positions of the record's last entry: a
-// single position moves into an array, an array grows by one, so that it
-// keeps its exact size.  Should the allocation fail, the entry is as it was.
-// Only the first level's fill adds positions this way, and its records'
-// keys were summed by the counting pass: the key is left alone.
-inline void ProjWorkspace::AddToLastEntry(PROJ_DB* db, void* pos) {
+// single position moves to the end of the record's position list with the
+// new one; a last entry with several has its positions at the end of the
+// list already, and the new one follows them.  Should the growth fail, the
+// entry is as it was.  Only the first level's fill adds positions this way,
+// and its records' keys were summed by the counting pass: the key is left
+// alone.
+template <class W>
+inline void ProjWorkspace::AddToLastEntry(PROJ_DB* db, const W* pos) {
     PROJ_SEQ* entry = &db->m_pProjSeq[db->m_nSupport - 1];
-    const int n = entry->m_nProjCount;
-    void** positions;
-    if (n == 1) {
-        positions = (void**)checked_alloc(sizeof(void*) * 2);
-        positions[0] = entry->m_pSeq;
-        MemAdd(sizeof(void*) * 2);
-        db->m_nPosArrays++;
+    if (entry->m_nPos < kSeveralPositions) {
+        const uint32_t at = GrowPositions(db, 3);
+        uint32_t* const list = db->m_pPositions + at;
+        list[0] = 2;
+        list[1] = entry->m_nPos;
+        list[2] = OffsetOf(pos);
+        entry->m_nPos = kSeveralPositions | at;
     } else {
-        positions = (void**)checked_realloc(entry->m_ppSeq, sizeof(void*) * (size_t)(n + 1));
-        MemAdd(sizeof(void*));
+        const uint32_t at = GrowPositions(db, 1);
+        db->m_pPositions[at] = OffsetOf(pos);
+        db->m_pPositions[entry->m_nPos - kSeveralPositions]++;
     }
-    positions[n] = pos;
-    entry->m_ppSeq = positions;
-    entry->m_nProjCount = n + 1;
 }
 
 // Opens a record's entry at match `r` (the last word of its item's run) for

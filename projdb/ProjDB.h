@@ -4,8 +4,8 @@
 // -1 ends an itemset, -2 ends a sequence.  (1 2)(3) is 1 2 -1 3 -1 -2.
 //
 // A projected database never copies sequence data: for each sequence that
-// contains the pattern it holds pointers into the mapping at which the rest
-// of the sequence after the pattern's match begins.
+// contains the pattern it holds the word offsets in the data at which the
+// rest of the sequence after the pattern's match begins.
 #ifndef QUIVREL_PROJDB_H
 #define QUIVREL_PROJDB_H
 
@@ -18,27 +18,28 @@
 #include "support/LinuxMemMap.h"
 #include "support/SupportFraction.h"
 
-// One sequence's positions in a projected database.
+// One sequence's positions in a projected database.  A position is a word
+// offset from the start of the data (an int or an int16_t word, as the
+// dataset holds them: see Dataset::HalfWords); the dataset check refuses
+// data of more than INT_MAX words, so an offset never has its top bit set.
+// An entry is two words: most entries have one position, held inline; an
+// entry with several has kSeveralPositions plus an index into its record's
+// position list (see PROJ_DB::m_pPositions) in their place.
 struct PROJ_SEQ {
-    int m_nProjCount;      // number of positions (>= 1 when filled)
+    uint32_t m_nPos;       // the single position, or kSeveralPositions | index
     int m_nSeq;            // a hint of the entry's sequence, checked before
                            // use: its number (from 0, file order) when >= 0;
                            // without the occurrence tables, the bitwise
                            // complement of the word offset of its -2
-    // A position points to a word of the data in memory, an int or an
-    // int16_t as the dataset holds them (see Dataset::HalfWords).
-    union {
-        void* m_pSeq;      // m_nProjCount == 1: the single position, inline
-        void** m_ppSeq;    // m_nProjCount >= 2: owned array of positions
-    };
 };
+
+const uint32_t kSeveralPositions = 0x80000000u;
 
 // One projected database: a pattern and, per supporting sequence with a
 // non-empty rest, where that rest begins.
 struct PROJ_DB {
     int m_nPatLen;         // words in the pattern (items, -1 between itemsets)
-    int m_nPosArrays;      // entries that own an array of positions (the
-                           // release looks for them only when there are any)
+    int m_nLastItem;       // code of the pattern's last item
     union {
         int m_nPatItem;    // m_nPatLen == 1: the single item code, inline
         int* m_pnPat;      // m_nPatLen >= 2: owned array of m_nPatLen words
@@ -46,16 +47,32 @@ struct PROJ_DB {
     int maxSupport;        // support of the pattern
     int m_nSupport;        // filled entries of m_pProjSeq
     int m_nLastSeq;        // build stamp: sequence/parent entry of the last entry
-    PROJ_SEQ* m_pProjSeq;  // owned entries array, null when it has no slots
-    bool m_bIsIntra;       // last item joined the previous item's itemset
-    int m_nLastItem;       // code of the pattern's last item
     int NumOfItems;        // sum over entries of words from match to data end
                            // (mod 2^32); maxSupport + NumOfItems is the
                            // equivalence key of the pattern tree
+    PROJ_SEQ* m_pProjSeq;  // owned entries array, null when it has no slots
+    // The positions of the entries that have several, null while none has:
+    // word 0 is the words in use, word 1 the words allocated, and from word
+    // 2 on each such entry has its count followed by its positions, in the
+    // order the entries were stored.
+    uint32_t* m_pPositions;
+    bool m_bIsIntra;       // last item joined the previous item's itemset
     uint64_t m_nPosFingerprint;  // sum (mod 2^64) of PositionFingerprint over
                                  // every stored position, first and further:
                                  // equal projections have equal fingerprints
 };
+
+// The positions of one entry: `count` word offsets from `offsets` on.
+struct EntryPositions {
+    const uint32_t* offsets;
+    int count;
+};
+
+inline EntryPositions PositionsOf(const PROJ_DB& db, const PROJ_SEQ& entry) {
+    if (entry.m_nPos < kSeveralPositions) return EntryPositions{&entry.m_nPos, 1};
+    const uint32_t* list = db.m_pPositions + (entry.m_nPos - kSeveralPositions);
+    return EntryPositions{list + 1, (int)list[0]};
+}
 
 // The records' size is part of the memory figure that a run reports (every
 // records array is accounted): a new field goes into the padding.
@@ -147,10 +164,8 @@ bool CpuHasWideCompares();
 
 // The word offset in the data of position j of an entry, whatever the
 // width of the words.
-inline long long PositionOffset(const Dataset& ds, const PROJ_SEQ& entry, int j) {
-    const void* p = entry.m_nProjCount == 1 ? entry.m_pSeq : entry.m_ppSeq[j];
-    return ds.HalfWords ? (long long)(static_cast<const int16_t*>(p) - ds.Words<int16_t>())
-                        : (long long)(static_cast<const int*>(p) - ds.Words<int>());
+inline long long PositionOffset(const PROJ_DB& db, const PROJ_SEQ& entry, int j) {
+    return (long long)PositionsOf(db, entry).offsets[j];
 }
 
 // Everything one mining thread needs to project over a Dataset: the per-item
@@ -288,7 +303,8 @@ public:
     // nothing.
     FILE* statusFile = stdout;
     void Status(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    const void* gDataEnd = nullptr;  // (a word of the dataset's width)
+    const void* gDataStart = nullptr;  // the data's first word and
+    const void* gDataEnd = nullptr;    // its end (words of the dataset's width)
     // Whether `inter` has got its spare row after the last code (see
     // CountAllCodes).
     bool gInterHasSpareRow = false;
@@ -428,10 +444,16 @@ public:
     inline void PutPosition(int slot, void* pos);
     template <class W>
     inline void StoreEntry(PROJ_DB* db, int n, int seq);
-    inline void AppendEntry(PROJ_DB* db, void* pos, int seq);
+    template <class W>
+    inline void AppendEntry(PROJ_DB* db, const W* pos, int seq);
     template <class W>
     inline void AppendOnePosition(PROJ_DB* db, W* pos, int seq, ptrdiff_t toEnd);
-    inline void AddToLastEntry(PROJ_DB* db, void* pos);
+    template <class W>
+    inline void AddToLastEntry(PROJ_DB* db, const W* pos);
+    template <class W>
+    inline uint32_t OffsetOf(const W* pos) const;
+    inline uint32_t GrowPositions(PROJ_DB* db, uint32_t words);
+    void ReservePositions(PROJ_DB* db, uint64_t words);
     template <class W>
     inline int OpenEntry(PROJ_DB* db, int stamp, W* r, const W* end);
     PROJ_SEQ* AllocEntries(int slots);
@@ -469,7 +491,8 @@ public:
     void PickFrequent(const ITEM_CNT* table, const Touched& touched, std::vector<int>& freq,
                       std::vector<int>& counts) const;
     template <class W>
-    void FillInItemset(PROJ_DB* children, const PROJ_SEQ& entry, int j, int stamp, const W* end);
+    void FillInItemset(PROJ_DB* children, W* start, const EntryPositions& positions, int j,
+                       int seq, int stamp, const W* end);
     template <class W>
     void FillNewItemset(PROJ_DB* children, W* start, const Rest& rest, const W* end);
     template <class W>

@@ -15,8 +15,8 @@
 #include "projdb/ProjDBSetup.h"
 #include "support/Global.h"
 
-// The sequence hint lives in what would be padding: an entry stays two words.
-static_assert(sizeof(PROJ_SEQ) == 2 * sizeof(void*), "PROJ_SEQ grew");
+// An entry is a position and the sequence hint: two 32-bit words.
+static_assert(sizeof(PROJ_SEQ) == 8, "PROJ_SEQ grew");
 
 // Bytes that the per-item tables of the projection steps take per item code,
 // all of them together (count rows, index rows, scratch of the steps).
@@ -91,6 +91,7 @@ void ProjWorkspace::InitOver(const ProjWorkspace& owner) {
     gSUP = owner.gSUP;
     gHasContinued = owner.gHasContinued;
     gStrategy = owner.gStrategy;
+    gDataStart = owner.gDataStart;
     gDataEnd = owner.gDataEnd;
     statusFile = nullptr;  // the first projection's lines are the owner's
     AllocateTables();
@@ -164,6 +165,7 @@ void ProjWorkspace::ReleaseProjDB() {
     gSUP = 0.0;
     gStampBase = 0;
     gHasContinued = false;
+    gDataStart = nullptr;
     gDataEnd = nullptr;
     if (!ownsDataset) return;
     ds.gnCustCount = 0;

@@ -108,6 +108,7 @@ template <class W>
 PROJ_DB* ProjWorkspace::ProjectStep(PROJ_DB* parent, int* count) {
     W* const start = ds.Words<W>();
     W* const end = ds.WordsEnd<W>();
+    gDataStart = start;
     gDataEnd = end;
     *count = 0;
     BuildTables();  // already built when the first level came before

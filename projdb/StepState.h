@@ -36,9 +36,12 @@ inline void PrefetchLine(const void* p) {
 // pass asks for the data of the entry this far ahead before it needs it.
 const int kPrefetchAhead = 8;
 
-inline void PrefetchEntry(const PROJ_SEQ& entry) {
-    PrefetchLine(entry.m_nProjCount == 1 ? (const void*)entry.m_pSeq
-                                         : (const void*)entry.m_ppSeq);
+// Asks for the data at an entry's single position, or for its position list.
+template <class W>
+inline void PrefetchEntry(const PROJ_DB& db, const PROJ_SEQ& entry, const W* start) {
+    PrefetchLine(entry.m_nPos < kSeveralPositions
+                     ? (const void*)(start + entry.m_nPos)
+                     : (const void*)(db.m_pPositions + (entry.m_nPos - kSeveralPositions)));
 }
 
 // Rests of up to this many words are read by the walks as a fixed number of

@@ -74,10 +74,11 @@ protected:
         return records;
     }
 
-    // Word offsets of an entry's positions from the start of the data.
-    std::vector<long long> Positions(const PROJ_SEQ& entry) {
+    // Word offsets of entry i's positions from the start of the data.
+    std::vector<long long> Positions(const PROJ_DB& db, int i) {
         std::vector<long long> out;
-        for (int j = 0; j < entry.m_nProjCount; ++j) out.push_back(PositionOffset(data, entry, j));
+        const EntryPositions positions = PositionsOf(db, db.m_pProjSeq[i]);
+        for (int j = 0; j < positions.count; ++j) out.push_back(PositionOffset(db, db.m_pProjSeq[i], j));
         return out;
     }
 

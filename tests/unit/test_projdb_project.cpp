@@ -34,7 +34,7 @@ protected:
         Words words = PatternWords(db);
         EXPECT_TRUE(made.emplace(words, db.maxSupport).second) << "pattern made twice";
         for (int i = 0; checkEndHints && i < db.m_nSupport; ++i) {
-            long long end = Positions(db.m_pProjSeq[i])[0];
+            long long end = Positions(db, i)[0];
             while (WordAt(end) != -2) ++end;
             EXPECT_EQ(~(long long)db.m_pProjSeq[i].m_nSeq, end);
         }
@@ -43,7 +43,7 @@ protected:
             out.push_back(db.NumOfItems);
             for (int i = 0; i < db.m_nSupport; ++i) {
                 out.push_back(-1 - (long long)db.m_pProjSeq[i].m_nSeq);
-                for (long long p : Positions(db.m_pProjSeq[i])) out.push_back(p);
+                for (long long p : Positions(db, i)) out.push_back(p);
             }
         }
         int items = (int)std::count_if(words.begin(), words.end(), [](int w) { return w != -1; });
@@ -122,9 +122,9 @@ TEST_F(ProjDBProjectTest, ProjectsBothKindsOfExtension) {
     PROJ_DB* one = &records[0];
     EXPECT_EQ(one->maxSupport, 3);
     ASSERT_EQ(one->m_nSupport, 3);
-    EXPECT_EQ(Positions(one->m_pProjSeq[0]), Offsets({1}));
-    EXPECT_EQ(Positions(one->m_pProjSeq[1]), Offsets({7}));
-    EXPECT_EQ(Positions(one->m_pProjSeq[2]), Offsets({13}));
+    EXPECT_EQ(Positions(*one, 0), Offsets({1}));
+    EXPECT_EQ(Positions(*one, 1), Offsets({7}));
+    EXPECT_EQ(Positions(*one, 2), Offsets({13}));
     EXPECT_EQ(one->NumOfItems, 17 + 11 + 5);
 
     // Before: 3 records, entries 3 for (1), 3 for (2), none for (3).
@@ -141,8 +141,8 @@ TEST_F(ProjDBProjectTest, ProjectsBothKindsOfExtension) {
     EXPECT_EQ(inItemset.m_nLastItem, 2);
     EXPECT_EQ(inItemset.maxSupport, 2);
     ASSERT_EQ(inItemset.m_nSupport, 2);
-    EXPECT_EQ(Positions(inItemset.m_pProjSeq[0]), Offsets({2}));
-    EXPECT_EQ(Positions(inItemset.m_pProjSeq[1]), Offsets({14}));
+    EXPECT_EQ(Positions(inItemset, 0), Offsets({2}));
+    EXPECT_EQ(Positions(inItemset, 1), Offsets({14}));
     EXPECT_EQ(inItemset.NumOfItems, 20);
     EXPECT_EQ(inItemset.m_nLastSeq, 3);
 
@@ -189,7 +189,7 @@ TEST_F(ProjDBProjectTest, LaterPositionsGiveInItemsetExtensions) {
     ASSERT_EQ(count, 3);
     PROJ_DB* one = &records[0];
     ASSERT_EQ(one->m_nSupport, 1);
-    EXPECT_EQ(Positions(one->m_pProjSeq[0]), Offsets({1, 4}));
+    EXPECT_EQ(Positions(*one, 0), Offsets({1, 4}));
 
     int n = -1;
     PROJ_DB* children = ws.make_projdb_from_projected_db(one, &n);
@@ -207,12 +207,12 @@ TEST_F(ProjDBProjectTest, LaterPositionsGiveInItemsetExtensions) {
         EXPECT_EQ(children[i].maxSupport, 1) << i;
         EXPECT_EQ(children[i].m_nSupport, support[i]) << i;
     }
-    EXPECT_EQ(Positions(children[0].m_pProjSeq[0]), Offsets({4}));
+    EXPECT_EQ(Positions(children[0], 0), Offsets({4}));
     // (1 2): after the first 2, and through the parent's second position
     // after the second 2.
-    EXPECT_EQ(Positions(children[1].m_pProjSeq[0]), Offsets({2, 5}));
+    EXPECT_EQ(Positions(children[1], 0), Offsets({2, 5}));
     EXPECT_EQ(children[1].NumOfItems, 7);
-    EXPECT_EQ(Positions(children[2].m_pProjSeq[0]), Offsets({5}));
+    EXPECT_EQ(Positions(children[2], 0), Offsets({5}));
     EXPECT_EQ(ws.gnArrLargeCount[2], 5);
 
     // Projecting (1 2) finds (1 2 3) through its second position.
