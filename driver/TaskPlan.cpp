@@ -12,7 +12,7 @@ long long EstimateTaskWork(const ProjWorkspace& proj, const PROJ_DB* r) {
     long long words = 0;
     for (int i = 0; i < r->m_nSupport; i++) {
         const PROJ_SEQ& e = r->m_pProjSeq[i];
-        const long long pos = PositionOffset(*r, e, 0);
+        const long long pos = PositionsOf(*r, e).offsets[0];
         // A first-level hint is exact: the sequence's -2, or its number.
         if (e.m_nSeq < 0) {
             words += ~e.m_nSeq - pos;

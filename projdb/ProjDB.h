@@ -162,12 +162,6 @@ struct AllCodesCount;  // projdb/Counting.h
 bool CpuHasWideCompares();
 #include "projdb/Dataset.h"
 
-// The word offset in the data of position j of an entry, whatever the
-// width of the words.
-inline long long PositionOffset(const PROJ_DB& db, const PROJ_SEQ& entry, int j) {
-    return (long long)PositionsOf(db, entry).offsets[j];
-}
-
 // Everything one mining thread needs to project over a Dataset: the per-item
 // count and index tables, the position scratch, the memory counters, the
 // pattern counters, the stamp base, the candidate frames and the scratch of
@@ -496,7 +490,7 @@ public:
     template <class W>
     void FillNewItemset(PROJ_DB* children, W* start, const Rest& rest, const W* end);
     template <class W>
-    void FillInItemsetChildren(PROJ_DB* children, const PROJ_DB* parent, const W* start,
+    void FillInItemsetChildren(PROJ_DB* children, const PROJ_DB* parent, W* start,
                                const W* end);
     template <class W>
     void FillNewItemsetByScan(PROJ_DB* children, W* start, const W* end);

@@ -78,7 +78,7 @@ protected:
     std::vector<long long> Positions(const PROJ_DB& db, int i) {
         std::vector<long long> out;
         const EntryPositions positions = PositionsOf(db, db.m_pProjSeq[i]);
-        for (int j = 0; j < positions.count; ++j) out.push_back(PositionOffset(db, db.m_pProjSeq[i], j));
+        for (int j = 0; j < positions.count; ++j) out.push_back(positions.offsets[j]);
         return out;
     }
 
